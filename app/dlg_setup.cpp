@@ -1,0 +1,33 @@
+// The status dialog's procedure, exported by the executable as DlgSetup.
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/run_context.h"
+
+extern "C" __declspec(dllexport) BOOL CALLBACK DlgSetup(HWND window, UINT message, WPARAM wParam,
+                                                         LPARAM) {
+    gRun.dialogResult = 0;
+    switch (message) {
+        case WM_INITDIALOG:
+            // Only brought to the top: the template keeps position and size.
+            SetWindowPos(window, HWND_TOP, 0, 0, 200, 200, SWP_NOSIZE | SWP_NOMOVE);
+            return TRUE;
+        case WM_COMMAND:
+            if (wParam == IDOK) {
+                gRun.dialogResult = 1;
+                char text[130];
+                std::memset(text, 0, sizeof text);
+                GetDlgItemTextA(window, 101, text, sizeof text);
+                gRun.statusText = text;
+                return TRUE;
+            }
+            if (wParam == IDCANCEL) {
+                gRun.dialogResult = 3;
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}

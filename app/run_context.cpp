@@ -1,0 +1,3 @@
+#include "app/run_context.h"
+
+RunContext gRun;

@@ -1,0 +1,31 @@
+// The run driver: the whole life of one converter process.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+// Key of the remembered folders and the names of its two values.
+extern const char* const kSettingsKey;        // "SOFTWARE\Trevalo"
+extern const char* const kOpenFolderValue;    // "ConvertOpen"
+extern const char* const kSaveFolderValue;    // "ConvertSave"
+
+// One run: chooses the header, remembers the folders, converts. Returns the
+// process's exit code (0 no input chosen, 1 converted, 2 failed).
+int RunConverter(InstanceHandle instance);
+
+// Reads a remembered folder into `destination`; copies `defaultText` there and
+// returns false when the value is missing.
+bool LoadFolderSetting(SettingsRoot root, const std::string& keyPath,
+                       const std::string& valueName, std::string& destination,
+                       const std::string& defaultText);
+
+// Stores a remembered folder, creating the key when needed.
+bool StoreFolderSetting(SettingsRoot root, const std::string& keyPath,
+                        const std::string& valueName, const std::string& text);
+
+// Creates the folder (one level). Returns true when it was created.
+bool EnsureFolder(const std::string& path);
+
+// Formats "Can't open %s" (or another message) into the status text and shows it.
+void ReportStatus(const std::string& message);

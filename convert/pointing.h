@@ -1,0 +1,28 @@
+// Pointing and sampling values carried by every scan header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "inputs/observation_header.h"
+
+struct PointingValues {
+    float azimuth = 0.0f;   // degrees
+    float altitude = 0.0f;  // degrees
+    float angleP = 0.0f;    // as stored in the header
+    float step = 0.0f;      // arc seconds between two points
+};
+
+// Degrees, minutes and seconds to decimal degrees; only the sign of the
+// degrees decides whether the fraction is added or subtracted.
+float DecimalDegrees(int16_t degrees, int16_t minutes, float seconds);
+
+// Derives azimuth, altitude, angle P and the step from the header.
+PointingValues DerivePointingValues(const ObservationHeader& header);
+
+// "A<number>" after the first capital A of the object name replaces the azimuth
+// with that whole number of degrees; otherwise the azimuth stays as it is.
+void AzimuthFromObjectName(const std::string& objectName, float& azimuth);
+
+// PMCSUN: (n + 1) - pmc in double precision.
+double PostMeridianCentre(int32_t sampleCount, float pmc);

@@ -1,0 +1,15 @@
+// Repair of level jumps at the positions listed in the marker file, followed
+// by the subtraction of a baseline.
+#pragma once
+
+#include <cstdint>
+
+// Rules selected by the repair mode: 2 is two-sided extrapolation, any other
+// non-zero value back extrapolation, 0 no repair at all.
+constexpr int32_t kTwoSidedExtrapolation = 2;
+constexpr int32_t kBackExtrapolation = 1;
+
+// The marker list holds position/tag pairs (markerCount counts 16-bit values,
+// not pairs). Works in place on the n samples; allocates nothing.
+void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+                 const int16_t* markers, int32_t repairMode);
