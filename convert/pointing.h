@@ -26,3 +26,11 @@ void AzimuthFromObjectName(const std::string& objectName, float& azimuth);
 
 // PMCSUN: (n + 1) - pmc in double precision.
 double PostMeridianCentre(int32_t sampleCount, float pmc);
+
+// Cosine of an angle in radians, as a double. Computed from exact basic
+// operations only, so every build gives the same bits (the C libraries'
+// cosines differ in the last bit between platforms). Accurate to about one
+// unit of the 64-bit significand before the rounding to double. Defined for
+// |radians| < 2^128 (every angle a single-precision declination gives);
+// returns NaN outside that range and for NaN.
+double CosineOfAngle(double radians);
