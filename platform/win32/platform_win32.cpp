@@ -20,8 +20,21 @@ constexpr DWORD kFileNameBufferSize = 127;
 // loaded when present, and its calls are skipped when it is not.
 using Ctl3dCall = BOOL(WINAPI*)(HINSTANCE);
 
+// Loaded from the system folder only (never a copy lying in the current or
+// the program's folder), without the loader's error boxes when it is missing.
+HMODULE LoadControlLibrary() {
+    char path[MAX_PATH + 16];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    lstrcatA(path, "\\ctl3d32.dll");
+    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    HMODULE library = LoadLibraryA(path);
+    SetErrorMode(previousMode);
+    return library;
+}
+
 Ctl3dCall Ctl3dFunction(const char* name) {
-    static HMODULE library = LoadLibraryA("ctl3d32.dll");
+    static HMODULE library = LoadControlLibrary();
     if (!library) return nullptr;
     return reinterpret_cast<Ctl3dCall>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
@@ -37,11 +50,19 @@ HKEY RootKey(SettingsRoot root) {
 }  // namespace
 
 void PlatformInitialiseArithmetic() {
-    // Precision control (bits 8 and 9 of the x87 control word) = 11: 64-bit significand.
+    // x87 control word: precision control (bits 8 and 9) = 11, a 64-bit
+    // significand; rounding control (bits 10 and 11) = 00, to nearest. The
+    // exception masks are kept.
     unsigned short control = 0;
     __asm__ __volatile__("fnstcw %0" : "=m"(control));
-    control = static_cast<unsigned short>(control | 0x0300);
+    control = static_cast<unsigned short>((control & ~0x0F00u) | 0x0300u);
     __asm__ __volatile__("fldcw %0" : : "m"(control));
+    // SSE (float and double): rounding to nearest, denormals neither flushed
+    // to zero nor read as zero; the exception masks are kept.
+    unsigned int sse = 0;
+    __asm__ __volatile__("stmxcsr %0" : "=m"(sse));
+    sse &= ~(0x6000u | 0x8000u | 0x0040u);
+    __asm__ __volatile__("ldmxcsr %0" : : "m"(sse));
 }
 
 std::vector<std::string> PlatformArguments() { return SplitCommandLine(GetCommandLineA()); }
@@ -75,7 +96,11 @@ bool PlatformChooseHeaderFile(WindowHandle owner, const std::string& initialFold
     request.lpstrInitialDir = initialFolder.c_str();
     request.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;  // 0x1804
     chosenPath.clear();
-    if (!GetOpenFileNameA(&request)) return false;
+    const BOOL chosen = GetOpenFileNameA(&request);
+    // The dialog loads shell extensions into the process, and a library may
+    // change the floating-point control words: set them again.
+    PlatformInitialiseArithmetic();
+    if (!chosen) return false;
     chosenPath = fileName;
     return true;
 }
@@ -125,6 +150,7 @@ void PlatformRegisterControls(InstanceHandle instance) {
         registerCall(static_cast<HINSTANCE>(instance));
     if (Ctl3dCall subclassCall = Ctl3dFunction("Ctl3dAutoSubclass"))
         subclassCall(static_cast<HINSTANCE>(instance));
+    PlatformInitialiseArithmetic();  // loading a library may change the control words
 }
 
 void PlatformUnregisterControls(InstanceHandle instance) {
