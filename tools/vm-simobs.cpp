@@ -609,6 +609,8 @@ int main(int argc, char** argv) {
     }
 
     std::printf("%sh: %d channels of %d samples, %zu markers\n", base.c_str(), nc, n, markers.size());
+    for (const Source& src : scan.sources)
+        std::printf("  source at %+.0f arcsec from the disk centre, turnover %.1f GHz\n", src.position, src.turnover);
     for (int c = 0; c < nc; ++c) {
         const Channel& ch = channels[c];
         std::printf("  channel %2d  %7.3f GHz  index %2d%s%s%s%s\n", c, ch.frequency, ch.calibrationIndex,
