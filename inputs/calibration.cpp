@@ -1,10 +1,127 @@
 #include "inputs/calibration.h"
 
+#include <cmath>
+#include <cstdio>
+
 #include "platform/platform.h"
+
+namespace {
+
+constexpr int kEndOfText = 0x1A;  // Ctrl-Z ends a text file
+// A row is what one line read into a 127-byte buffer holds: at most 126
+// characters, the line feed counting as one of them.
+constexpr int kRowBufferSize = 127;
+
+// The table file read as a text file is read on the converter's home system,
+// on every platform alike: CR LF becomes LF, and Ctrl-Z ends the text. The end
+// flag is set by the read that finds no more characters, as the stream's
+// end-of-file flag would be.
+struct TableReader {
+    std::FILE* file = nullptr;
+    bool atEnd = false;
+
+    int Next() {
+        if (atEnd) return EOF;
+        int c = std::getc(file);
+        if (c == '\r') {
+            const int following = std::getc(file);
+            if (following == '\n') return '\n';
+            if (following != EOF) std::ungetc(following, file);
+        }
+        if (c == EOF || c == kEndOfText) {
+            atEnd = true;
+            return EOF;
+        }
+        return c;
+    }
+
+    // Reads the next row into `row` as a line read into the row buffer would:
+    // up to 126 characters, ending after the first line feed. When no character
+    // is left, `row` keeps its previous text.
+    void ReadRow(char (&row)[kRowBufferSize]) {
+        char text[kRowBufferSize];
+        int length = 0;
+        while (length < kRowBufferSize - 1) {
+            const int c = Next();
+            if (c == EOF) break;
+            text[length++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        if (length == 0) return;
+        for (int i = 0; i < length; ++i) row[i] = text[i];
+        row[length] = '\0';
+    }
+};
+
+struct CalibrationRow {
+    float frequency = 0.0f;
+    float fluxFactor = 0.0f;
+    float temperature = 0.0f;
+    float beamWidth = 0.0f;
+};
+
+bool IsFinite(const CalibrationRow& row) {
+    return std::isfinite(row.frequency) && std::isfinite(row.fluxFactor) &&
+           std::isfinite(row.temperature) && std::isfinite(row.beamWidth);
+}
+
+// previous + (current - previous) * t in extended precision.
+long double Interpolate(float previous, float current, float t) {
+    const long double p = previous;
+    return p + (static_cast<long double>(current) - p) * static_cast<long double>(t);
+}
+
+}  // namespace
 
 std::string CalibrationTablePath(const std::string& executableFolder) {
     return executableFolder + kFolderSeparator + "vm-fits.cfg";
 }
 
-// Filled in with the computation core.
-void LookupCalibration(const std::string&, float, float&, int16_t&, float&) {}
+void LookupCalibration(const std::string& executableFolder, float frequency, float& fluxFactor,
+                       int16_t& quietSunTemperature, float& beamWidth) {
+    const std::string path = CalibrationTablePath(executableFolder);
+    TableReader reader;
+    reader.file = std::fopen(path.c_str(), "rb");
+    if (!reader.file) return;
+
+    // Rows in falling frequency order: stop at the first row below the
+    // requested frequency. Columns a line does not hold keep the values of the
+    // row before; before the first row every column is 0.
+    CalibrationRow previous;
+    CalibrationRow current;
+    char row[kRowBufferSize] = {};
+    bool found = false;
+    while (!reader.atEnd) {
+        reader.ReadRow(row);
+        std::sscanf(row, "%f %f %f %f", &current.frequency, &current.fluxFactor,
+                    &current.temperature, &current.beamWidth);
+        if (frequency > current.frequency) {
+            found = true;
+            break;
+        }
+        previous = current;
+    }
+    std::fclose(reader.file);
+    if (!found) return;
+
+    // Two rows of the same frequency (a first row at frequency 0) enclose
+    // nothing, and values that are not finite interpolate to nothing usable.
+    if (!std::isfinite(frequency) || !IsFinite(previous) || !IsFinite(current)) return;
+    if (previous.frequency == current.frequency) return;
+
+    const long double previousFrequency = previous.frequency;
+    const float t = static_cast<float>(
+        (static_cast<long double>(frequency) - previousFrequency) /
+        (static_cast<long double>(current.frequency) - previousFrequency));
+    const float flux = static_cast<float>(Interpolate(previous.fluxFactor, current.fluxFactor, t));
+    const float beam = static_cast<float>(Interpolate(previous.beamWidth, current.beamWidth, t));
+    const long double temperature = Interpolate(previous.temperature, current.temperature, t);
+    if (!std::isfinite(t) || !std::isfinite(flux) || !std::isfinite(beam)) return;
+    // The temperature is truncated toward zero; one that does not fit the
+    // 16-bit TQSUN value yields no values rather than a wrapped one.
+    if (!(temperature > -32769.0L && temperature < 32768.0L)) return;
+
+    fluxFactor = flux;
+    beamWidth = beam;
+    quietSunTemperature = static_cast<int16_t>(static_cast<int32_t>(temperature));
+}

@@ -7,8 +7,10 @@
 #include <string>
 
 // Interpolates the three calibration values at `frequency`. Writes all three
-// outputs when a row below the frequency is found, none of them otherwise.
-// The table is read anew on every call.
+// outputs when a row below the frequency is found, none of them otherwise; nor
+// when the two enclosing rows have the same frequency, a frequency or value is
+// not finite, or the temperature does not fit 16 bits. The table is read anew
+// on every call.
 void LookupCalibration(const std::string& executableFolder, float frequency,
                        float& fluxFactor, int16_t& quietSunTemperature, float& beamWidth);
 
