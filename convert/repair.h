@@ -10,6 +10,9 @@ constexpr int32_t kTwoSidedExtrapolation = 2;
 constexpr int32_t kBackExtrapolation = 1;
 
 // The marker list holds position/tag pairs (markerCount counts 16-bit values,
-// not pairs). Works in place on the n samples; allocates nothing.
+// not pairs). Works in place on the n samples; allocates nothing. Never reads
+// or writes outside the n samples: a marker too close to either end for its
+// rule changes nothing. With fewer than 10 samples the baseline is the mean of
+// n samples from each end. Repair mode 0 leaves the samples as they are.
 void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
                  const int16_t* markers, int32_t repairMode);
