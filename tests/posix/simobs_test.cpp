@@ -1,0 +1,310 @@
+// The observation simulator vm-simobs, and the jump repair seen end to end:
+// recordings with level jumps converted by vm-fits come out as the same
+// recordings without jumps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "inputs/observation_header.h"
+#include "support/posix_process.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSimulator = VMFITS_TOOLS_DIR "/vm-simobs";
+
+// Agreement of converted levels, as a fraction of the channel's data range
+// (max - min of the jump-free conversion of that polarisation). The simulator
+// puts jumps only where the signal is smooth and keeps its noise near 1e-4 of
+// the quiet-Sun level, so a repaired ratio is off by a few 1e-4 at most.
+constexpr double kTolerance = 0.01;
+
+ProcessResult Simulate(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{kSimulator};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return RunProcess(argv);
+}
+
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::directory_iterator(folder))
+        contents[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    return contents;
+}
+
+std::vector<int16_t> Int16Values(const std::string& bytes) {
+    std::vector<int16_t> values(bytes.size() / 2);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                         (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    return values;
+}
+
+std::vector<float> FloatValues(const std::string& bytes) {
+    std::vector<float> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.data(), 4 * values.size());  // little-endian host
+    return values;
+}
+
+// One converted channel: both polarisations in recording order, in the units
+// of the sample files (value * BSCALE + BZERO).
+struct ScanData {
+    double frequency = 0;
+    std::vector<double> samples[2];
+};
+
+ScanData DecodeScanFile(const std::string& bytes) {
+    ScanData scan;
+    auto valueAfter = [&](const std::string& key, std::size_t from, std::size_t& at) {
+        at = bytes.find(key, from);
+        if (at == std::string::npos) throw std::runtime_error("no " + key);
+        at += key.size();
+        return std::strtod(bytes.c_str() + at, nullptr);
+    };
+    std::size_t at = 0;
+    const int n = static_cast<int>(valueAfter("NAXIS1  = ", 0, at));
+    scan.frequency = valueAfter("OBS-FREQ= ", 0, at);
+    for (int pol = 0; pol < 2; ++pol) {
+        const double bscale = valueAfter("BSCALE  = ", at, at);
+        const double bzero = valueAfter("BZERO   = ", at, at);
+        at = bytes.find("END\r\n", at);
+        if (at == std::string::npos || at + 5 + 2 * static_cast<std::size_t>(n) > bytes.size())
+            throw std::runtime_error("data block cut short");
+        at += 5;
+        const std::vector<int16_t> v = Int16Values(bytes.substr(at, 2 * static_cast<std::size_t>(n)));
+        scan.samples[pol].resize(n);
+        for (int i = 0; i < n; ++i) scan.samples[pol][n - 1 - i] = v[i] * bscale + bzero;  // last sample first
+        at += 2 * static_cast<std::size_t>(n);
+    }
+    return scan;
+}
+
+// A converter of our own in `folder`: vm-fits with the recording's calibration table beside it.
+std::string InstallConverter(const std::string& folder, const std::string& table) {
+    fs::create_directories(folder);
+    const std::string binary = folder + "/vm-fits";
+    fs::copy_file(VMFITS_BINARY, binary, fs::copy_options::overwrite_existing);
+    fs::permissions(binary, fs::perms::owner_all, fs::perm_options::add);
+    fs::copy_file(table, folder + "/vm-fits.cfg", fs::copy_options::overwrite_existing);
+    return binary;
+}
+
+// Converts and returns the scan files in index order, keyed by frequency.
+std::map<double, ScanData> Convert(const std::string& converter, const std::string& header,
+                                   const std::string& output, bool back, const TempFolder& home) {
+    std::vector<std::string> argv{converter, header, output};
+    if (back) argv.push_back("back");
+    ProcessOptions options;
+    options.setEnv["XDG_CONFIG_HOME"] = home / "config";
+    options.setEnv["HOME"] = home.path();
+    options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+    const ProcessResult r = RunProcess(argv, options);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::map<double, ScanData> scans;
+    for (const auto& [name, bytes] : FolderContents(output)) {
+        if (name.size() < 4 || name.substr(name.size() - 4) == ".0hd") continue;
+        const ScanData scan = DecodeScanFile(bytes);
+        scans[scan.frequency] = scan;
+    }
+    return scans;
+}
+
+double Range(const std::vector<double>& v) {
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    return *hi - *lo;
+}
+
+// The straight line through p[from], ..., p[from + 3], evaluated at `at`.
+double LineAt(const std::vector<double>& p, int from, int at) {
+    double mean = 0, slope = 0;
+    for (int k = 0; k < 4; ++k) mean += p[from + k] / 4;
+    for (int k = 0; k < 4; ++k) slope += (k - 1.5) * p[from + k] / 5;  // sum (k - 1.5)^2 = 5
+    return mean + slope * (at - from - 1.5);
+}
+
+TEST(Simobs, SameSeedWritesSameBytesAndAnotherSeedDiffers) {
+    TempFolder home;
+    for (const std::string folder : {"a", "b", "c"}) {
+        const std::string seed = folder == "c" ? "8" : "7";
+        const ProcessResult r = Simulate({"--out", home / folder, "--seed", seed, "--channels", "9",
+                                          "--samples", "700", "--defects", "--cfg"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    const auto a = FolderContents(home / "a");
+    EXPECT_EQ(a.size(), 2 + 9 + 9 - 1 + 1u);  // header, marker file, al, ar less one, table
+    EXPECT_EQ(a, FolderContents(home / "b"));
+    const auto c = FolderContents(home / "c");
+    EXPECT_NE(a.at("sun.05h"), c.at("sun.05h"));
+    EXPECT_NE(a.at("al4"), c.at("al4"));
+}
+
+TEST(Simobs, HeaderMarkersAndDefectsAreWhatTheConverterExpects) {
+    TempFolder home;
+    const ProcessResult r = Simulate({"--out", home.path(), "--seed", "3", "--channels", "16", "--samples",
+                                      "1500", "--date", "1998-12-05", "--scan", "123", "--name", "obs",
+                                      "--defects"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string bytes = ReadFileBytes(home / "obs.123h");
+    ASSERT_EQ(bytes.size(), kObservationHeaderSize);
+    const ObservationHeader h = DecodeObservationHeader(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    EXPECT_EQ(h.setup.year, 1998);
+    EXPECT_EQ(h.setup.month, 12);
+    EXPECT_EQ(h.setup.day, 5);
+    EXPECT_EQ(h.setup.objectName.rfind("SUN A", 0), 0u);
+    EXPECT_NEAR(h.pointing.solarRadius, 960, 20);
+
+    int enabled = 0, missingAr = 0, shortAr = 0, belowTable = 0, zeroIndex = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const bool present = FileExists(home / ("al" + std::to_string(c)));
+        EXPECT_EQ(present, c < 16) << c;
+        if (c >= 16) {
+            EXPECT_EQ(h.setup.channelEnabled[c], 0);
+            continue;
+        }
+        enabled += h.setup.channelEnabled[c] != 0;
+        const double f = h.receiver.channelFrequency[c];
+        if (f == 0.5) ++belowTable;
+        else EXPECT_TRUE(f > 0.9 && f < 20.0) << f;
+        const int16_t d = h.setup.calibrationIndex[c];
+        if (d == 0) ++zeroIndex;
+        else EXPECT_TRUE(d >= 1 && d <= 57) << d;
+        EXPECT_EQ(ReadFileBytes(home / ("al" + std::to_string(c))).size(), 6000u);
+        const std::string ar = home / ("ar" + std::to_string(c));
+        if (!FileExists(ar)) ++missingAr;
+        else if (ReadFileBytes(ar).size() == 3000u) ++shortAr;
+        else EXPECT_EQ(ReadFileBytes(ar).size(), 6000u);
+    }
+    EXPECT_EQ(enabled, 16 - 16 / 6);
+    EXPECT_EQ(missingAr, 1);
+    EXPECT_EQ(shortAr, 1);
+    EXPECT_EQ(belowTable, 1);
+    EXPECT_EQ(zeroIndex, 1);
+
+    // Position/tag pairs in time order, within 2 ... n - 4; for each calibration
+    // index ascending and at most 19.
+    const std::vector<int16_t> markers = Int16Values(ReadFileBytes(home / "obs.123p"));
+    ASSERT_EQ(markers.size() % 2, 0u);
+    ASSERT_GT(markers.size(), 0u);
+    std::map<int, int> perIndex, lastPosition;
+    for (std::size_t k = 0; k < markers.size(); k += 2) {
+        EXPECT_GE(markers[k], 2);
+        EXPECT_LE(markers[k], 1500 - 4);
+        if (k > 0) {
+            EXPECT_GE(markers[k], markers[k - 2]);
+        }
+        const int index = markers[k + 1] >> 3;
+        EXPECT_LE(++perIndex[index], 19);
+        EXPECT_GT(markers[k], lastPosition[index]);
+        lastPosition[index] = markers[k];
+        bool used = false;
+        for (int c = 0; c < 16; ++c) used = used || h.setup.calibrationIndex[c] == index;
+        EXPECT_TRUE(used) << "tag " << markers[k + 1];
+    }
+}
+
+TEST(Simobs, LongScansAndBadOptions) {
+    TempFolder home;
+    ProcessResult r = Simulate({"--out=" + (home / "long"), "--samples=9000", "--channels=2", "--no-jumps"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(home / "long/ar1").size(), 36000u);
+    EXPECT_EQ(ReadFileBytes(home / "long/sun.05p").size(), 0u);
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--channels", "0"},         {"--channels", "65"},   {"--samples", "12x"},
+        {"--samples", "0"},          {"--seed", "-1"},       {"--date", "2003-02-29"},
+        {"--date", "2003-1-05"},     {"--scan", "1000"},     {"--jumps", "maybe"},
+        {"--name", "a.b"},           {"--no-jumps=1"},       {"--frobnicate"},
+        {"--seed"},
+    };
+    for (std::vector<std::string> arguments : bad) {
+        arguments.insert(arguments.begin(), {"--out", home / "bad"});
+        r = Simulate(arguments);
+        EXPECT_EQ(r.exitCode, 2) << arguments[2];
+        EXPECT_NE(r.err.find("vm-simobs: "), std::string::npos) << r.err;
+    }
+    r = Simulate({"--seed", "4"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("--out"), std::string::npos) << r.err;
+    EXPECT_FALSE(FileExists(home / "bad"));
+    r = Simulate({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("--defects"), std::string::npos);
+}
+
+// Under both rules: the repaired levels meet at every jump, and the whole
+// conversion matches that of the same recording made without jumps.
+TEST(Simobs, RepairBringsTheJumpedLevelsBack) {
+    TempFolder home;
+    for (const std::string jumps : {"on", "off"}) {
+        const ProcessResult r = Simulate({"--out", home / ("rec-" + jumps), "--seed", "11", "--channels", "12",
+                                          "--samples", "2000", "--jumps", jumps, "--cfg"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    const std::string converter = InstallConverter(home / "bin", home / "rec-on/vm-fits.cfg");
+    const std::string headerBytes = ReadFileBytes(home / "rec-on/sun.05h");
+    const ObservationHeader header =
+        DecodeObservationHeader(std::vector<uint8_t>(headerBytes.begin(), headerBytes.end()));
+    const std::vector<int16_t> markers = Int16Values(ReadFileBytes(home / "rec-on/sun.05p"));
+    ASSERT_GE(markers.size(), 8u);
+
+    // Without the marker file's pairs the jumps stay: the comparison notices them.
+    fs::create_directories(home / "unmarked");
+    for (const auto& [name, bytes] : FolderContents(home / "rec-on"))
+        WriteFileBytes(home / ("unmarked/" + name), name == "sun.05p" ? std::string() : bytes);
+
+    for (const bool back : {false, true}) {
+        SCOPED_TRACE(back ? "back extrapolation" : "two-sided extrapolation");
+        const std::string rule = back ? "back" : "two";
+        const auto jumped = Convert(converter, home / "rec-on/sun.05h", home / ("out-on-" + rule), back, home);
+        const auto smooth = Convert(converter, home / "rec-off/sun.05h", home / ("out-off-" + rule), back, home);
+        const auto unrepaired =
+            Convert(converter, home / "unmarked/sun.05h", home / ("out-unmarked-" + rule), back, home);
+        ASSERT_EQ(jumped.size(), 10u);  // 12 channels, 2 of them disabled
+        ASSERT_EQ(smooth.size(), jumped.size());
+
+        int checkedJumps = 0;
+        double worst = 0, worstUnrepaired = 0;
+        for (int c = 0; c < 12; ++c) {
+            if (!header.setup.channelEnabled[c]) continue;
+            const double f = header.receiver.channelFrequency[c];
+            ASSERT_EQ(jumped.count(f), 1u) << f;
+            const std::vector<float> raw = FloatValues(ReadFileBytes(home / ("rec-on/al" + std::to_string(c))));
+            for (int pol = 0; pol < 2; ++pol) {
+                const std::vector<double>& a = jumped.at(f).samples[pol];
+                const std::vector<double>& b = smooth.at(f).samples[pol];
+                const std::vector<double>& u = unrepaired.at(f).samples[pol];
+                ASSERT_EQ(a.size(), b.size());
+                const double limit = kTolerance * Range(b);
+                for (std::size_t i = 0; i < a.size(); ++i) {
+                    worst = std::max(worst, std::fabs(a[i] - b[i]) / Range(b));
+                    worstUnrepaired = std::max(worstUnrepaired, std::fabs(u[i] - b[i]) / Range(b));
+                    ASSERT_NEAR(a[i], b[i], limit) << "channel " << c << " pol " << pol << " sample " << i;
+                }
+                for (std::size_t k = 0; k < markers.size(); k += 2) {
+                    if (markers[k + 1] >> 3 != header.setup.calibrationIndex[c]) continue;
+                    const int r = markers[k];
+                    EXPECT_NEAR(LineAt(a, r - 4, r), LineAt(a, r + 1, r), limit)
+                        << "channel " << c << " pol " << pol << " jump at " << r;
+                    if (pol == 0) {  // the recording itself does jump there
+                        const double before = (raw[r - 2] + raw[r - 1]) / 2.0, after = (raw[r + 1] + raw[r + 2]) / 2.0;
+                        EXPECT_GT(std::fabs(after - before), 0.05 * std::fabs(before)) << r;
+                    }
+                    ++checkedJumps;
+                }
+            }
+        }
+        EXPECT_GE(checkedJumps, 20);
+        EXPECT_GT(worstUnrepaired, 5 * kTolerance);
+        std::printf("largest difference from the jump-free conversion: %.2e of the range (%.2e unrepaired)\n",
+                    worst, worstUnrepaired);
+    }
+}
+
+}  // namespace
