@@ -1,10 +1,166 @@
 #include "output/scan_output.h"
 
-// Filled in with the end-to-end conversion.
-std::string ScanFileBytes(const ObservationHeader&, PointingValues&, int32_t, const ScanChannel&) {
-    return std::string();
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+// Appends the printf-style text to `out` (the "C" locale is never changed).
+__attribute__((format(gnu_printf, 2, 3))) void AppendFormat(std::string& out, const char* format,
+                                                             ...) {
+    char small[256];
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof small) {
+        out.append(small, static_cast<std::size_t>(length));
+    } else if (length >= 0) {
+        std::string large(static_cast<std::size_t>(length) + 1, '\0');
+        std::vsnprintf(&large[0], large.size(), format, again);
+        out.append(large, 0, static_cast<std::size_t>(length));
+    }
+    va_end(again);
 }
-std::string ScanFileName(const std::string&, int, int) { return std::string(); }
-std::string ScanIndexName(const std::string&, int) { return std::string(); }
-std::string ScanIndexLine(const std::string&, int, int, double) { return std::string(); }
-ScaledBlock ScaleSamples(const float*, int32_t, float) { return ScaledBlock{}; }
+
+// A data block: the values little-endian, low byte first, nothing between them.
+void AppendBlock(std::string& out, const std::vector<int16_t>& values) {
+    for (const int16_t v : values) {
+        const auto bits = static_cast<uint16_t>(v);
+        out += static_cast<char>(bits & 0xFF);
+        out += static_cast<char>(bits >> 8);
+    }
+}
+
+void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block) {
+    AppendFormat(out, "POLARIZ = %14d\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n", polariz);
+    AppendFormat(out, "BSCALE  = %14e\t/ \r\n", static_cast<double>(block.bscale));
+    AppendFormat(out, "BZERO   = %14e\t/ \r\n", static_cast<double>(block.bzero));
+    out += "END\r\n";
+    AppendBlock(out, block.values);
+    out += "\r\n";
+}
+
+// The low 16 bits of the integer that `quotient` truncates to. Quotients
+// outside the 32-bit range cannot arise from samples between min and max, but
+// are still reduced exactly instead of being converted out of range.
+int16_t LowSixteenBits(long double quotient) {
+    if (!std::isfinite(quotient)) return 0;
+    if (quotient > -2147483649.0L && quotient < 2147483648.0L) {
+        const auto whole = static_cast<int32_t>(quotient);  // truncates toward zero
+        return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(whole) & 0xFFFFu));
+    }
+    long double rest = std::fmod(std::trunc(quotient), 65536.0L);
+    if (rest < 0) rest += 65536.0L;
+    return static_cast<int16_t>(static_cast<uint16_t>(rest));
+}
+
+}  // namespace
+
+std::string ScanFileBytes(const ObservationHeader& header, PointingValues& pointing,
+                          int32_t calibrationFlag, const ScanChannel& channel) {
+    const SetupBlock& setup = header.setup;
+    const ReceiverBlock& receiver = header.receiver;
+    const PointingBlock& at = header.pointing;
+    const int32_t n = channel.sampleCount;
+    std::string out;
+    out.reserve(1500 + 4 * static_cast<std::size_t>(n > 0 ? n : 0));
+
+    // Main header.
+    AppendFormat(out, "SIMPLE  = %14c\t/ FILE DOES NOT CONFORM TO FITS STANDARD\r\n", 'F');
+    AppendFormat(out, "BITPIX  = %14d\t/ INTEGER WITH '(I2)' FORMAT\r\n", 16);
+    AppendFormat(out, "NAXIS   = %14d\t/ NUMBER OF DATA AXES\r\n", 1);
+    AppendFormat(out, "NAXIS1  = %14d\t/ LENGTH OF DATA AXIS 1\r\n", static_cast<int>(n));
+    AppendFormat(out, "PMCSUN  = %14.4f\t/ POST MERIDIUM CENTER \r\n",
+                 PostMeridianCentre(n, receiver.pmc));
+    AppendFormat(out, "DATE-OBS= '%2d/%02d/%02d'\t/ \r\n", setup.day, setup.month, setup.year);
+    AppendFormat(out, "TIME-OBS= '%02d:%02d:%06.3f'\t/ UT \r\n", at.observationTime.hour,
+                 at.observationTime.minute, static_cast<double>(at.observationTime.second));
+    AppendFormat(out, "OBJECT  = '%s'\t/ \r\n", setup.objectName.c_str());
+    AzimuthFromObjectName(setup.objectName, pointing.azimuth);
+    AppendFormat(out, "TELESCOP= '%s'\t/ \r\n", "KAVOR-350");
+    AppendFormat(out, "ORIGIN  = '%s'\t/ \r\n", "DORNIKA");
+    AppendFormat(out, "RADIUS  = %14d\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n", at.solarRadius);
+    AppendFormat(out, "AZIMUTH = %14.9f\t/ Azimuth of observ. \r\n",
+                 static_cast<double>(pointing.azimuth));
+    AppendFormat(out, "ALTITUDE= %14.9f\t/ Altitude of source \r\n",
+                 static_cast<double>(pointing.altitude));
+    AppendFormat(out, "ANGLE   = %14.9f\t/ Angle of decl. \r\n", static_cast<double>(pointing.angleP));
+    AppendFormat(out, "CDELT1  = %14.4f\t/ ARCSEC\t\r\n", static_cast<double>(pointing.step));
+    AppendFormat(out, "N_POLAR = %14d\t/ NUMBER OF POLARIZATIONS [1 or 2]\r\n", 2);
+    AppendFormat(out, "CALIBR  = %14d\t/ FLAG OF CALIBRATION [ 0-NO 1-YES ] \r\n",
+                 static_cast<int>(calibrationFlag));
+    AppendFormat(out, "TCALIBR = %14.4f\t/ T OF CALIBRATION \r\n",
+                 static_cast<double>(channel.calibrationStep));
+    AppendFormat(out, "FLAG_IV = %14d\t/ IF 1 => R,L; IF 0 => I,V \r\n", 1);
+    out += "COMMENT  TQSUN - TEMPERATURE OF A SURFACE OF THE QUIET SUN AGREED WITH THE \r\n";
+    out += "COMMENT   FORM OF THE DIAGRAM OF A ANTENNA AND KOEF. OF TRANSITION TO FLUX \r\n";
+    out += "END\r\n";
+
+    // Channel group.
+    AppendFormat(out, "OBS-FREQ= %14.3f\t/ GHz \r\n",
+                 receiver.channelFrequency.at(static_cast<std::size_t>(channel.channel)));
+    AppendFormat(out, "THETA-DG= %14.2f\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n",
+                 static_cast<double>(channel.beamWidth));
+    AppendFormat(out, "TQSUN   = %14d\t/ Ta[K] \r\n", channel.quietSunTemperature);
+    AppendFormat(out, "FLUX_L  = %14.3f\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n",
+                 static_cast<double>(channel.fluxFactor));
+    out += "END\r\n";
+
+    // One group per polarisation, each followed by its data block.
+    AppendPolarisation(out, 1, channel.left);
+    AppendPolarisation(out, 0, channel.right);
+    return out;
+}
+
+std::string ScanFileName(const std::string& baseName, int scanNumber, int scanCounter) {
+    std::string name;
+    AppendFormat(name, "%s_%02dz.%03d", baseName.c_str(), scanNumber, scanCounter);
+    return name;
+}
+
+std::string ScanIndexName(const std::string& baseName, int scanNumber) {
+    std::string name;
+    AppendFormat(name, "%s_%02dz.0hd", baseName.c_str(), scanNumber);
+    return name;
+}
+
+std::string ScanIndexLine(const std::string& baseName, int scanNumber, int scanCounter,
+                          double channelFrequency) {
+    std::string line = ScanFileName(baseName, scanNumber, scanCounter);
+    AppendFormat(line, "\t%2.3f[GHz]\r\n", channelFrequency);
+    return line;
+}
+
+ScaledBlock ScaleSamples(const float* samples, int32_t n, float seed) {
+    float max = -seed;
+    float min = seed;
+    for (int32_t i = 0; i < n; ++i) {
+        const float x = samples[i];
+        if (!std::isfinite(x)) continue;
+        if (!(max >= x)) max = x;
+        if (min > x) min = x;
+    }
+
+    ScaledBlock block;
+    block.bzero = static_cast<float>((static_cast<long double>(max) + static_cast<long double>(min)) *
+                                     0.5L);
+    block.bscale = static_cast<float>(
+        (static_cast<long double>(max) - static_cast<long double>(block.bzero)) *
+        (1.0L / 30000.0L));
+    block.values.assign(static_cast<std::size_t>(n > 0 ? n : 0), 0);
+    if (block.bscale == 0.0f) return block;
+
+    const long double bzero = block.bzero;
+    const long double bscale = block.bscale;
+    for (int32_t i = 0; i < n; ++i) {
+        const float x = samples[i];
+        if (!std::isfinite(x)) continue;  // stays 0
+        block.values[static_cast<std::size_t>(n - 1 - i)] =
+            LowSixteenBits((static_cast<long double>(x) - bzero) / bscale);
+    }
+    return block;
+}

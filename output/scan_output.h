@@ -1,15 +1,16 @@
-// Byte layout of the scan file and the scan index line.
+// Byte layout of the scan file and the scan index line, and the scaling of one
+// polarisation to 16-bit integers.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "convert/pointing.h"
 #include "inputs/observation_header.h"
 
-// One polarisation scaled to 16 bits.
+// One polarisation scaled to 16 bits. A stored value v stands for the sample
+// v x bscale + bzero.
 struct ScaledBlock {
     std::vector<int16_t> values;  // reverse sample order: the last sample first
     float bscale = 0.0f;
@@ -18,8 +19,8 @@ struct ScaledBlock {
 
 // Everything one scan file holds besides the run's header and pointing values.
 struct ScanChannel {
-    int channel = 0;
-    int32_t sampleCount = 0;
+    int channel = 0;               // indexes the header's channel tables
+    int32_t sampleCount = 0;       // n, NAXIS1
     float calibrationStep = 0.0f;  // TCALIBR
     float fluxFactor = 0.0f;
     int16_t quietSunTemperature = 0;
@@ -28,19 +29,29 @@ struct ScanChannel {
     ScaledBlock right;  // from the ar file
 };
 
-// The bytes of a scan file. The object-name override is applied to the run's
-// azimuth between the OBJECT and AZIMUTH cards; the replaced azimuth stays.
+// The bytes of a scan file: the header cards and both data blocks. The
+// object-name override is applied to `pointing.azimuth` between the OBJECT
+// and AZIMUTH cards; the replaced azimuth stays there for the rest of the run.
 std::string ScanFileBytes(const ObservationHeader& header, PointingValues& pointing,
                           int32_t calibrationFlag, const ScanChannel& channel);
 
-// "%s_%02dz.%03d" — the scan file name without its folder.
+// "%s_%02dz.%03d": the scan file name without its folder.
 std::string ScanFileName(const std::string& baseName, int scanNumber, int scanCounter);
-// "%s_%02dz.0hd" — the scan index name without its folder.
+// "%s_%02dz.0hd": the scan index name without its folder.
 std::string ScanIndexName(const std::string& baseName, int scanNumber);
-// One scan index line, ending with CR LF as it stands on disk.
+// One scan index line: the scan file name, a tab and the frequency as
+// "%2.3f[GHz]", ended by CR LF as it stands on disk on every platform.
 std::string ScanIndexLine(const std::string& baseName, int scanNumber, int scanCounter,
                           double channelFrequency);
 
-// Scales n samples to 16 bits with the given seed for the max/min search.
-// Samples that are not finite are left out of the search and stored as 0.
+// Seeds of the max/min search of the first (al) and the second (ar) polarisation.
+constexpr float kLeftScalingSeed = 1e10f;
+constexpr float kRightScalingSeed = static_cast<float>(1e11);  // 99999997952
+
+// Scales n samples to 16 bits: max starts at -seed and min at +seed, BZERO is
+// the middle of max and min, BSCALE maps max - BZERO onto 30000 steps, and
+// every value (x - BZERO) / BSCALE is truncated toward zero, of which the low
+// 16 bits are kept. The values are stored in reverse order. BSCALE 0 (all
+// samples equal) gives all zeros. Samples that are not finite numbers are left
+// out of the max/min search and stored as 0.
 ScaledBlock ScaleSamples(const float* samples, int32_t n, float seed);
