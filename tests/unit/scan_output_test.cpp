@@ -1,0 +1,423 @@
+// Scan file cards, scan index lines, the scaling to 16 bits and the channel
+// loop run in-process (portable: these also run in the Windows build).
+#include "output/scan_output.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include "app/run_context.h"
+#include "convert/channel_loop.h"
+#include "convert/repair.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+ObservationHeader CardHeader() {
+    ObservationHeader h;
+    h.setup.day = 5;
+    h.setup.month = 11;
+    h.setup.year = 2003;
+    h.setup.objectName = "O'Sun quiet";
+    h.receiver.channelFrequency[3] = 2.8;
+    h.receiver.pmc = 400.5f;
+    h.pointing.observationTime = {9, 5, 7.25f};
+    h.pointing.solarRadius = 961;
+    return h;
+}
+
+const PointingValues kPointing{10.5f, 45.25f, 12.5f, 0.0996f};
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s += static_cast<char>(v);
+    return s;
+}
+
+TEST(ScanFileBytes, CardsAndDataBlocksByteForByte) {
+    ObservationHeader header = CardHeader();
+    PointingValues pointing = kPointing;
+    ScanChannel channel;
+    channel.channel = 3;
+    channel.sampleCount = 3;
+    channel.calibrationStep = 12.3f;
+    channel.fluxFactor = 3.5f;
+    channel.quietSunTemperature = 11500;
+    channel.beamWidth = 17.5f;
+    channel.left = {{-1, 30000, -30000}, 0.0f, -1.5f};
+    channel.right = {{1, 2, -32768}, 1e-3f, 25000.0f};
+
+    const std::string expected =
+        "SIMPLE  =              F\t/ FILE DOES NOT CONFORM TO FITS STANDARD\r\n"
+        "BITPIX  =             16\t/ INTEGER WITH '(I2)' FORMAT\r\n"
+        "NAXIS   =              1\t/ NUMBER OF DATA AXES\r\n"
+        "NAXIS1  =              3\t/ LENGTH OF DATA AXIS 1\r\n"
+        "PMCSUN  =      -396.5000\t/ POST MERIDIUM CENTER \r\n"
+        "DATE-OBS= ' 5/11/2003'\t/ \r\n"
+        "TIME-OBS= '09:05:07.250'\t/ UT \r\n"
+        "OBJECT  = 'O'Sun quiet'\t/ \r\n"
+        "TELESCOP= 'KAVOR-350'\t/ \r\n"
+        "ORIGIN  = 'DORNIKA'\t/ \r\n"
+        "RADIUS  =            961\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n"
+        "AZIMUTH =   10.500000000\t/ Azimuth of observ. \r\n"
+        "ALTITUDE=   45.250000000\t/ Altitude of source \r\n"
+        "ANGLE   =   12.500000000\t/ Angle of decl. \r\n"
+        "CDELT1  =         0.0996\t/ ARCSEC\t\r\n"
+        "N_POLAR =              2\t/ NUMBER OF POLARIZATIONS [1 or 2]\r\n"
+        "CALIBR  =              0\t/ FLAG OF CALIBRATION [ 0-NO 1-YES ] \r\n"
+        "TCALIBR =        12.3000\t/ T OF CALIBRATION \r\n"
+        "FLAG_IV =              1\t/ IF 1 => R,L; IF 0 => I,V \r\n"
+        "COMMENT  TQSUN - TEMPERATURE OF A SURFACE OF THE QUIET SUN AGREED WITH THE \r\n"
+        "COMMENT   FORM OF THE DIAGRAM OF A ANTENNA AND KOEF. OF TRANSITION TO FLUX \r\n"
+        "END\r\n"
+        "OBS-FREQ=          2.800\t/ GHz \r\n"
+        "THETA-DG=          17.50\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n"
+        "TQSUN   =          11500\t/ Ta[K] \r\n"
+        "FLUX_L  =          3.500\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n"
+        "END\r\n"
+        "POLARIZ =              1\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =   0.000000e+00\t/ \r\n"
+        "BZERO   =  -1.500000e+00\t/ \r\n"
+        "END\r\n" +
+        Bytes({0xFF, 0xFF, 0x30, 0x75, 0xD0, 0x8A}) +
+        "\r\n"
+        "POLARIZ =              0\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =   1.000000e-03\t/ \r\n"
+        "BZERO   =   2.500000e+04\t/ \r\n"
+        "END\r\n" +
+        Bytes({0x01, 0x00, 0x02, 0x00, 0x00, 0x80}) + "\r\n";
+    EXPECT_EQ(ScanFileBytes(header, pointing, 0, channel), expected);
+    EXPECT_EQ(pointing.azimuth, 10.5f);  // no capital A followed by a number
+}
+
+TEST(ScanFileBytes, NoSamplesGiveTwoEmptyBlocks) {
+    ObservationHeader header = CardHeader();
+    PointingValues pointing = kPointing;
+    ScanChannel channel;
+    channel.channel = 3;
+    channel.fluxFactor = 1.0f;
+    channel.quietSunTemperature = 1;
+    channel.beamWidth = 1.0f;
+    channel.left = ScaleSamples(nullptr, 0, kLeftScalingSeed);
+    channel.right = ScaleSamples(nullptr, 0, kRightScalingSeed);
+    const std::string bytes = ScanFileBytes(header, pointing, 0, channel);
+    EXPECT_NE(bytes.find("NAXIS1  =              0\t"), std::string::npos);
+    EXPECT_NE(bytes.find("PMCSUN  =      -399.5000\t"), std::string::npos);
+    const std::string tail =
+        "POLARIZ =              1\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =  -3.333333e+05\t/ \r\n"
+        "BZERO   =   0.000000e+00\t/ \r\n"
+        "END\r\n\r\n"
+        "POLARIZ =              0\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =  -3.333333e+06\t/ \r\n"
+        "BZERO   =   0.000000e+00\t/ \r\n"
+        "END\r\n\r\n";
+    ASSERT_GE(bytes.size(), tail.size());
+    EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
+}
+
+TEST(ScanFileBytes, ObjectNameAzimuthIsAppliedAfterTheObjectCardAndKept) {
+    ObservationHeader header = CardHeader();
+    header.setup.objectName = "SUN A15";
+    PointingValues pointing = kPointing;
+    ScanChannel channel;
+    channel.channel = 3;
+    const std::string bytes = ScanFileBytes(header, pointing, 0, channel);
+    EXPECT_NE(bytes.find("OBJECT  = 'SUN A15'\t/ \r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("AZIMUTH =   15.000000000\t"), std::string::npos) << bytes;
+    EXPECT_EQ(pointing.azimuth, 15.0f);
+}
+
+TEST(ScanNames, NumbersAndIndexLines) {
+    EXPECT_EQ(ScanFileName("s05b03", 5, 2), "s05b03_05z.002");
+    EXPECT_EQ(ScanFileName("s05b03", 123, 1), "s05b03_123z.001");
+    EXPECT_EQ(ScanIndexName("s05b03", 5), "s05b03_05z.0hd");
+    EXPECT_EQ(ScanIndexName("s311-1", 123), "s311-1_123z.0hd");
+    EXPECT_EQ(ScanIndexLine("s05b03", 5, 2, 2.8), "s05b03_05z.002\t2.800[GHz]\r\n");
+    EXPECT_EQ(ScanIndexLine("s05b03", 5, 1, 12.5), "s05b03_05z.001\t12.500[GHz]\r\n");
+}
+
+struct ScaleCase {
+    const char* name;
+    std::vector<float> samples;
+    float seed;
+    std::vector<int16_t> values;
+    float bscale;
+    float bzero;
+};
+
+TEST(ScaleSamples, ProcedureCases) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const ScaleCase cases[] = {
+        // BZERO 0 and BSCALE exactly 1: the quotients are the samples themselves.
+        {"truncation toward zero and reverse order", {30000, 2.7f, -2.7f, -30000}, kLeftScalingSeed,
+         {-30000, -2, 2, 30000}, 1.0f, 0.0f},
+        {"first sample becomes the last value", {-30000, 0, 30000, 1.5f, 7.9f}, kRightScalingSeed,
+         {7, 1, 30000, 0, -30000}, 1.0f, 0.0f},
+        {"all equal", {7, 7, 7}, kLeftScalingSeed, {0, 0, 0}, 0.0f, 7.0f},
+        {"single sample", {-4.5f}, kRightScalingSeed, {0}, 0.0f, -4.5f},
+        {"no samples keep the seeds", {}, kLeftScalingSeed, {}, -333333.34375f, 0.0f},
+        {"no samples, second seed", {}, kRightScalingSeed, {}, -3333333.25f, 0.0f},
+        // Samples all below -1e10 leave max at the seed -1e10.
+        {"max stays at the seed", {-10061440000.0f, -10030720000.0f}, kLeftScalingSeed,
+         {0, -30000}, 1024.0f, -10030720000.0f},
+        {"samples beyond the seed widen the range", {2e11f, -2e11f}, kRightScalingSeed,
+         {-30000, 30000}, 2e11f / 30000, 0.0f},
+        {"non-finite samples are left out and stored as 0", {nan, 30000, inf, -30000, -inf},
+         kLeftScalingSeed, {0, -30000, 0, 30000, 0}, 1.0f, 0.0f},
+        {"only non-finite samples", {nan, -inf}, kLeftScalingSeed, {0, 0}, -333333.34375f, 0.0f},
+        // BSCALE rounds to the smallest subnormal: quotients of +-44700 keep their low 16 bits.
+        {"low 16 bits are kept", {0.0f, 89400 * tiny}, kLeftScalingSeed, {-20836, 20836}, tiny,
+         44700 * tiny},
+    };
+    for (const ScaleCase& c : cases) {
+        const ScaledBlock block =
+            ScaleSamples(c.samples.data(), static_cast<int32_t>(c.samples.size()), c.seed);
+        EXPECT_EQ(block.values, c.values) << c.name;
+        EXPECT_EQ(block.bscale, c.bscale) << c.name;
+        EXPECT_EQ(block.bzero, c.bzero) << c.name;
+    }
+}
+
+TEST(CalibrationStep, TenthOfTheLevelDifference) {
+    std::array<int16_t, kCalibrationLevelCount> levels{};
+    levels[1] = 100;
+    levels[9] = 223;
+    levels[2] = -32768;
+    levels[10] = 32767;
+    levels[57] = 50;
+    levels[65] = 10;
+    const struct {
+        int16_t d;
+        float expected;
+    } cases[] = {
+        {0, 0.0f},   {1, 12.3f},      {2, 6553.5f}, {57, -4.0f},
+        {58, 0.0f},  {-1, 0.0f},      {-32768, 0.0f}, {32767, 0.0f},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CalibrationStep(levels.data(), c.d), c.expected) << c.d;
+}
+
+TEST(BaseName, DayHexMonthAndTwoDigitYear) {
+    EXPECT_EQ(BaseName(5, 11, 2003), "s05b03");
+    EXPECT_EQ(BaseName(31, 1, 1999), "s311-1");
+    EXPECT_EQ(BaseName(5, 12, 1998), "s05c-2");
+    EXPECT_EQ(BaseName(15, 10, 2012), "s15a12");
+}
+
+TEST(ScanNumberFromPath, FirstDotThenTheFileNamesLastDot) {
+    const struct {
+        const char* path;
+        char separator;
+        int expected;
+    } cases[] = {
+        {"D:\\obs\\sun.05p", '\\', 5},
+        {"D:\\data.2\\sun.07p", '\\', 2},      // the first dot lies in a folder name
+        {"D:\\obs.x\\sun.07p", '\\', 7},       // no number there: the file name's last dot
+        {"/data/obs.x/sun.5.07p", '/', 7},
+        {"/data/obs.x/sun", '/', 0},           // the file name has no dot
+        {"/data/a.x/b.5/sun", '/', 0},         // dots in folders only
+        {"sunp", '/', 0},
+        {"sun. 7p", '/', 7},                   // white space before the number
+        {"sun.\t-3p", '/', -3},
+        {"sun.+4p", '/', 4},
+        {"sun.- 4p", '/', 0},
+        {"sun.123", '/', 123},
+        {"sun.99999999999999999999p", '/', std::numeric_limits<int>::max()},
+        {"sun.-99999999999999999999p", '/', std::numeric_limits<int>::min()},
+        {"sun.-2147483648p", '/', std::numeric_limits<int>::min()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScanNumberFromPath(c.path, c.separator), c.expected) << c.path;
+}
+
+TEST(SampleFilePath, BesideTheHeader) {
+    EXPECT_EQ(SampleFilePath("obs", true, "al", 0), std::string("obs") + kFolderSeparator + "al0");
+    EXPECT_EQ(SampleFilePath("", true, "ar", 12), std::string(1, kFolderSeparator) + "ar12");
+    EXPECT_EQ(SampleFilePath("", false, "ar", 63), "ar63");
+}
+
+// ---- The channel loop in-process ----
+
+const char* const kTable = "20 2 10000 10\n10 4 12000 20\n5 8 14000 40\n";
+
+// A recording in a temporary folder; the converter's own folder is the same.
+class ChannelLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gRun = RunContext{};
+        header_ = CardHeader();
+        header_.setup.objectName = "Sun";
+        header_.setup.calibrationLevels[1] = 100;
+        header_.setup.calibrationLevels[9] = 223;
+        fs::create_directory(out());
+        WriteFileBytes(folder_ / "vm-fits.cfg", std::string(kTable));
+    }
+    void TearDown() override { gRun = RunContext{}; }
+
+    std::string out() const { return folder_ / "out"; }
+
+    bool Convert(int32_t repairMode, const std::string& headerName = "sun.05h") {
+        gRun.header = header_;
+        gRun.pointing = kPointing;
+        gRun.inputHeaderPath = folder_ / headerName;
+        gRun.inputFolder = folder_.path();
+        gRun.outputFolder = out();
+        gRun.executableFolder = folder_.path();
+        gRun.repairMode = repairMode;
+        return ConvertChannels();
+    }
+
+    void AddChannel(int c, double frequency, const std::vector<float>& al, const std::vector<float>& ar) {
+        header_.setup.channelEnabled[c] = 1;
+        header_.setup.calibrationIndex[c] = 1;
+        header_.receiver.channelFrequency[c] = frequency;
+        WriteFileBytes(folder_ / ("al" + std::to_string(c)), FloatBytes(al));
+        WriteFileBytes(folder_ / ("ar" + std::to_string(c)), FloatBytes(ar));
+    }
+
+    std::vector<std::string> OutputNames() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(out())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempFolder folder_;
+    ObservationHeader header_;
+};
+
+TEST_F(ChannelLoop, WithoutRepairWritesTheWholeScanFileAndIndex) {
+    AddChannel(7, 15.0, {30000, 2.7f, -2.7f, -30000}, {5, 5, 5, 5, 5});
+    EXPECT_TRUE(Convert(0));  // no marker file needed
+    EXPECT_EQ(gRun.inputHeaderPath, folder_ / "sun.05p");
+    ASSERT_EQ(OutputNames(), (std::vector<std::string>{"s05b03_05z.001", "s05b03_05z.0hd"}));
+    EXPECT_EQ(ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.0hd"),
+              "s05b03_05z.001\t15.000[GHz]\r\n");
+    const std::string expected =
+        "SIMPLE  =              F\t/ FILE DOES NOT CONFORM TO FITS STANDARD\r\n"
+        "BITPIX  =             16\t/ INTEGER WITH '(I2)' FORMAT\r\n"
+        "NAXIS   =              1\t/ NUMBER OF DATA AXES\r\n"
+        "NAXIS1  =              4\t/ LENGTH OF DATA AXIS 1\r\n"
+        "PMCSUN  =      -395.5000\t/ POST MERIDIUM CENTER \r\n"
+        "DATE-OBS= ' 5/11/2003'\t/ \r\n"
+        "TIME-OBS= '09:05:07.250'\t/ UT \r\n"
+        "OBJECT  = 'Sun'\t/ \r\n"
+        "TELESCOP= 'KAVOR-350'\t/ \r\n"
+        "ORIGIN  = 'DORNIKA'\t/ \r\n"
+        "RADIUS  =            961\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n"
+        "AZIMUTH =   10.500000000\t/ Azimuth of observ. \r\n"
+        "ALTITUDE=   45.250000000\t/ Altitude of source \r\n"
+        "ANGLE   =   12.500000000\t/ Angle of decl. \r\n"
+        "CDELT1  =         0.0996\t/ ARCSEC\t\r\n"
+        "N_POLAR =              2\t/ NUMBER OF POLARIZATIONS [1 or 2]\r\n"
+        "CALIBR  =              0\t/ FLAG OF CALIBRATION [ 0-NO 1-YES ] \r\n"
+        "TCALIBR =        12.3000\t/ T OF CALIBRATION \r\n"
+        "FLAG_IV =              1\t/ IF 1 => R,L; IF 0 => I,V \r\n"
+        "COMMENT  TQSUN - TEMPERATURE OF A SURFACE OF THE QUIET SUN AGREED WITH THE \r\n"
+        "COMMENT   FORM OF THE DIAGRAM OF A ANTENNA AND KOEF. OF TRANSITION TO FLUX \r\n"
+        "END\r\n"
+        "OBS-FREQ=         15.000\t/ GHz \r\n"
+        "THETA-DG=          15.00\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n"
+        "TQSUN   =          11000\t/ Ta[K] \r\n"
+        "FLUX_L  =          3.000\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n"
+        "END\r\n"
+        "POLARIZ =              1\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =   1.000000e+00\t/ \r\n"
+        "BZERO   =   0.000000e+00\t/ \r\n"
+        "END\r\n" +
+        Bytes({0xD0, 0x8A, 0xFE, 0xFF, 0x02, 0x00, 0x30, 0x75}) +
+        "\r\n"
+        "POLARIZ =              0\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n"
+        "BSCALE  =   0.000000e+00\t/ \r\n"
+        "BZERO   =   5.000000e+00\t/ \r\n"
+        "END\r\n" +
+        Bytes({0, 0, 0, 0, 0, 0, 0, 0}) + "\r\n";
+    EXPECT_EQ(ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.001"), expected);
+}
+
+TEST_F(ChannelLoop, MissingMarkerFileWritesNothingAndFails) {
+    AddChannel(0, 15.0, {1, 2}, {1, 2});
+    EXPECT_FALSE(Convert(kTwoSidedExtrapolation));
+    EXPECT_EQ(gRun.statusText, "Can't open " + (folder_ / "sun.05p"));
+    EXPECT_TRUE(OutputNames().empty());
+}
+
+TEST_F(ChannelLoop, IndexThatCannotBeCreatedFails) {
+    AddChannel(0, 15.0, {1, 2}, {1, 2});
+    WriteFileBytes(folder_ / "sun.05p", std::string());
+    fs::remove(out());
+    EXPECT_FALSE(Convert(kTwoSidedExtrapolation));
+    EXPECT_EQ(gRun.statusText, "Can't open " + out() + kFolderSeparator + "s05b03_05z.0hd");
+    EXPECT_FALSE(FileExists(out()));
+}
+
+TEST_F(ChannelLoop, ScanNumberFromTheFileNameWhenTheFirstDotHasNone) {
+    fs::create_directory(folder_ / "obs.x");
+    EXPECT_TRUE(Convert(0, std::string("obs.x") + kFolderSeparator + "sun.17h"));
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{"s05b03_17z.0hd"}));
+    EXPECT_EQ(ReadFileBytes(out() + kFolderSeparator + "s05b03_17z.0hd"), "");
+}
+
+// Sample files of 32768 bytes and more are read whole.
+TEST_F(ChannelLoop, LongSampleFilesAreReadWhole) {
+    const int n = 9000;  // 36000 bytes
+    std::vector<float> al(n), ar(n);
+    for (int i = 0; i < n; ++i) {
+        al[i] = static_cast<float>((i * 37) % 60001 - 30000);
+        ar[i] = static_cast<float>(30000 - (i * 11) % 60001);
+    }
+    al[0] = 30000;
+    al[1] = -30000;
+    ar[n - 1] = -30000;
+    AddChannel(0, 12.5, al, ar);
+    EXPECT_TRUE(Convert(0));
+    const std::string bytes = ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.001");
+    EXPECT_NE(bytes.find("NAXIS1  =           9000\t"), std::string::npos);
+    const std::string leftHead = "BZERO   =   0.000000e+00\t/ \r\nEND\r\n";
+    const std::size_t left = bytes.find(leftHead);
+    ASSERT_NE(left, std::string::npos);
+    std::vector<int16_t> leftValues(al.rbegin(), al.rend()), rightValues(ar.rbegin(), ar.rend());
+    EXPECT_EQ(bytes.substr(left + leftHead.size(), 2 * n), Int16Bytes(leftValues));
+    const std::size_t right = bytes.find(leftHead, left + leftHead.size() + 2 * n);
+    ASSERT_NE(right, std::string::npos);
+    EXPECT_EQ(bytes.substr(right + leftHead.size()), Int16Bytes(rightValues) + "\r\n");
+    EXPECT_EQ(ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.0hd"),
+              "s05b03_05z.001\t12.500[GHz]\r\n");
+}
+
+// A marker file of 32768 bytes and more is read whole: the one marker of the
+// channel stands after 9000 ignored pairs. Raw samples after position 8 are
+// twice the level of those before it; the repair halves them.
+TEST_F(ChannelLoop, LongMarkerFilesAreReadWhole) {
+    std::vector<int16_t> markers;
+    for (int k = 0; k < 9000; ++k) {
+        markers.push_back(k % 2 == 0 ? -1 : 0);
+        markers.push_back(8);  // would select calibration index 1
+    }
+    markers.push_back(8);
+    markers.push_back(8 * 1 + 5);
+    WriteFileBytes(folder_ / "sun.05p", Int16Bytes(markers));
+    std::vector<float> raw(21);
+    for (int i = 0; i < 21; ++i) raw[i] = 3000.0f * static_cast<float>(i - 10) * (i > 8 ? 2 : 1);
+    raw[8] = 777;
+    AddChannel(0, 15.0, raw, raw);
+    for (int32_t mode : {kTwoSidedExtrapolation, kBackExtrapolation}) {
+        EXPECT_TRUE(Convert(mode)) << mode;
+        const std::string bytes = ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.001");
+        std::vector<int16_t> repaired;
+        for (int i = 20; i >= 0; --i) repaired.push_back(static_cast<int16_t>(3000 * (i - 10)));
+        const std::string block = "BSCALE  =   1.000000e+00\t/ \r\nBZERO   =   0.000000e+00\t/ \r\nEND\r\n" +
+                                  Int16Bytes(repaired) + "\r\n";
+        const std::size_t first = bytes.find(block);
+        ASSERT_NE(first, std::string::npos) << mode;
+        EXPECT_NE(bytes.find(block, first + 1), std::string::npos) << mode;
+    }
+}
+
+}  // namespace
