@@ -49,9 +49,13 @@ for file in "$output"/*; do
 done
 
 first=$(ls "$output" | grep -v '\.0hd$' | head -n 1 || true)
-if [ -n "$first" ]; then
+if [ -z "$first" ]; then
+  echo
+  echo "no scan file was written (is vm-fits.cfg beside build/linux/vm-fits?)"
+else
   echo
   echo "== Header cards of $output/$first"
-  # The cards end with CR LF; the first group ends at the first END card.
-  tr -d '\r' <"$output/$first" | sed -n '/^END$/{p;q};p'
+  # The cards end with CR LF; the main header and the channel group each end
+  # with an END card, and the data blocks follow.
+  awk '{ sub(/\r$/, ""); print } /^END$/ && ++groups == 2 { exit }' "$output/$first"
 fi
