@@ -1,9 +1,20 @@
-# Shared by the Wine test scripts: a fresh Wine prefix and path helpers.
+# Shared by the Wine test scripts: a fresh Wine prefix, a virtual display, the
+# converter beside its calibration table, path and registry helpers.
 set -euo pipefail
 : "${VMFITS_EXE:?}" "${VMFITS_WIN_BUILD:?}"
 export WINEDEBUG=-all
 
-# new_prefix NAME: a fresh, initialised prefix under the build folder.
+# with_display "$@": runs the calling script again under a virtual X server of
+# its own (never on the user's display); call it before anything else.
+with_display() {
+  if [ -z "${VMFITS_UNDER_XVFB:-}" ]; then
+    export VMFITS_UNDER_XVFB=1
+    exec xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' bash "$0" "$@"
+  fi
+}
+
+# new_prefix NAME: a fresh, initialised prefix under the build folder. Wine is
+# stopped in it when the script ends.
 new_prefix() {
   export WINEPREFIX="$VMFITS_WIN_BUILD/wineprefix-$1"
   rm -rf "$WINEPREFIX"
@@ -11,13 +22,41 @@ new_prefix() {
   wineserver -w
 }
 
+stop_wine() { if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi; }
+
 # winpath UNIXPATH: the same file as Wine's Z: drive shows it.
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+
+# install_converter FOLDER: copies vm-fits.exe with the calibration table
+# vm-fits.cfg beside it into FOLDER (the table is looked for there).
+install_converter() {
+  mkdir -p "$1"
+  cp "$VMFITS_EXE" "$1/vm-fits.exe"
+  cp "${VMFITS_SOURCE_DIR:?}/vm-fits.cfg" "$1/vm-fits.cfg"
+}
+
+# run_exe EXE ARGS...: runs a Windows program under Wine, waits for Wine to
+# settle and sets $code to its exit code.
+run_exe() {
+  set +e
+  wine "$@" </dev/null
+  code=$?
+  set -e
+  wineserver -w
+}
 
 # reg_value NAME: a value of HKCU\SOFTWARE\Trevalo, empty when missing.
 reg_value() {
   wine reg query 'HKCU\SOFTWARE\Trevalo' /v "$1" 2>/dev/null | tr -d '\r' |
     awk -v n="$1" '$1 == n { sub(/^[ \t]*[^ \t]+[ \t]+REG_SZ[ \t]*/, ""); print; exit }'
 }
+
+# reg_set NAME TEXT: stores TEXT as a REG_SZ value of HKCU\SOFTWARE\Trevalo.
+reg_set() {
+  wine reg add 'HKCU\SOFTWARE\Trevalo' /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+}
+
+# artefact_dir: the folder for files the tests leave to look at.
+artefact_dir() { mkdir -p "$VMFITS_WIN_BUILD/test-artefacts"; printf '%s' "$VMFITS_WIN_BUILD/test-artefacts"; }
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
