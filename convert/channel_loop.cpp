@@ -1,6 +1,6 @@
 #include "convert/channel_loop.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
