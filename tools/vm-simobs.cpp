@@ -54,7 +54,7 @@ double Exp(double x) {
     const double k = static_cast<double>(static_cast<long long>(x / kLn2 + (x < 0 ? -0.5 : 0.5)));
     const double r = x - k * kLn2;
     double term = 1.0, sum = 1.0;
-    for (int i = 1; i < 25; ++i) {
+    for (int i = 1; i < 16; ++i) {  // |r| <= ln 2 / 2
         term = term * r / i;
         sum += term;
     }
@@ -173,11 +173,11 @@ struct Scan {
 // The quiet-Sun disk seen by a fan beam: the chord length of the disk across
 // the beam's long direction, smoothed by the Gaussian of its narrow direction.
 double DiskProfile(double x, double radius, double sigma) {
-    const double h = std::min(2.0 * radius / 400.0, sigma * 0.5);
-    const int m = static_cast<int>(2.0 * radius / h) + 1;
+    // Nodes at most half a beam sigma apart keep the sum as smooth as the beam.
+    const int m = static_cast<int>(2.0 * radius / std::min(radius / 32.0, sigma * 0.5)) + 1;
     const double width = 2.0 * radius / m;
-    const int lo = std::max(0, static_cast<int>((x - 7.0 * sigma + radius) / width));
-    const int hi = std::min(m - 1, static_cast<int>((x + 7.0 * sigma + radius) / width) + 1);
+    const int lo = std::max(0, static_cast<int>((x - 6.0 * sigma + radius) / width));
+    const int hi = std::min(m - 1, static_cast<int>((x + 6.0 * sigma + radius) / width) + 1);
     double sum = 0;
     for (int j = lo; j <= hi; ++j) {
         const double u = -radius + (j + 0.5) * width;
@@ -187,26 +187,31 @@ double DiskProfile(double x, double radius, double sigma) {
     return sum * width / (sigma * std::sqrt(2.0 * kPi));
 }
 
-// The noiseless, jump-free sample i of one polarisation (0 = al, 1 = ar).
-double ModelSample(const Scan& scan, const Channel& ch, int pol, int i) {
+// The noiseless, jump-free sample i of both polarisations (0 = al, 1 = ar).
+void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]) {
     const double x = (i - scan.centre) * scan.step;
-    const double sign = pol == 0 ? -1.0 : 1.0;
-    double t = ch.temperature * DiskProfile(x, ch.radius, ch.beamSigma) / ch.diskNorm * (1.0 + sign * 0.002);
-    for (std::size_t k = 0; k < scan.sources.size(); ++k) {
-        const double d = (x - scan.sources[k].position) / ch.sourceSigma[k];
-        t += ch.sourcePeak[k] * (1.0 + sign * scan.sources[k].polarisation) * Exp(-0.5 * d * d);
-    }
+    const double disk = ch.temperature * DiskProfile(x, ch.radius, ch.beamSigma) / ch.diskNorm;
     const double along = scan.n > 1 ? static_cast<double>(i) / (scan.n - 1) - 0.5 : 0.0;
-    return ch.gain[pol] * (t + ch.offset[pol] + ch.slope[pol] * along);
+    for (int pol = 0; pol < 2; ++pol) {
+        const double sign = pol == 0 ? -1.0 : 1.0;
+        double t = disk * (1.0 + sign * 0.002);
+        for (std::size_t k = 0; k < scan.sources.size(); ++k) {
+            const double d = (x - scan.sources[k].position) / ch.sourceSigma[k];
+            t += ch.sourcePeak[k] * (1.0 + sign * scan.sources[k].polarisation) * Exp(-0.5 * d * d);
+        }
+        out[pol] = ch.gain[pol] * (t + ch.offset[pol] + ch.slope[pol] * along);
+    }
 }
 
 // A jump at r is repairable when straight lines through the samples on either
 // side meet the signal at r: the converter extrapolates from r-2, r-1 and from
 // r+1 ... r+3.
 bool SmoothAround(const Scan& scan, const Channel& ch, int r) {
+    double both[6][2];
+    for (int k = 0; k < 6; ++k) ModelSamples(scan, ch, r - 2 + k, both[k]);
     for (int pol = 0; pol < 2; ++pol) {
         double p[6];
-        for (int k = 0; k < 6; ++k) p[k] = ModelSample(scan, ch, pol, r - 2 + k);
+        for (int k = 0; k < 6; ++k) p[k] = both[k][pol];
         const double limit = 2e-5 * ch.gain[pol] * ch.temperature;
         if (std::fabs(p[2] - (2 * p[1] - p[0])) > limit) return false;
         if (std::fabs(p[2] - (2 * p[3] - p[4])) > limit) return false;
@@ -226,7 +231,7 @@ struct Marker {
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }
 
@@ -572,27 +577,32 @@ int main(int argc, char** argv) {
     }
     for (int c = 0; c < nc; ++c) {
         const Channel& ch = channels[c];
-        for (int pol = 0; pol < 2; ++pol) {
-            Random noise = Stream(o.seed, kNoise, static_cast<uint64_t>(c), static_cast<uint64_t>(pol));
-            std::vector<uint8_t> bytes;
-            bytes.reserve(4 * static_cast<std::size_t>(n));
-            double level = 1.0;
-            std::size_t next = 0;
-            for (int i = 0; i < n; ++i) {
-                const double value = ModelSample(scan, ch, pol, i) + ch.gain[pol] * ch.noise[pol] * Gaussian(noise);
-                double g = level;
-                while (next < markers.size() && markers[next].position == i) {
-                    const double after = level * markers[next].factor[pol][c];
-                    g = 0.5 * (level + after);  // the marked sample catches the switch
-                    level = after;
-                    ++next;
+        Random noise[2] = {Stream(o.seed, kNoise, static_cast<uint64_t>(c), 0),
+                           Stream(o.seed, kNoise, static_cast<uint64_t>(c), 1)};
+        std::vector<uint8_t> bytes[2];
+        double level[2] = {1.0, 1.0};
+        std::size_t next = 0;
+        for (int i = 0; i < n; ++i) {
+            double value[2];
+            ModelSamples(scan, ch, i, value);
+            double g[2] = {level[0], level[1]};
+            for (; next < markers.size() && markers[next].position == i; ++next) {
+                for (int pol = 0; pol < 2; ++pol) {
+                    const double after = level[pol] * markers[next].factor[pol][c];
+                    g[pol] = 0.5 * (level[pol] + after);  // the marked sample catches the switch
+                    level[pol] = after;
                 }
-                PutFloat(bytes, static_cast<float>(g * value));
             }
+            for (int pol = 0; pol < 2; ++pol) {
+                const double noisy = value[pol] + ch.gain[pol] * ch.noise[pol] * Gaussian(noise[pol]);
+                PutFloat(bytes[pol], static_cast<float>(g[pol] * noisy));
+            }
+        }
+        if (ch.shortAr) bytes[1].resize(4 * static_cast<std::size_t>(n / 2));
+        for (int pol = 0; pol < 2; ++pol) {
             if (pol == 1 && ch.missingAr) continue;
-            if (pol == 1 && ch.shortAr) bytes.resize(4 * static_cast<std::size_t>(n / 2));
             const std::string path = o.out + (pol == 0 ? "/al" : "/ar") + std::to_string(c);
-            if (!WriteBytes(path, bytes)) Fail("cannot write " + path);
+            if (!WriteBytes(path, bytes[pol])) Fail("cannot write " + path);
         }
     }
 

@@ -281,10 +281,10 @@ TEST(Simobs, RepairBringsTheJumpedLevelsBack) {
                 const std::vector<double>& b = smooth.at(f).samples[pol];
                 const std::vector<double>& u = unrepaired.at(f).samples[pol];
                 ASSERT_EQ(a.size(), b.size());
-                const double limit = kTolerance * Range(b);
+                const double range = Range(b), limit = kTolerance * range;
                 for (std::size_t i = 0; i < a.size(); ++i) {
-                    worst = std::max(worst, std::fabs(a[i] - b[i]) / Range(b));
-                    worstUnrepaired = std::max(worstUnrepaired, std::fabs(u[i] - b[i]) / Range(b));
+                    worst = std::max(worst, std::fabs(a[i] - b[i]) / range);
+                    worstUnrepaired = std::max(worstUnrepaired, std::fabs(u[i] - b[i]) / range);
                     ASSERT_NEAR(a[i], b[i], limit) << "channel " << c << " pol " << pol << " sample " << i;
                 }
                 for (std::size_t k = 0; k < markers.size(); k += 2) {
