@@ -166,7 +166,6 @@ struct Scan {
     int n = 0;
     double step = 0;    // arcsec per sample
     double centre = 0;  // sample index of the disk centre
-    double opticalRadius = 960;
     std::vector<Source> sources;
 };
 
@@ -377,36 +376,56 @@ int DayOfYear(int year, int month, int day) {
     return doy;
 }
 
-}  // namespace
+// ---- the recording -------------------------------------------------------
 
-int main(int argc, char** argv) {
-    const Options o = ParseOptions(argc, argv);
-    const int n = o.samples;
-    const int nc = o.channels;
+// Where the Sun stands on the day of the observation.
+struct Day {
+    double declination = 0;  // degrees
+    double angleP = 0;       // degrees
+    int solarRadius = 960;   // optical, arcsec
+};
 
-    // Geometry of the day: declination, angle P and the optical radius of the Sun.
+Day SunOnDate(const Options& o) {
     const double doy = DayOfYear(o.year, o.month, o.day);
-    const double declination = -23.44 * Cos(2.0 * kPi * (doy + 10.0) / 365.0);
-    const double angleP = -26.3 * Cos(2.0 * kPi * (doy - 96.0) / 365.0);
-    const int solarRadius =
-        static_cast<int>(959.6 / (1.0 - 0.0167 * Cos(2.0 * kPi * (doy - 4.0) / 365.0)) + 0.5);
+    Day day;
+    day.declination = -23.44 * Cos(2.0 * kPi * (doy + 10.0) / 365.0);
+    day.angleP = -26.3 * Cos(2.0 * kPi * (doy - 96.0) / 365.0);
+    day.solarRadius = static_cast<int>(959.6 / (1.0 - 0.0167 * Cos(2.0 * kPi * (doy - 4.0) / 365.0)) + 0.5);
+    return day;
+}
 
-    Random layout = Stream(o.seed, kLayout);
+// The scan spans 4.4 optical radii; the sampling factors give its step:
+// step = factor1 * 120 * factor2 / 1192760 * cos(declination).
+Scan MakeScan(const Options& o, const Day& day, Random& layout, int& factor1, int& factor2) {
     Scan scan;
-    scan.n = n;
-    scan.opticalRadius = solarRadius;
-
-    // The scan spans 4.4 optical radii; the sampling factors give its step:
-    // step = factor1 * 120 * factor2 / 1192760 * cos(declination).
-    const double cosDec = Cos(declination * kPi / 180.0);
-    const double product = 4.4 * solarRadius / n * 1192760.0 / (120.0 * cosDec);
-    const int factor1 = std::max(1, static_cast<int>(product / 30000.0) + 1);
-    const int factor2 = std::max(1, static_cast<int>(product / factor1 + 0.5));
+    scan.n = o.samples;
+    const double cosDec = Cos(day.declination * kPi / 180.0);
+    const double product = 4.4 * day.solarRadius / scan.n * 1192760.0 / (120.0 * cosDec);
+    factor1 = std::max(1, static_cast<int>(product / 30000.0) + 1);
+    factor2 = std::max(1, std::min(32767, static_cast<int>(product / factor1 + 0.5)));
     scan.step = factor1 * 120.0 * factor2 / 1192760.0 * cosDec;
-    scan.centre = (n - 1) * 0.5 + n * Uniform(layout, -0.04, 0.04);
+    scan.centre = (scan.n - 1) * 0.5 + scan.n * Uniform(layout, -0.04, 0.04);
 
-    // Channels: frequencies spread evenly in logarithm over 1 to 19.5 GHz,
-    // neighbours in groups of four sharing a calibration index.
+    // One or two compact sources on the disk.
+    Random sky = Stream(o.seed, kSky);
+    const int sourceCount = UniformInt(sky, 1, 2);
+    for (int k = 0; k < sourceCount; ++k) {
+        Source s;
+        s.position = Uniform(sky, -0.75, 0.75) * day.solarRadius;
+        s.size = Uniform(sky, 10.0, 40.0);
+        s.amplitude = Uniform(sky, 0.3, 1.2);
+        s.turnover = Uniform(sky, 4.0, 10.0);
+        s.polarisation = Uniform(sky, 0.05, 0.3) * (Uniform(sky) < 0.5 ? -1.0 : 1.0);
+        scan.sources.push_back(s);
+    }
+    return scan;
+}
+
+// Frequencies spread evenly in logarithm over 1 to 19.5 GHz, neighbours in
+// groups of four sharing a calibration index, some channels switched off and,
+// on request, the awkward cases.
+std::vector<Channel> MakeChannels(const Options& o, Random& layout) {
+    const int nc = o.channels;
     std::vector<Channel> channels(nc);
     for (int c = 0; c < nc; ++c) {
         const double f = Exp(Log(19.5) * (c + 0.5) / nc) * Uniform(layout, 0.99, 1.01);
@@ -414,60 +433,48 @@ int main(int argc, char** argv) {
         channels[c].enabled = true;
         channels[c].calibrationIndex = static_cast<int16_t>(1 + c / 4);
     }
-    for (int k = 0; k < nc / 6;) {  // some channels are switched off
+    for (int k = 0; k < nc / 6;) {
         Channel& ch = channels[UniformInt(layout, 0, nc - 1)];
         if (ch.enabled) {
             ch.enabled = false;
             ++k;
         }
     }
-    std::vector<int> defectChannels;
     if (o.defects) {
         std::vector<int> enabled;
         for (int c = 0; c < nc; ++c)
             if (channels[c].enabled) enabled.push_back(c);
-        while (!enabled.empty() && defectChannels.size() < 4) {
-            const int k = UniformInt(layout, 0, static_cast<int>(enabled.size()) - 1);
-            defectChannels.push_back(enabled[k]);
-            enabled.erase(enabled.begin() + k);
-        }
-        for (std::size_t k = 0; k < defectChannels.size(); ++k) {
-            Channel& ch = channels[defectChannels[k]];
+        for (int k = 0; k < 4 && !enabled.empty(); ++k) {
+            const int pick = UniformInt(layout, 0, static_cast<int>(enabled.size()) - 1);
+            Channel& ch = channels[enabled[pick]];
+            enabled.erase(enabled.begin() + pick);
             if (k == 0) ch.missingAr = true;
             if (k == 1) ch.shortAr = true;
             if (k == 2) ch.frequency = kBelowTableFrequency;
             if (k == 3) ch.calibrationIndex = 0;
         }
     }
+    return channels;
+}
 
-    // Sky: one or two compact sources on the disk.
-    Random sky = Stream(o.seed, kSky);
-    const int sourceCount = UniformInt(sky, 1, 2);
-    for (int k = 0; k < sourceCount; ++k) {
-        Source s;
-        s.position = Uniform(sky, -0.75, 0.75) * solarRadius;
-        s.size = Uniform(sky, 10.0, 40.0);
-        s.amplitude = Uniform(sky, 0.3, 1.2);
-        s.turnover = Uniform(sky, 4.0, 10.0);
-        s.polarisation = Uniform(sky, 0.05, 0.3) * (Uniform(sky) < 0.5 ? -1.0 : 1.0);
-        scan.sources.push_back(s);
-    }
-
-    for (int c = 0; c < nc; ++c) {
+// Brightness, beam, receiver gain, baseline and noise of every channel.
+void ModelChannels(const Options& o, const Day& day, const Scan& scan, std::vector<Channel>& channels) {
+    for (std::size_t c = 0; c < channels.size(); ++c) {
         Channel& ch = channels[c];
         const double f = ch.frequency;
         ch.temperature = QuietSunTemperature(f);
-        ch.radius = RadioRadius(f, solarRadius);
+        ch.radius = RadioRadius(f, day.solarRadius);
         ch.beamSigma = BeamWidth(f) / 2.354820045;
         ch.diskNorm = DiskProfile(0.0, ch.radius, ch.beamSigma);
         for (const Source& s : scan.sources) {
+            // A compact source is spread over the beam: its peak falls as the beam widens.
             const double sigma = std::sqrt(s.size * s.size + ch.beamSigma * ch.beamSigma);
             const double q = f / s.turnover;
             const double brightness = s.amplitude * ch.temperature * 2.0 * q * q / (1.0 + q * q * q * q);
             ch.sourcePeak.push_back(brightness * s.size / sigma);
             ch.sourceSigma.push_back(sigma);
         }
-        Random gain = Stream(o.seed, kGain, static_cast<uint64_t>(c));
+        Random gain = Stream(o.seed, kGain, c);
         const double offset = ch.temperature * Uniform(gain, 0.3, 0.6);
         const double slope = ch.temperature * Uniform(gain, -0.08, 0.08);
         const double noise = ch.temperature * Uniform(gain, 0.5e-4, 1.0e-4);
@@ -478,49 +485,54 @@ int main(int argc, char** argv) {
             ch.noise[pol] = noise;
         }
     }
+}
 
-    // Jumps: for each calibration index in use, one to three positions where
-    // every channel of that index is smooth enough to be repaired; each
-    // polarisation of each channel steps by its own factor.
+// For each calibration index in use, one to three positions where every
+// channel of that index is smooth enough to be repaired; each polarisation of
+// each channel steps by its own factor. In time order, as the acquisition
+// system logs them.
+std::vector<Marker> ChooseJumps(const Options& o, const Scan& scan, const std::vector<Channel>& channels) {
     std::vector<Marker> markers;
-    if (o.jumps) {
-        Random jumps = Stream(o.seed, kJumps);
-        const int first = 12, last = std::min(n - 14, 32767);
-        for (int index = 0; index <= 57; ++index) {
-            std::vector<int> members;
-            for (int c = 0; c < nc; ++c)
-                if (channels[c].calibrationIndex == index) members.push_back(c);
-            if (members.empty() || last - first < 40) continue;
-            const int wanted = UniformInt(jumps, 1, 3);
-            std::vector<int> positions;
-            for (int attempt = 0; attempt < 300 && static_cast<int>(positions.size()) < wanted; ++attempt) {
-                const int r = UniformInt(jumps, first, last);
-                bool ok = true;
-                for (int p : positions) ok = ok && std::abs(p - r) >= 12;
-                for (int c : members) ok = ok && SmoothAround(scan, channels[c], r);
-                if (ok) positions.push_back(r);
-            }
-            for (int r : positions) {
-                Marker m;
-                m.position = r;
-                m.tag = static_cast<int16_t>(8 * index + UniformInt(jumps, 0, 7));
-                for (int pol = 0; pol < 2; ++pol) {
-                    m.factor[pol].assign(nc, 1.0);
-                    for (int c : members) {
-                        const double size = Uniform(jumps, 0.1, 0.35);
-                        m.factor[pol][c] = Exp(Uniform(jumps) < 0.5 ? -size : size);
-                    }
-                }
-                markers.push_back(m);
-            }
+    if (!o.jumps) return markers;
+    const int nc = static_cast<int>(channels.size());
+    Random jumps = Stream(o.seed, kJumps);
+    const int first = 12, last = std::min(scan.n - 14, 32767);
+    for (int index = 0; index <= 57; ++index) {
+        std::vector<int> members;
+        for (int c = 0; c < nc; ++c)
+            if (channels[c].calibrationIndex == index) members.push_back(c);
+        if (members.empty() || last - first < 40) continue;
+        const int wanted = UniformInt(jumps, 1, 3);
+        std::vector<int> positions;
+        for (int attempt = 0; attempt < 300 && static_cast<int>(positions.size()) < wanted; ++attempt) {
+            const int r = UniformInt(jumps, first, last);
+            bool ok = true;
+            for (int p : positions) ok = ok && std::abs(p - r) >= 12;
+            for (int c : members) ok = ok && SmoothAround(scan, channels[c], r);
+            if (ok) positions.push_back(r);
         }
-        // The acquisition system logs the jumps in time order.
-        for (std::size_t i = 1; i < markers.size(); ++i)
-            for (std::size_t j = i; j > 0 && markers[j].position < markers[j - 1].position; --j)
-                std::swap(markers[j], markers[j - 1]);
+        for (int r : positions) {
+            Marker m;
+            m.position = r;
+            m.tag = static_cast<int16_t>(8 * index + UniformInt(jumps, 0, 7));
+            for (int pol = 0; pol < 2; ++pol) {
+                m.factor[pol].assign(nc, 1.0);
+                for (int c : members) {
+                    const double size = Uniform(jumps, 0.1, 0.35);
+                    m.factor[pol][c] = Exp(Uniform(jumps) < 0.5 ? -size : size);
+                }
+            }
+            markers.push_back(m);
+        }
     }
+    for (std::size_t i = 1; i < markers.size(); ++i)
+        for (std::size_t j = i; j > 0 && markers[j].position < markers[j - 1].position; --j)
+            std::swap(markers[j], markers[j - 1]);
+    return markers;
+}
 
-    // The header.
+ObservationHeader MakeHeader(const Options& o, const Day& day, const Scan& scan, int factor1, int factor2,
+                             const std::vector<Channel>& channels, Random& layout) {
     ObservationHeader header;
     SetupBlock& s = header.setup;
     s.year = static_cast<int16_t>(o.year);
@@ -531,49 +543,40 @@ int main(int argc, char** argv) {
     for (int k = 0; k < kCalibrationLevelCount; ++k)  // rising, so every step is positive
         s.calibrationLevels[k] = static_cast<int16_t>(200 * k + UniformInt(layout, 0, 50));
     ReceiverBlock& rb = header.receiver;
-    for (int c = 0; c < nc; ++c) {
+    for (std::size_t c = 0; c < channels.size(); ++c) {
         s.channelEnabled[c] = channels[c].enabled ? 1 : 0;
         s.calibrationIndex[c] = channels[c].calibrationIndex;
         rb.channelFrequency[c] = channels[c].frequency;
     }
     rb.samplingFactor1 = static_cast<int16_t>(factor1);
-    rb.samplingFactor2 = static_cast<int16_t>(std::min(factor2, 32767));
-    rb.angleP = static_cast<float>(angleP);
+    rb.samplingFactor2 = static_cast<int16_t>(factor2);
+    rb.angleP = static_cast<float>(day.angleP);
     rb.pmc = static_cast<float>(scan.centre + 1.0);  // counted from 1
     PointingBlock& pb = header.pointing;
     pb.azimuthDms = ToDms(azimuth);
+    // Transit near 09:12 UT, four minutes later for every degree of azimuth.
     const double transit = 9.0 * 3600.0 + 12.0 * 60.0 + azimuth * 240.0 + Uniform(layout, -120.0, 120.0);
-    pb.observationTime.hour = static_cast<int16_t>(transit / 3600.0);
-    pb.observationTime.minute = static_cast<int16_t>((transit - pb.observationTime.hour * 3600.0) / 60.0);
+    const int hour = static_cast<int>(transit / 3600.0);
+    const int minute = static_cast<int>((transit - hour * 3600.0) / 60.0);
+    pb.observationTime.hour = static_cast<int16_t>(hour);
+    pb.observationTime.minute = static_cast<int16_t>(minute);
     pb.observationTime.second = static_cast<float>(
-        static_cast<long long>((transit - pb.observationTime.hour * 3600.0 - pb.observationTime.minute * 60.0) * 100.0) /
-        100.0);
-    pb.altitudeDms = ToDms(90.0 - 43.65 + declination - 0.002 * azimuth * azimuth);
-    pb.declinationDms = ToDms(declination);
-    pb.solarRadius = static_cast<int16_t>(solarRadius);
+        static_cast<long long>((transit - hour * 3600.0 - minute * 60.0) * 100.0) / 100.0);
+    pb.altitudeDms = ToDms(90.0 - 43.65 + day.declination - 0.002 * azimuth * azimuth);
+    pb.declinationDms = ToDms(day.declination);
+    pb.solarRadius = static_cast<int16_t>(day.solarRadius);
+    return header;
+}
 
-    // The files.
+// The al<N> and ar<N> files: the model times the gain in force at each sample,
+// plus noise. Sample files of channels that are not written are removed.
+void WriteSamples(const Options& o, const Scan& scan, const std::vector<Channel>& channels,
+                  const std::vector<Marker>& markers) {
+    const int nc = static_cast<int>(channels.size());
     std::error_code error;
-    std::filesystem::create_directories(o.out, error);
-    if (!std::filesystem::is_directory(o.out, error)) Fail("cannot create the folder " + o.out);
-    char stem[64];
-    std::snprintf(stem, sizeof stem, "%s.%02d", o.name.c_str(), o.scan);
-    const std::string base = o.out + "/" + stem;
-    if (!WriteBytes(base + "h", EncodeObservationHeader(header))) Fail("cannot write " + base + "h");
-
-    std::vector<uint8_t> markerBytes;
-    for (const Marker& m : markers) {
-        PutInt16(markerBytes, m.position);
-        PutInt16(markerBytes, m.tag);
-    }
-    if (!WriteBytes(base + "p", markerBytes)) Fail("cannot write " + base + "p");
-
     for (int c = 0; c < kChannelCount; ++c) {
-        for (const char* prefix : {"/al", "/ar"}) {
-            const std::string path = o.out + prefix + std::to_string(c);
-            const bool written = c < nc && !(prefix[2] == 'r' && channels[c].missingAr);
-            if (!written) std::filesystem::remove(path, error);
-        }
+        if (c >= nc) std::filesystem::remove(o.out + "/al" + std::to_string(c), error);
+        if (c >= nc || channels[c].missingAr) std::filesystem::remove(o.out + "/ar" + std::to_string(c), error);
     }
     for (int c = 0; c < nc; ++c) {
         const Channel& ch = channels[c];
@@ -582,7 +585,7 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> bytes[2];
         double level[2] = {1.0, 1.0};
         std::size_t next = 0;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < scan.n; ++i) {
             double value[2];
             ModelSamples(scan, ch, i, value);
             double g[2] = {level[0], level[1]};
@@ -598,30 +601,61 @@ int main(int argc, char** argv) {
                 PutFloat(bytes[pol], static_cast<float>(g[pol] * noisy));
             }
         }
-        if (ch.shortAr) bytes[1].resize(4 * static_cast<std::size_t>(n / 2));
+        if (ch.shortAr) bytes[1].resize(4 * static_cast<std::size_t>(scan.n / 2));
         for (int pol = 0; pol < 2; ++pol) {
             if (pol == 1 && ch.missingAr) continue;
             const std::string path = o.out + (pol == 0 ? "/al" : "/ar") + std::to_string(c);
             if (!WriteBytes(path, bytes[pol])) Fail("cannot write " + path);
         }
     }
+}
 
-    if (o.cfg) {
-        std::string text;
-        for (double f : kTableFrequencies) {
-            char row[96];
-            std::snprintf(row, sizeof row, "%.2f %.6f %d %.2f\n", f, QuietSunFlux(f) / QuietSunTemperature(f),
-                          static_cast<int>(QuietSunTemperature(f)), BeamWidth(f));
-            text += row;
-        }
-        const std::string path = o.out + "/vm-fits.cfg";
-        if (!WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()))) Fail("cannot write " + path);
+std::vector<uint8_t> CalibrationTable() {
+    std::string text;
+    for (double f : kTableFrequencies) {
+        char row[96];
+        std::snprintf(row, sizeof row, "%.2f %.6f %d %.2f\n", f, QuietSunFlux(f) / QuietSunTemperature(f),
+                      static_cast<int>(QuietSunTemperature(f)), BeamWidth(f));
+        text += row;
     }
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
-    std::printf("%sh: %d channels of %d samples, %zu markers\n", base.c_str(), nc, n, markers.size());
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = ParseOptions(argc, argv);
+    const Day day = SunOnDate(o);
+    Random layout = Stream(o.seed, kLayout);
+    int factor1 = 0, factor2 = 0;
+    Scan scan = MakeScan(o, day, layout, factor1, factor2);
+    std::vector<Channel> channels = MakeChannels(o, layout);
+    ModelChannels(o, day, scan, channels);
+    const std::vector<Marker> markers = ChooseJumps(o, scan, channels);
+    const ObservationHeader header = MakeHeader(o, day, scan, factor1, factor2, channels, layout);
+
+    std::error_code error;
+    std::filesystem::create_directories(o.out, error);
+    if (!std::filesystem::is_directory(o.out, error)) Fail("cannot create the folder " + o.out);
+    char stem[64];
+    std::snprintf(stem, sizeof stem, "%s.%02d", o.name.c_str(), o.scan);
+    const std::string base = o.out + "/" + stem;
+    if (!WriteBytes(base + "h", EncodeObservationHeader(header))) Fail("cannot write " + base + "h");
+    std::vector<uint8_t> markerBytes;
+    for (const Marker& m : markers) {
+        PutInt16(markerBytes, m.position);
+        PutInt16(markerBytes, m.tag);
+    }
+    if (!WriteBytes(base + "p", markerBytes)) Fail("cannot write " + base + "p");
+    WriteSamples(o, scan, channels, markers);
+    if (o.cfg && !WriteBytes(o.out + "/vm-fits.cfg", CalibrationTable()))
+        Fail("cannot write " + o.out + "/vm-fits.cfg");
+
+    std::printf("%sh: %d channels of %d samples, %zu markers\n", base.c_str(), o.channels, o.samples,
+                markers.size());
     for (const Source& src : scan.sources)
         std::printf("  source at %+.0f arcsec from the disk centre, turnover %.1f GHz\n", src.position, src.turnover);
-    for (int c = 0; c < nc; ++c) {
+    for (int c = 0; c < o.channels; ++c) {
         const Channel& ch = channels[c];
         std::printf("  channel %2d  %7.3f GHz  index %2d%s%s%s%s\n", c, ch.frequency, ch.calibrationIndex,
                     ch.enabled ? "" : "  disabled", ch.missingAr ? "  no ar file" : "",
