@@ -31,7 +31,7 @@ const char* const kUsage =
     "  --seed N           random seed (default 1); a seed always gives the same bytes\n"
     "  --channels N       number of channels, 1 to 64 (default 12)\n"
     "  --samples N        samples per channel and polarisation, 1 to 50000 (default 2000);\n"
-    "                     the converter reads at most 8191\n"
+    "                     a recording holds at most 8191; more tests robustness\n"
     "  --jumps on|off     level jumps at the marker positions (default on)\n"
     "  --no-jumps         the same as --jumps off: no jumps and an empty marker file\n"
     "  --date YYYY-MM-DD  date of the observation (default 2003-11-05)\n"
