@@ -89,6 +89,10 @@ TEST(DerivePointingValues, StepByClockFrequencyAndDeclination) {
         // cos(60 deg) with pi as a float is 0x1.fffffe4e6f746p-2, not 0.5.
         {"declination 60", 2003, 11, 10, 99, DmsAngle{60, 0, 0.0f}, 0x1.97f722p-5f},
         {"declination -90", 2003, 11, 10, 99, DmsAngle{-90, 0, 0.0f}, -0x1.2b2f02p-28f},
+        // step 0x1.c6f178p-5 times the cosine 0x1.ffe8e5f18a9d8p-1 lies just off
+        // a midpoint: the product rounded in extended precision gives
+        // 0x1.c6dcf2p-5, rounded through double 0x1.c6dcf0p-5.
+        {"declination 1 4 32.704", 2003, 11, 6, 92, DmsAngle{1, 4, 32.704f}, 0x1.c6dcf2p-5f},
         {"negative factor", 1990, 1, -3, 5, zero, -1800.0f},
         {"largest factors stay exact", 1990, 1, 32767, 32767, zero, 0x1.dff880p+36f},
     };
