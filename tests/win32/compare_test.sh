@@ -16,7 +16,7 @@ simobs="$VMFITS_LINUX_BUILD/tools/vm-simobs"
 work=$(mktemp -d)
 trap 'stop_wine; rm -rf "$work"' EXIT
 new_prefix compare
-wineserver -p  # one server for all runs
+
 
 # Both programs side by side with the calibration table vm-simobs writes.
 "$simobs" --out "$work/table" --cfg --channels 1 >/dev/null
@@ -72,7 +72,7 @@ for entry in "${cases[@]}"; do
   XDG_CONFIG_HOME="$work/xdg" "$work/bin/vm-fits" "$header" "$work/$name/linux" \
     "${extra_args[@]}" </dev/null 2>"$work/$name/linux.err"
   linux_code=$?
-  wine "$work/bin/vm-fits.exe" "$(winpath "$header")" "$(winpath "$work/$name/windows")" \
+  timeout 60 wine "$work/bin/vm-fits.exe" "$(winpath "$header")" "$(winpath "$work/$name/windows")" \
     "${extra_args[@]}" </dev/null
   windows_code=$?
   set -e

@@ -13,36 +13,43 @@ with_display() {
   fi
 }
 
-# new_prefix NAME: a fresh, initialised prefix under the build folder. Wine is
-# stopped in it when the script ends.
+# new_prefix NAME: a fresh, initialised prefix under the build folder, with
+# one Wine server kept running for all the script's runs (each start is then
+# quick). Call stop_wine when the script ends.
 new_prefix() {
   export WINEPREFIX="$VMFITS_WIN_BUILD/wineprefix-$1"
   rm -rf "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  wineserver -p
 }
 
-stop_wine() { if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi; }
+stop_wine() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+}
 
 # winpath UNIXPATH: the same file as Wine's Z: drive shows it.
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 
-# install_converter FOLDER: copies vm-fits.exe with the calibration table
+# install_converter FOLDER: copies vm-fits.exe with the sample calibration table
 # vm-fits.cfg beside it into FOLDER (the table is looked for there).
 install_converter() {
   mkdir -p "$1"
   cp "$VMFITS_EXE" "$1/vm-fits.exe"
-  cp "${VMFITS_SOURCE_DIR:?}/vm-fits.cfg" "$1/vm-fits.cfg"
+  cp "${VMFITS_SOURCE_DIR:?}/samples/sun-2003-11-05/vm-fits.cfg" "$1/vm-fits.cfg"
 }
 
-# run_exe EXE ARGS...: runs a Windows program under Wine, waits for Wine to
-# settle and sets $code to its exit code.
+# run_exe EXE ARGS...: runs a Windows program under Wine with no standard
+# input and sets $code to its exit code (124 when it ran for over a minute:
+# a dialog that nobody answers, for instance).
 run_exe() {
   set +e
-  wine "$@" </dev/null
+  timeout 60 wine "$@" </dev/null
   code=$?
   set -e
-  wineserver -w
 }
 
 # reg_value NAME: a value of HKCU\SOFTWARE\Trevalo, empty when missing.
