@@ -26,6 +26,27 @@ __attribute__((format(gnu_printf, 2, 3))) void AppendFormat(std::string& out, co
     va_end(again);
 }
 
+// The C libraries spell a NaN whose sign bit is set differently: glibc writes
+// "-nan", the Windows library "nan". The cards spell it "-nan" on every
+// platform. `start` is where the card holding `value` begins in `out`.
+void SignNaN(std::string& out, std::size_t start, double value) {
+    if (!(std::isnan(value) && std::signbit(value))) return;
+    const std::size_t at = out.find("nan", start);
+    if (at == std::string::npos || (at > start && out[at - 1] == '-')) return;
+    if (at > start && out[at - 1] == ' ') {
+        out[at - 1] = '-';
+    } else {
+        out.insert(at, 1, '-');
+    }
+}
+
+// A card with one floating-point value.
+void AppendRealCard(std::string& out, const char* format, double value) {
+    const std::size_t start = out.size();
+    AppendFormat(out, format, value);
+    SignNaN(out, start, value);
+}
+
 // A data block: the values little-endian, low byte first, nothing between them.
 void AppendBlock(std::string& out, const std::vector<int16_t>& values) {
     for (const int16_t v : values) {
@@ -37,8 +58,8 @@ void AppendBlock(std::string& out, const std::vector<int16_t>& values) {
 
 void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block) {
     AppendFormat(out, "POLARIZ = %14d\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n", polariz);
-    AppendFormat(out, "BSCALE  = %14e\t/ \r\n", static_cast<double>(block.bscale));
-    AppendFormat(out, "BZERO   = %14e\t/ \r\n", static_cast<double>(block.bzero));
+    AppendRealCard(out, "BSCALE  = %14e\t/ \r\n", static_cast<double>(block.bscale));
+    AppendRealCard(out, "BZERO   = %14e\t/ \r\n", static_cast<double>(block.bzero));
     out += "END\r\n";
     AppendBlock(out, block.values);
     out += "\r\n";
@@ -74,26 +95,28 @@ std::string ScanFileBytes(const ObservationHeader& header, PointingValues& point
     AppendFormat(out, "BITPIX  = %14d\t/ INTEGER WITH '(I2)' FORMAT\r\n", 16);
     AppendFormat(out, "NAXIS   = %14d\t/ NUMBER OF DATA AXES\r\n", 1);
     AppendFormat(out, "NAXIS1  = %14d\t/ LENGTH OF DATA AXIS 1\r\n", static_cast<int>(n));
-    AppendFormat(out, "PMCSUN  = %14.4f\t/ POST MERIDIUM CENTER \r\n",
+    AppendRealCard(out, "PMCSUN  = %14.4f\t/ POST MERIDIUM CENTER \r\n",
                  PostMeridianCentre(n, receiver.pmc));
     AppendFormat(out, "DATE-OBS= '%2d/%02d/%02d'\t/ \r\n", setup.day, setup.month, setup.year);
+    const std::size_t timeCard = out.size();
     AppendFormat(out, "TIME-OBS= '%02d:%02d:%06.3f'\t/ UT \r\n", at.observationTime.hour,
                  at.observationTime.minute, static_cast<double>(at.observationTime.second));
+    SignNaN(out, timeCard, static_cast<double>(at.observationTime.second));
     AppendFormat(out, "OBJECT  = '%s'\t/ \r\n", setup.objectName.c_str());
     AzimuthFromObjectName(setup.objectName, pointing.azimuth);
     AppendFormat(out, "TELESCOP= '%s'\t/ \r\n", "KAVOR-350");
     AppendFormat(out, "ORIGIN  = '%s'\t/ \r\n", "DORNIKA");
     AppendFormat(out, "RADIUS  = %14d\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n", at.solarRadius);
-    AppendFormat(out, "AZIMUTH = %14.9f\t/ Azimuth of observ. \r\n",
+    AppendRealCard(out, "AZIMUTH = %14.9f\t/ Azimuth of observ. \r\n",
                  static_cast<double>(pointing.azimuth));
-    AppendFormat(out, "ALTITUDE= %14.9f\t/ Altitude of source \r\n",
+    AppendRealCard(out, "ALTITUDE= %14.9f\t/ Altitude of source \r\n",
                  static_cast<double>(pointing.altitude));
-    AppendFormat(out, "ANGLE   = %14.9f\t/ Angle of decl. \r\n", static_cast<double>(pointing.angleP));
-    AppendFormat(out, "CDELT1  = %14.4f\t/ ARCSEC\t\r\n", static_cast<double>(pointing.step));
+    AppendRealCard(out, "ANGLE   = %14.9f\t/ Angle of decl. \r\n", static_cast<double>(pointing.angleP));
+    AppendRealCard(out, "CDELT1  = %14.4f\t/ ARCSEC\t\r\n", static_cast<double>(pointing.step));
     AppendFormat(out, "N_POLAR = %14d\t/ NUMBER OF POLARIZATIONS [1 or 2]\r\n", 2);
     AppendFormat(out, "CALIBR  = %14d\t/ FLAG OF CALIBRATION [ 0-NO 1-YES ] \r\n",
                  static_cast<int>(calibrationFlag));
-    AppendFormat(out, "TCALIBR = %14.4f\t/ T OF CALIBRATION \r\n",
+    AppendRealCard(out, "TCALIBR = %14.4f\t/ T OF CALIBRATION \r\n",
                  static_cast<double>(channel.calibrationStep));
     AppendFormat(out, "FLAG_IV = %14d\t/ IF 1 => R,L; IF 0 => I,V \r\n", 1);
     out += "COMMENT  TQSUN - TEMPERATURE OF A SURFACE OF THE QUIET SUN AGREED WITH THE \r\n";
@@ -101,12 +124,12 @@ std::string ScanFileBytes(const ObservationHeader& header, PointingValues& point
     out += "END\r\n";
 
     // Channel group.
-    AppendFormat(out, "OBS-FREQ= %14.3f\t/ GHz \r\n",
+    AppendRealCard(out, "OBS-FREQ= %14.3f\t/ GHz \r\n",
                  receiver.channelFrequency.at(static_cast<std::size_t>(channel.channel)));
-    AppendFormat(out, "THETA-DG= %14.2f\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n",
+    AppendRealCard(out, "THETA-DG= %14.2f\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n",
                  static_cast<double>(channel.beamWidth));
     AppendFormat(out, "TQSUN   = %14d\t/ Ta[K] \r\n", channel.quietSunTemperature);
-    AppendFormat(out, "FLUX_L  = %14.3f\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n",
+    AppendRealCard(out, "FLUX_L  = %14.3f\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n",
                  static_cast<double>(channel.fluxFactor));
     out += "END\r\n";
 

@@ -134,6 +134,25 @@ TEST(ScanFileBytes, ObjectNameAzimuthIsAppliedAfterTheObjectCardAndKept) {
     EXPECT_EQ(pointing.azimuth, 15.0f);
 }
 
+TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
+    ObservationHeader header = CardHeader();
+    header.pointing.observationTime.second = std::numeric_limits<float>::quiet_NaN();
+    header.receiver.pmc = -std::numeric_limits<float>::quiet_NaN();
+    PointingValues pointing = kPointing;
+    pointing.angleP = -std::numeric_limits<float>::quiet_NaN();
+    pointing.step = std::numeric_limits<float>::infinity();
+    ScanChannel channel;
+    channel.channel = 3;
+    const std::string bytes = ScanFileBytes(header, pointing, 0, channel);
+    // PMCSUN = (n + 1) - pmc keeps a NaN, whose sign the arithmetic may change.
+    const double pmcsun = PostMeridianCentre(0, header.receiver.pmc);
+    const std::string pmcText = std::signbit(pmcsun) ? "          -nan" : "           nan";
+    EXPECT_NE(bytes.find("PMCSUN  = " + pmcText + "\t"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("TIME-OBS= '09:05:   nan'"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("ANGLE   =           -nan\t"), std::string::npos) << bytes;
+    EXPECT_NE(bytes.find("CDELT1  =            inf\t"), std::string::npos) << bytes;
+}
+
 TEST(ScanNames, NumbersAndIndexLines) {
     EXPECT_EQ(ScanFileName("s05b03", 5, 2), "s05b03_05z.002");
     EXPECT_EQ(ScanFileName("s05b03", 123, 1), "s05b03_123z.001");
