@@ -20,7 +20,10 @@ if [ "$want_windows" -eq 1 ]; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
     missing+=(wine32:i386)
   fi
-  need g++-mingw-w64-i686; need wine; need wine32:i386; need xvfb; need xdotool
+  need g++-mingw-w64-i686; need wine; need wine32:i386
+  # A virtual display for the dialog tests (xvfb-run needs xauth), key
+  # strokes into it, and screenshots of it.
+  need xvfb; need xauth; need xdotool; need scrot
 fi
 
 if [ "${#missing[@]}" -gt 0 ]; then

@@ -13,7 +13,7 @@ simobs="$VMFITS_LINUX_BUILD/tools/vm-simobs"
 [ -x "$linux_exe" ] || fail "no Linux program at $linux_exe"
 [ -x "$simobs" ] || fail "no vm-simobs at $simobs"
 
-work=$(mktemp -d)
+work=$(work_folder)
 trap 'stop_wine; rm -rf "$work"' EXIT
 new_prefix compare
 

@@ -8,7 +8,7 @@
 # A screenshot of the dialog is left in the build's test-artefacts folder.
 source "$(dirname "$0")/wine_common.sh"
 with_display "$@"
-work=$(mktemp -d)
+work=$(work_folder)
 trap 'stop_wine; rm -rf "$work"' EXIT
 new_prefix opendialog
 # No window manager here: Wine draws the frames itself and waits for none.
@@ -62,7 +62,8 @@ xdotool type --delay 10 "$header"
 xdotool key Return
 finish
 [ "$code" -eq 1 ] || fail "$case: exit code $code, expected 1"
-compgen -G "$work/out/s05b03_05z.0hd" >/dev/null || fail "$case: no scan index in the remembered folder"
+compgen -G "$work/out/s05b03_05z.0hd" >/dev/null ||
+  fail "$case: no scan index in the remembered folder: [$(ls "$work/out" 2>&1)], ConvertOpen=$(reg_value ConvertOpen), ConvertSave=$(reg_value ConvertSave)"
 compgen -G "$work/out/s05b03_05z.001" >/dev/null || fail "$case: no scan file in the remembered folder"
 [ "$(reg_value ConvertOpen)" = "$(winpath "$work/obs")" ] || fail "$case: ConvertOpen $(reg_value ConvertOpen)"
 [ "$(reg_value ConvertSave)" = "$(winpath "$work/out")" ] || fail "$case: ConvertSave $(reg_value ConvertSave)"

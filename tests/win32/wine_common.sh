@@ -19,7 +19,8 @@ with_display() {
 new_prefix() {
   export WINEPREFIX="$VMFITS_WIN_BUILD/wineprefix-$1"
   rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
+  # No .NET or HTML engine: nothing to install, nothing to ask.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
   wineserver -p
 }
@@ -30,6 +31,10 @@ stop_wine() {
     wineserver -w >/dev/null 2>&1 || true
   fi
 }
+
+# work_folder: a fresh temporary folder. Its name holds no dot: the scan
+# number is read after the first dot of the header's whole path.
+work_folder() { mktemp -d "${TMPDIR:-/tmp}/vmfits_wine_XXXXXX"; }
 
 # winpath UNIXPATH: the same file as Wine's Z: drive shows it.
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
