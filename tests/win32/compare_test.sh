@@ -32,12 +32,54 @@ edit_short_files() {  # n = 0 in channel 0, n = 1 in channel 1, one float and a 
   head -c 4 "$1/ar1" >"$1/x" && mv "$1/x" "$1/ar1"
   head -c 6 "$1/ar2" >"$1/x" && mv "$1/x" "$1/ar2"
 }
+# put_floats FILE INDEX BYTES...: overwrites floats from INDEX on, each given
+# as its four little-endian bytes in octal escapes.
+put_floats() {
+  local file=$1 at=$2
+  shift 2
+  printf "$(printf '%s' "$@")" | dd of="$file" bs=4 seek="$at" conv=notrunc status=none
+}
+NAN='\000\000\300\177' MINUS_NAN='\000\000\300\377' INF='\000\000\200\177'
+MINUS_INF='\000\000\200\377' DENORMAL='\001\000\000\000' HUGE='\231\166\226\176'
+MINUS_HUGE='\231\166\226\376'
+edit_odd_values() {  # NaNs, infinities, denormals and huge values in the samples
+  put_floats "$1/al0" 10 "$NAN"
+  put_floats "$1/ar0" 3 "$MINUS_NAN" "$MINUS_NAN"
+  put_floats "$1/al1" 0 "$INF"
+  put_floats "$1/ar1" 7 "$MINUS_INF"
+  put_floats "$1/al2" 0 "$HUGE" "$MINUS_HUGE"
+  : >"$1/ar2"
+  for i in $(seq 0 49); do put_floats "$1/ar2" "$i" "$DENORMAL"; done
+  : >"$1/al3"
+  for i in $(seq 0 49); do put_floats "$1/al3" "$i" "$MINUS_NAN"; done
+}
+# random_bytes SEED COUNT: COUNT bytes of a fixed pseudo-random sequence.
+random_bytes() {
+  local x=$1 i escapes=""
+  for ((i = 0; i < $2; i++)); do
+    x=$(((x * 1103515245 + 12345) & 0x7fffffff))
+    escapes+=$(printf '\\%03o' $(((x >> 16) & 255)))
+  done
+  printf "$escapes"
+}
+# put_random FILE OFFSET COUNT SEED
+put_random() { random_bytes "$4" "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+# Random calibration levels and indexes, sampling factors, angle P, PMC and
+# the whole pointing block; the date, object, channels and frequencies stay.
+edit_random_fields() {  # FOLDER SEED
+  local seed=$2
+  put_random "$1/sun.05h" 126 132 "$seed"
+  put_random "$1/sun.05h" 322 128 "$((seed + 1))"
+  put_random "$1/sun.05h" 1276 18 "$((seed + 2))"
+  put_random "$1/sun.05h" 1414 64 "$((seed + 3))"
+}
 edit_missing_ar() { rm -f "$1/ar0" "$1/ar5"; }
 edit_missing_marker() { rm -f "$1"/*.*p; }
 edit_empty_marker() { : >"$1/sun.05p"; }
 edit_missing_header() { rm -f "$1/sun.05h"; }
 
-# name | vm-simobs options | edit | extra converter arguments (after header and output)
+# name | vm-simobs options | edit (function and arguments after the folder) |
+# extra converter arguments (after header and output)
 cases=(
   "seed1-two-sided|--seed 1||"
   "seed1-back|--seed 1||back"
@@ -52,6 +94,11 @@ cases=(
   "seed9-five-args|--seed 9 --defects||a b c"
   "short-files|--seed 10 --channels 4 --samples 50|edit_short_files|"
   "short-files-back|--seed 10 --channels 4 --samples 50|edit_short_files|back"
+  "odd-values|--seed 15 --channels 4 --samples 50|edit_odd_values|"
+  "odd-values-back|--seed 15 --channels 4 --samples 50|edit_odd_values|back"
+  "random-fields-1|--seed 16 --channels 12|edit_random_fields 1|"
+  "random-fields-2|--seed 17 --channels 12|edit_random_fields 101|back"
+  "random-fields-3|--seed 18 --channels 12|edit_random_fields 2024|"
   "missing-ar|--seed 11 --channels 8|edit_missing_ar|"
   "empty-marker|--seed 12 --channels 4|edit_empty_marker|back"
   "missing-marker|--seed 13 --channels 4|edit_missing_marker|"
@@ -64,7 +111,10 @@ for entry in "${cases[@]}"; do
   rec="$work/$name/rec"
   # shellcheck disable=SC2086
   "$simobs" --out "$rec" $options >/dev/null
-  [ -z "$edit" ] || "$edit" "$rec"
+  if [ -n "$edit" ]; then
+    read -r -a edit_words <<<"$edit"
+    "${edit_words[0]}" "$rec" "${edit_words[@]:1}"
+  fi
   header=$(compgen -G "$rec/*.*h" || echo "$rec/sun.05h")
   read -r -a extra_args <<<"$extra"
 
