@@ -15,6 +15,8 @@ namespace {
 
 // The dialog's file-name buffer: 126 characters and the terminator.
 constexpr DWORD kFileNameBufferSize = 127;
+// The request in its 76-byte form (no places bar, no extended fields).
+static_assert(OPENFILENAME_SIZE_VERSION_400A == 76, "OPENFILENAME of 76 bytes");
 
 // The three-dimensional control library has no import library here: it is
 // loaded when present, and its calls are skipped when it is not.
@@ -87,7 +89,7 @@ bool PlatformChooseHeaderFile(WindowHandle owner, const std::string& initialFold
     static const char kFilter[] = "Header Files\0*.*h;\0Any Files\0*.*\0";
     OPENFILENAMEA request;
     ZeroMemory(&request, sizeof request);
-    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // 76 bytes
+    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     request.hwndOwner = static_cast<HWND>(owner);
     request.lpstrFilter = kFilter;
     request.nFilterIndex = 1;
