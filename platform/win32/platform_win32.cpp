@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <cstddef>
 
 #include "app/command_line.h"
 
@@ -16,7 +17,7 @@ namespace {
 // The dialog's file-name buffer: 126 characters and the terminator.
 constexpr DWORD kFileNameBufferSize = 127;
 // The request in its 76-byte form (no places bar, no extended fields).
-static_assert(OPENFILENAME_SIZE_VERSION_400A == 76, "OPENFILENAME of 76 bytes");
+static_assert(offsetof(OPENFILENAMEA, pvReserved) == 76, "OPENFILENAME of 76 bytes");
 
 // The three-dimensional control library has no import library here: it is
 // loaded when present, and its calls are skipped when it is not.
