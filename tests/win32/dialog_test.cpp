@@ -5,12 +5,14 @@
 //  - the message pump and the status line with and without a window;
 //  - the x87 and SSE control words set by PlatformInitialiseArithmetic.
 // Usage: dialog_test.exe <path of vm-fits.exe> [gtest options]
+//        dialog_test.exe --show   (the dialog for key strokes from outside)
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -450,9 +452,41 @@ TEST(Arithmetic, SseRoundsToNearestWithoutFlushing) {
     EXPECT_EQ(third, 0x1.555556p-2f);  // rounded to nearest, not truncated
 }
 
+// ---------------------------------------------------------------- by hand
+
+// Set when the procedure has left the result at 3 after a message.
+bool gSawCancel = false;
+
+LRESULT CALLBACK WatchResult(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION && gRun.dialogResult == 3) gSawCancel = true;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The status dialog served by the converter's message pump for real key
+// strokes from outside (dialog_test.sh types text, Enter and Escape). Prints
+// what the procedure took; succeeds when it saw the text and the Escape.
+int ShowStatusDialog() {
+    HWND dialog = CreateDialogA(GetModuleHandleA(nullptr), "DLGCONVTEMPL", nullptr, DlgSetup);
+    if (!dialog) return 2;
+    PlatformShowStatus(dialog, "Can't open Z:\\obs\\al3");
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, WatchResult, nullptr, GetCurrentThreadId());
+    const DWORD start = GetTickCount();
+    while (!gSawCancel && GetTickCount() - start < 60000) {
+        PlatformPumpMessages(dialog);
+        Sleep(10);
+    }
+    if (hook) UnhookWindowsHookEx(hook);
+    std::printf("status text: [%s]\nescape: %s\n", gRun.statusText.c_str(),
+                gSawCancel ? "yes" : "no");
+    std::fflush(stdout);
+    PlatformDestroyWindow(dialog);
+    return gSawCancel ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--show") == 0) return ShowStatusDialog();
     ::testing::InitGoogleTest(&argc, argv);
     if (argc > 1) gExecutablePath = argv[1];
     return RUN_ALL_TESTS();
