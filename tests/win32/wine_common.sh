@@ -25,10 +25,12 @@ new_prefix() {
   wineserver -p
 }
 
+# stop_wine: ends Wine in the prefix and removes the prefix (over 500 MB).
 stop_wine() {
   if [ -n "${WINEPREFIX:-}" ]; then
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
   fi
 }
 
