@@ -24,9 +24,6 @@ struct RunContext {
     int32_t calibrationFlag = 0;
     ObservationHeader header;
     PointingValues pointing;
-    // Set when an output the conversion began could not be written completely
-    // (or not created): the run then ends with exit code 2.
-    bool outputFailed = false;
 };
 
 extern RunContext gRun;

@@ -140,7 +140,6 @@ bool ConvertChannels() {
     bool allWritten = true;
     auto fail = [&](const std::string& message) {
         ReportStatus(message);
-        run.outputFailed = true;
         allWritten = false;
     };
 
