@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 
 #include "app/run_context.h"
 #include "convert/repair.h"
@@ -231,27 +232,46 @@ int RunWithTerminalAnswer(const TempFolder& home, const std::vector<std::string>
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(RunConverterProcess, TerminalPromptChoosesTheHeader) {
+// All files of a folder by name, with their bytes.
+std::map<std::string, std::string> FolderContents(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(folder))
+        files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+TEST(RunConverterProcess, TerminalPromptChoosesTheHeaderAndRepairsTwoSided) {
     TempFolder home;
-    WriteEmptyRecording(home / "obs");
+    // A simulated recording with level jumps, and the converter with its
+    // calibration table beside it.
+    const std::string obs = home / "obs";
+    const ProcessResult made = RunProcess({VMFITS_TOOLS_DIR "/vm-simobs", "--out", obs, "--seed", "3",
+                                           "--channels", "3", "--samples", "300", "--cfg"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    fs::create_directories(home / "bin");
+    const std::string program = home / "bin/vm-fits";
+    fs::copy_file(VMFITS_BINARY, program);
+    fs::copy_file(obs + "/vm-fits.cfg", home / "bin/vm-fits.cfg");
+    const std::string header = obs + "/sun.05h";
+
+    ASSERT_EQ(RunProcess({program, header, home / "back", "x"}, Isolated(home)).exitCode, 1);
     const std::string remembered = home / "remembered";
-    // The output folder is the remembered one when the header is asked for.
-    {
-        ProcessOptions options = Isolated(home);
-        const ProcessResult seed =
-            RunProcess({VMFITS_BINARY, home / "obs/sun.05h", remembered}, options);
-        ASSERT_EQ(seed.exitCode, 1) << seed.err;
-        fs::remove_all(remembered);
-    }
-    EXPECT_EQ(RunWithTerminalAnswer(home, {VMFITS_BINARY, "one-ignored-argument"},
-                                    home / "obs/sun.05h"),
-              1);
-    EXPECT_TRUE(fs::is_directory(remembered));
+    ASSERT_EQ(RunProcess({program, header, remembered}, Isolated(home)).exitCode, 1);
+    const auto twoArguments = FolderContents(remembered);
+    ASSERT_GT(twoArguments.size(), 1u);
+    ASSERT_NE(FolderContents(home / "back"), twoArguments);  // the rules differ here
+    fs::remove_all(remembered);
+
+    // A single argument is ignored: the header is asked for, the output goes to
+    // the remembered folder, and the jumps are repaired as with two arguments.
+    EXPECT_EQ(RunWithTerminalAnswer(home, {program, "one-ignored-argument"}, header), 1);
+    ASSERT_TRUE(fs::is_directory(remembered));
+    EXPECT_EQ(FolderContents(remembered), twoArguments);
 
     // An empty answer, or a path longer than 126 characters, is a cancelled choice.
     fs::remove_all(remembered);
-    EXPECT_EQ(RunWithTerminalAnswer(home, {VMFITS_BINARY}, ""), 0);
-    EXPECT_EQ(RunWithTerminalAnswer(home, {VMFITS_BINARY}, "/" + std::string(126, 'x')), 0);
+    EXPECT_EQ(RunWithTerminalAnswer(home, {program}, ""), 0);
+    EXPECT_EQ(RunWithTerminalAnswer(home, {program}, "/" + std::string(126, 'x')), 0);
     EXPECT_FALSE(FileExists(remembered));
 }
 
