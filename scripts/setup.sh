@@ -29,5 +29,9 @@ fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  # Wine is installed with what it recommends: the X11 libraries and fonts
+  # that its dialogs draw with.
+  recommends=--no-install-recommends
+  [ "$want_windows" -eq 1 ] && recommends=--install-recommends
+  "${sudo_cmd[@]}" apt-get install -y -qq "$recommends" "${missing[@]}" </dev/null
 fi
