@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "convert/pointing.h"
 #include "convert/repair.h"
 #include "inputs/calibration.h"
+#include "inputs/little_endian.h"
 #include "output/scan_output.h"
 
 namespace {
@@ -40,29 +40,18 @@ bool ReadInputFile(const std::string& path, std::size_t limit, std::vector<uint8
     return !readFailed;
 }
 
-// The little-endian 32-bit float at `at`.
-float FloatAt(const std::vector<uint8_t>& bytes, std::size_t at) {
-    const uint32_t bits = static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
-                          (static_cast<uint32_t>(bytes[at + 2]) << 16) |
-                          (static_cast<uint32_t>(bytes[at + 3]) << 24);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // Copies the whole floats of `bytes` into the first `count` places of
 // `samples` at most; places past the end of the file keep their values.
 void TakeSamples(const std::vector<uint8_t>& bytes, std::vector<float>& samples) {
     const std::size_t count = std::min(samples.size(), bytes.size() / 4);
-    for (std::size_t i = 0; i < count; ++i) samples[i] = FloatAt(bytes, 4 * i);
+    for (std::size_t i = 0; i < count; ++i) samples[i] = LoadF32(&bytes[4 * i]);
 }
 
 // The marker list: the marker file's 16-bit values (an odd last byte is ignored).
 std::vector<int16_t> DecodeMarkers(const std::vector<uint8_t>& bytes) {
     std::vector<int16_t> markers(bytes.size() / 2);
     for (std::size_t i = 0; i < markers.size(); ++i)
-        markers[i] = static_cast<int16_t>(
-            static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+        markers[i] = LoadI16(&bytes[2 * i]);
     return markers;
 }
 

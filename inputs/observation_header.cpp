@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "inputs/little_endian.h"
+
 namespace {
 
 // File offsets of the fields; the reserved bytes between them are never read.
@@ -31,25 +33,9 @@ constexpr std::size_t solarRadius = 1466;
 struct Reader {
     const uint8_t* bytes;
 
-    uint16_t U16(std::size_t at) const {
-        return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-    }
-    int16_t I16(std::size_t at) const { return static_cast<int16_t>(U16(at)); }
-    uint32_t U32(std::size_t at) const {
-        return static_cast<uint32_t>(U16(at)) | (static_cast<uint32_t>(U16(at + 2)) << 16);
-    }
-    float F32(std::size_t at) const {
-        const uint32_t bits = U32(at);
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
-    double F64(std::size_t at) const {
-        const uint64_t bits = static_cast<uint64_t>(U32(at)) | (static_cast<uint64_t>(U32(at + 4)) << 32);
-        double value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
+    int16_t I16(std::size_t at) const { return LoadI16(bytes + at); }
+    float F32(std::size_t at) const { return LoadF32(bytes + at); }
+    double F64(std::size_t at) const { return LoadF64(bytes + at); }
     DmsAngle Dms(std::size_t at) const { return DmsAngle{I16(at), I16(at + 2), F32(at + 4)}; }
 };
 
