@@ -11,49 +11,13 @@
 #include "convert/pointing.h"
 #include "convert/repair.h"
 #include "inputs/calibration.h"
-#include "inputs/little_endian.h"
+#include "inputs/sample_files.h"
 #include "output/scan_output.h"
 
 namespace {
 
 // Highest calibration index whose entries d and d + 8 both lie in the table.
 constexpr int kHighestCalibrationIndex = kCalibrationLevelCount - 1 - 8;  // 57
-
-// Sample and marker files are read whole, up to this many bytes, so that
-// every count and length fits a signed 32-bit integer.
-constexpr std::size_t kLongestInputFile = 0x7FFFFFFC;
-
-// Reads up to `limit` bytes of a file. False when it cannot be opened or read.
-bool ReadInputFile(const std::string& path, std::size_t limit, std::vector<uint8_t>& bytes) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    std::vector<uint8_t> chunk(1 << 16);
-    while (bytes.size() < limit) {
-        const std::size_t want = std::min(chunk.size(), limit - bytes.size());
-        const std::size_t got = std::fread(chunk.data(), 1, want, file);
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
-        if (got < want) break;
-    }
-    const bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !readFailed;
-}
-
-// Copies the whole floats of `bytes` into the first `count` places of
-// `samples` at most; places past the end of the file keep their values.
-void TakeSamples(const std::vector<uint8_t>& bytes, std::vector<float>& samples) {
-    const std::size_t count = std::min(samples.size(), bytes.size() / 4);
-    for (std::size_t i = 0; i < count; ++i) samples[i] = LoadF32(&bytes[4 * i]);
-}
-
-// The marker list: the marker file's 16-bit values (an odd last byte is ignored).
-std::vector<int16_t> DecodeMarkers(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> markers(bytes.size() / 2);
-    for (std::size_t i = 0; i < markers.size(); ++i)
-        markers[i] = LoadI16(&bytes[2 * i]);
-    return markers;
-}
 
 // What "%d" of the scan functions reads at `text`: white space, an optional
 // sign and at least one decimal digit. Held at the int limits when too large.
