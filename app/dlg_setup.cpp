@@ -4,9 +4,13 @@
 #include <cstring>
 
 #include "app/run_context.h"
+#include "platform/win32/program_width.h"
 
-extern "C" __declspec(dllexport) BOOL CALLBACK DlgSetup(HWND window, UINT message, WPARAM wParam,
-                                                         LPARAM) {
+// The result is the system's dialog-procedure truth value (pointer sized,
+// like the word and long parameters; see program_width.h): non-zero when the
+// message was handled.
+extern "C" __declspec(dllexport) INT_PTR CALLBACK DlgSetup(HWND window, UINT message,
+                                                           WPARAM wParam, LPARAM) {
     gRun.dialogResult = 0;
     switch (message) {
         case WM_INITDIALOG:

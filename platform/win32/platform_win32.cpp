@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "app/command_line.h"
+#include "platform/win32/program_width.h"
 
 const char kFolderSeparator = '\\';
 const char* const kDefaultFolder = "c:\\tmp";
@@ -16,8 +17,6 @@ namespace {
 
 // The dialog's file-name buffer: 126 characters and the terminator.
 constexpr DWORD kFileNameBufferSize = 127;
-// The request in its 76-byte form (no places bar, no extended fields).
-static_assert(offsetof(OPENFILENAMEA, pvReserved) == 76, "OPENFILENAME of 76 bytes");
 
 // The three-dimensional control library has no import library here: it is
 // loaded when present, and its calls are skipped when it is not.
@@ -37,6 +36,7 @@ HMODULE LoadControlLibrary() {
 }
 
 Ctl3dCall Ctl3dFunction(const char* name) {
+    if (!kHasThreeDimensionalControls) return nullptr;
     static HMODULE library = LoadControlLibrary();
     if (!library) return nullptr;
     return reinterpret_cast<Ctl3dCall>(reinterpret_cast<void*>(GetProcAddress(library, name)));
@@ -90,7 +90,7 @@ bool PlatformChooseHeaderFile(WindowHandle owner, const std::string& initialFold
     static const char kFilter[] = "Header Files\0*.*h;\0Any Files\0*.*\0";
     OPENFILENAMEA request;
     ZeroMemory(&request, sizeof request);
-    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    request.lStructSize = kFileOpenRequestSize;  // the classic form
     request.hwndOwner = static_cast<HWND>(owner);
     request.lpstrFilter = kFilter;
     request.nFilterIndex = 1;

@@ -20,7 +20,7 @@
 #include "app/run_context.h"
 #include "platform/platform.h"
 
-extern "C" BOOL CALLBACK DlgSetup(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+extern "C" INT_PTR CALLBACK DlgSetup(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
@@ -328,7 +328,9 @@ TEST_F(StatusDialog, EscapeGivesThree) {
 TEST_F(StatusDialog, CommandWithANotificationCodeIsNeitherOkNorCancel) {
     SetDlgItemTextA(dialog_, 101, "typed");
     gRun.statusText = "kept";
+    // The whole word parameter counts: also the upper half of a 64-bit one.
     for (WPARAM wParam : {WPARAM(MAKEWPARAM(IDOK, 1)), WPARAM(MAKEWPARAM(IDCANCEL, 1)),
+                          WPARAM(IDOK) | (~WPARAM(0) << 16), WPARAM(IDCANCEL) | (~WPARAM(0) << 31),
                           WPARAM(MAKEWPARAM(IDOK, EN_CHANGE)), WPARAM(101)}) {
         gRun.dialogResult = 3;
         EXPECT_EQ(DlgSetup(dialog_, WM_COMMAND, wParam, 0), FALSE) << wParam;
