@@ -207,9 +207,11 @@ PointingValues DerivePointingValues(const ObservationHeader& header) {
                                               pointing.declinationDms.seconds);
     const float clockFrequency = ClockFrequency(setup.year, setup.month);
 
-    // The product of the sampling factors and 120 is exact in long double.
-    const long double samples = static_cast<long double>(receiver.samplingFactor1) * 120.0L *
-                                static_cast<long double>(receiver.samplingFactor2);
+    // The product of the sampling factors and 120 is formed as an integer
+    // (an integer zero has no sign: factors 0 and -5 give +0, not -0); 64 bits
+    // hold it for every pair of 16-bit factors. It is exact in long double.
+    const int64_t product = int64_t{receiver.samplingFactor1} * 120 * int64_t{receiver.samplingFactor2};
+    const long double samples = static_cast<long double>(product);
     float step = static_cast<float>(samples / static_cast<long double>(clockFrequency));
     // The angle in double with pi as the nearest single-precision value.
     const float pi = static_cast<float>(3.14159265358979323846264338327950288L);

@@ -1,11 +1,15 @@
 #include "convert/pointing.h"
 
+#include "output/scan_output.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -95,11 +99,33 @@ TEST(DerivePointingValues, StepByClockFrequencyAndDeclination) {
         {"declination 1 4 32.704", 2003, 11, 6, 92, DmsAngle{1, 4, 32.704f}, 0x1.c6dcf2p-5f},
         {"negative factor", 1990, 1, -3, 5, zero, -1800.0f},
         {"largest factors stay exact", 1990, 1, 32767, 32767, zero, 0x1.dff880p+36f},
+        {"most negative factors", 1990, 1, -32768, -32768, zero, 0x1.ep+36f},
+        {"most negative times largest", 2003, 11, -32768, 32767, zero, -0x1.a5f6a4p+16f},
+        // The factors' product is an integer, and an integer zero has no sign.
+        {"zero and a negative factor", 2003, 11, 0, -5, zero, 0.0f},
+        {"a negative factor and zero", 1990, 1, -5, 0, zero, 0.0f},
+        {"zero and a negative factor, 1994-9", 1994, 9, 0, -32768, sunMax, 0.0f},
+        // The cosine keeps its sign: with pi as a float, -90 degrees lies just
+        // past -pi/2, where the cosine is negative, and +0 times it is -0.
+        {"zero factor, cosine below zero", 2003, 11, 0, 5, DmsAngle{-90, 0, 0.0f}, -0.0f},
     };
     for (const StepCase& c : cases) {
         const PointingValues values =
             DerivePointingValues(HeaderWith(c.year, c.month, c.factor1, c.factor2, c.declination));
         EXPECT_EQ(Bits(values.step), Bits(c.expected)) << c.name << ": " << values.step;
+    }
+}
+
+TEST(DerivePointingValues, ZeroSamplingFactorPrintsAnUnsignedZeroStep) {
+    // One factor 0 and the other negative: the CDELT1 card reads 0.0000, not -0.0000.
+    for (const auto& factors : {std::pair<int16_t, int16_t>{0, -5}, {-32768, 0}, {0, 0}}) {
+        ObservationHeader header =
+            HeaderWith(2003, 11, factors.first, factors.second, DmsAngle{23, 26, 21.4f});
+        PointingValues pointing = DerivePointingValues(header);
+        ScanChannel channel;
+        const std::string bytes = ScanFileBytes(header, pointing, 0, channel);
+        EXPECT_NE(bytes.find("CDELT1  =         0.0000\t/ ARCSEC\t\r\n"), std::string::npos)
+            << factors.first << " x " << factors.second;
     }
 }
 
