@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and testing vm-fits needs on a Debian machine, when
 # missing. Usage: scripts/setup.sh [--windows]  (--windows adds the MinGW
-# cross compiler, Wine and the X tools for the Windows tests).
+# cross compilers for 32 and 64 bits, 32- and 64-bit Wine and the X tools for
+# the Windows tests).
 set -euo pipefail
 
 want_windows=0
@@ -20,7 +21,11 @@ if [ "$want_windows" -eq 1 ]; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
     missing+=(wine32:i386)
   fi
-  need g++-mingw-w64-i686; need wine; need wine32:i386
+  # Both Windows programs: the 32-bit one runs under the 32-bit Wine loader
+  # (only where this machine executes 32-bit x86 code), the 64-bit one under
+  # wine64 (everywhere). The static checks read the programs with python3.
+  need g++-mingw-w64-i686; need g++-mingw-w64-x86-64
+  need wine; need wine32:i386; need wine64; need python3
   # A virtual display for the dialog tests (xvfb-run needs xauth), key
   # strokes into it, and screenshots of it.
   need xvfb; need xauth; need xdotool; need scrot

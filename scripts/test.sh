@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds vm-fits three times and runs every test:
+# Builds vm-fits four times and runs every test:
 #   build/linux   the Linux program and its tests
 #   build/asan    the same with address and undefined-behaviour sanitizers
-#   build/win32   the 32-bit Windows program, its tests under Wine
+#   build/win64   the 64-bit Windows program, its tests under 64-bit Wine
+#   build/win32   the 32-bit Windows program, its tests under 32-bit Wine where
+#                 this machine can execute 32-bit x86 code (skipped elsewhere,
+#                 with the reason); its static checks everywhere
+# The last lines say which builds ran their tests and which were skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,18 +21,56 @@ cmake --build build/linux -j"$jobs"
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DVMFITS_SANITIZE=ON
 cmake --build build/asan -j"$jobs"
 
-cmake -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMFITS_LINUX_BUILD="$root/build/linux"
-cmake --build build/win32 -j"$jobs"
+for bits in 64 32; do
+  toolchain=$([ "$bits" = 64 ] && echo mingw-x86_64 || echo mingw-i686)
+  cmake -S . -B "build/win$bits" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMFITS_LINUX_BUILD="$root/build/linux"
+  cmake --build "build/win$bits" -j"$jobs"
+done
 
 status=0
-echo "== Linux tests"
-(cd build/linux && ctest --output-on-failure -j"$jobs") || status=1
-echo "== Linux tests with sanitizers"
-(cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j"$jobs") || status=1
-echo "== Windows tests under Wine"
-(cd build/win32 && ctest --output-on-failure) || status=1
+# run_tests TITLE BUILD CTEST-OPTIONS...: runs a build's tests, keeping CTest's
+# report in BUILD/ctest-report.txt for the summary.
+run_tests() {
+  local title=$1 build=$2
+  shift 2
+  echo "== $title"
+  (cd "$build" && ctest --output-on-failure "$@") 2>&1 | tee "$build/ctest-report.txt" ||
+    status=1
+}
+run_tests "Linux tests" build/linux -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_tests "Linux tests with sanitizers" build/asan -j"$jobs"
+run_tests "64-bit Windows tests under 64-bit Wine" build/win64
+run_tests "32-bit Windows tests under 32-bit Wine" build/win32
 
+# summarise TITLE BUILD: one line of what the build's tests did; skipped
+# tests are named with the reasons they gave.
+summarise() {
+  local title=$1 build=$2 report="$2/ctest-report.txt" line
+  local pattern='^ *[0-9]+/[0-9]+ Test +#[0-9]+: '
+  local total passed skipped other skipped_names reasons
+  total=$(grep -Ec "$pattern" "$report" || true)
+  passed=$(grep -E "$pattern" "$report" | grep -Ec ' Passed ' || true)
+  skipped=$(grep -E "$pattern" "$report" | grep -Ec '\*\*\*Skipped' || true)
+  other=$((total - passed - skipped))
+  line="$title: $total tests, $passed passed"
+  [ "$other" -eq 0 ] || line="$line, $other FAILED"
+  if [ "$skipped" -gt 0 ]; then
+    skipped_names=$(grep -E "$pattern" "$report" | grep '\*\*\*Skipped' |
+      sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/' | tr '\n' ' ')
+    reasons=$(grep -h '^skipped: ' "$build/Testing/Temporary/LastTest.log" 2>/dev/null |
+      sed 's/^skipped: //' | sort -u | paste -sd ';' - || true)
+    line="$line, $skipped skipped (${skipped_names% }): ${reasons:-no reason given}"
+  fi
+  echo "$line"
+}
+
+echo
+echo "== Summary"
+summarise "Linux" build/linux
+summarise "Linux with sanitizers" build/asan
+summarise "Windows 64-bit (build/win64, wine64)" build/win64
+summarise "Windows 32-bit (build/win32, 32-bit wine)" build/win32
 if [ "$status" -ne 0 ]; then echo "SOME TESTS FAILED"; fi
 exit "$status"

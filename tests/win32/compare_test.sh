@@ -4,6 +4,7 @@
 # codes. Recordings come from vm-simobs (several seeds, both repair rules) and
 # from a few hand-made edges (empty and one-sample files, missing files).
 source "$(dirname "$0")/wine_common.sh"
+need_wine
 if [ -z "${VMFITS_LINUX_BUILD:-}" ]; then
   echo "skipped: configure with -DVMFITS_LINUX_BUILD=<Linux build folder> to compare"
   exit 77
@@ -122,7 +123,7 @@ for entry in "${cases[@]}"; do
   XDG_CONFIG_HOME="$work/xdg" "$work/bin/vm-fits" "$header" "$work/$name/linux" \
     "${extra_args[@]}" </dev/null 2>"$work/$name/linux.err"
   linux_code=$?
-  timeout 60 wine "$work/bin/vm-fits.exe" "$(winpath "$header")" "$(winpath "$work/$name/windows")" \
+  timeout 60 "$VMFITS_WINE_LOADER" "$work/bin/vm-fits.exe" "$(winpath "$header")" "$(winpath "$work/$name/windows")" \
     "${extra_args[@]}" </dev/null
   windows_code=$?
   set -e

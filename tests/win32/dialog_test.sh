@@ -5,6 +5,7 @@
 # Enter reach the status text, Escape gives the result 3. A screenshot of the
 # dialog is left in the build's test-artefacts folder.
 source "$(dirname "$0")/wine_common.sh"
+need_wine
 with_display "$@"
 : "${VMFITS_DIALOG_TEST:?}"
 trap stop_wine EXIT
@@ -16,7 +17,7 @@ run_exe "$VMFITS_DIALOG_TEST" "$(winpath "$VMFITS_EXE")"
 [ "$code" -eq 0 ] || fail "dialog_test.exe exit code $code"
 
 output="$(artefact_dir)/status_dialog_keys.txt"
-timeout 90 wine "$VMFITS_DIALOG_TEST" --show >"$output.raw" </dev/null &
+timeout 90 "$VMFITS_WINE_LOADER" "$VMFITS_DIALOG_TEST" --show >"$output.raw" </dev/null &
 pid=$!
 window=""
 for _ in $(seq 1 120); do

@@ -7,6 +7,7 @@
 #  - one argument is ignored: the dialog appears all the same.
 # A screenshot of the dialog is left in the build's test-artefacts folder.
 source "$(dirname "$0")/wine_common.sh"
+need_wine
 with_display "$@"
 work=$(work_folder)
 trap 'stop_wine; rm -rf "$work"' EXIT
@@ -24,7 +25,7 @@ reg_set ConvertSave "$(winpath "$work/out")"
 
 # start_converter ARGS...: vm-fits.exe in the background, its pid in $pid.
 start_converter() {
-  timeout 120 wine "$exe" "$@" </dev/null &
+  timeout 120 "$VMFITS_WINE_LOADER" "$exe" "$@" </dev/null &
   pid=$!
 }
 

@@ -1,8 +1,44 @@
-# Shared by the Wine test scripts: a fresh Wine prefix, a virtual display, the
-# converter beside its calibration table, path and registry helpers.
+# Shared by the Wine test scripts: the Wine loader of the build under test, a
+# fresh Wine prefix, a virtual display, the converter beside its calibration
+# table, path and registry helpers.
+#
+# Each Windows build names its own program and loader:
+#   VMFITS_WINDOWS_BITS  32 or 64
+#   VMFITS_WINE_LOADER   /usr/lib/wine/wine (32-bit) or /usr/lib/wine/wine64
+#   VMFITS_EXE           the vm-fits.exe under test
+# VMFITS_IA32_PROBE, when set, is the program tried instead of the 32-bit
+# loader to find out whether this machine runs 32-bit x86 code.
 set -euo pipefail
-: "${VMFITS_EXE:?}" "${VMFITS_WIN_BUILD:?}"
+: "${VMFITS_EXE:?}" "${VMFITS_WIN_BUILD:?}" "${VMFITS_WINDOWS_BITS:?}" "${VMFITS_WINE_LOADER:?}"
 export WINEDEBUG=-all
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+
+# need_wine: call first in every script that runs a Windows program. A
+# 32-bit build's runtime tests are skipped (exit 77) on a machine that cannot
+# execute 32-bit x86 code, found out by starting the 32-bit loader; a missing
+# loader is a failure.
+need_wine() {
+  if [ "$VMFITS_WINDOWS_BITS" = 32 ]; then
+    local probe=${VMFITS_IA32_PROBE:-$VMFITS_WINE_LOADER} said
+    [ -e "$probe" ] || fail "no 32-bit Wine loader at $probe (scripts/setup.sh --windows installs it)"
+    if ! said=$("$probe" --version 2>&1 </dev/null); then
+      said=$(printf '%s\n' "$said" | head -n 1)
+      echo "skipped: this machine cannot run 32-bit x86 programs ($probe --version: ${said##*: })"
+      exit 77
+    fi
+  else
+    [ -x "$VMFITS_WINE_LOADER" ] ||
+      fail "no 64-bit Wine loader at $VMFITS_WINE_LOADER (scripts/setup.sh --windows installs wine64)"
+    # The loader that Wine starts for further processes of the prefix.
+    export WINELOADER=$VMFITS_WINE_LOADER
+  fi
+}
+
+# wine ARGS...: the build's own loader (never the /usr/bin/wine front end,
+# which picks the 32-bit loader whenever it is installed).
+wine() { "$VMFITS_WINE_LOADER" "$@"; }
 
 # with_display "$@": runs the calling script again under a virtual X server of
 # its own (never on the user's display); call it before anything else.
@@ -20,7 +56,7 @@ new_prefix() {
   export WINEPREFIX="$VMFITS_WIN_BUILD/wineprefix-$1"
   rm -rf "$WINEPREFIX"
   # No .NET or HTML engine: nothing to install, nothing to ask.
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+  WINEDLLOVERRIDES="mscoree,mshtml=" wine wineboot -i >/dev/null 2>&1 || true
   wineserver -w
   wineserver -p
 }
@@ -54,7 +90,7 @@ install_converter() {
 # a dialog that nobody answers, for instance).
 run_exe() {
   set +e
-  timeout 60 wine "$@" </dev/null
+  timeout 60 "$VMFITS_WINE_LOADER" "$@" </dev/null
   code=$?
   set -e
 }
@@ -73,4 +109,3 @@ reg_set() {
 # artefact_dir: the folder for files the tests leave to look at.
 artefact_dir() { mkdir -p "$VMFITS_WIN_BUILD/test-artefacts"; printf '%s' "$VMFITS_WIN_BUILD/test-artefacts"; }
 
-fail() { echo "FAIL: $*" >&2; exit 1; }

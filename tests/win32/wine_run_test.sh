@@ -4,6 +4,7 @@
 # (HKCU\SOFTWARE\Trevalo: ConvertOpen = the header's folder, ConvertSave = the
 # output folder as used, one trailing backslash removed).
 source "$(dirname "$0")/wine_common.sh"
+need_wine
 work=$(work_folder)
 trap 'stop_wine; rm -rf "$work"' EXIT
 new_prefix run
