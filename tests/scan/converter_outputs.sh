@@ -7,8 +7,11 @@
 # Without EXPECTED the list is printed; with it, a difference fails the test.
 set -euo pipefail
 vmfits=$1 simobs=$2 expected=${3:-}
-work=$(mktemp -d)
+# The scan number is read after the first "." of the whole path: the work
+# folder must hold none.
+work=$(mktemp -d "${TMPDIR:-/tmp}/vmfits_outputs_XXXXXX")
 trap 'rm -rf "$work"' EXIT
+case "$work" in *.*) echo "the work folder $work holds a dot; set TMPDIR to one without"; exit 1 ;; esac
 
 mkdir -p "$work/bin" "$work/nocfg"
 cp "$vmfits" "$work/bin/vm-fits"
