@@ -188,25 +188,21 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
     const auto markerCount = static_cast<int32_t>(run.markers.size());
     const int16_t d = plan.calibrationIndex;
 
+    // One polarisation: read into the sample buffer, repaired, scaled.
     std::vector<float> samples(static_cast<std::size_t>(n), 0.0f);
-    TakeSamples(leftBytes, samples);
-    leftBytes = std::vector<uint8_t>();
-    if (options.keepSamples) plan.leftRead = samples;
-    if (repairMode != 0)
-        RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode,
-                    &plan.left.repair);
-    if (options.keepSamples) plan.leftRepaired = samples;
-    scan.left = ScaleSamples(samples.data(), n, kLeftScalingSeed);
-
+    const auto convert = [&](std::vector<uint8_t>& bytes, SampleFilePlan& file, std::vector<float>& read,
+                             std::vector<float>& repaired, float seed) {
+        TakeSamples(bytes, samples);
+        bytes = std::vector<uint8_t>();
+        if (options.keepSamples) read = samples;
+        if (repairMode != 0)
+            RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode, &file.repair);
+        if (options.keepSamples) repaired = samples;
+        return ScaleSamples(samples.data(), n, seed);
+    };
+    scan.left = convert(leftBytes, plan.left, plan.leftRead, plan.leftRepaired, kLeftScalingSeed);
     // A shorter ar file leaves the repaired al values past its end.
-    TakeSamples(rightBytes, samples);
-    rightBytes = std::vector<uint8_t>();
-    if (options.keepSamples) plan.rightRead = samples;
-    if (repairMode != 0)
-        RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode,
-                    &plan.right.repair);
-    if (options.keepSamples) plan.rightRepaired = samples;
-    scan.right = ScaleSamples(samples.data(), n, kRightScalingSeed);
+    scan.right = convert(rightBytes, plan.right, plan.rightRead, plan.rightRepaired, kRightScalingSeed);
     samples = std::vector<float>();
     if (options.inspect) plan.markers = DescribeMarkers(run, plan, repairMode != 0);
 
