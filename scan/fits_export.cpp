@@ -99,12 +99,17 @@ struct Header {
             fits_write_key_str(file, keyword, text.c_str(), comment, &status);
         }
     }
+    // A header value cannot be a NaN or an infinity: such a value is named in
+    // a COMMENT card instead of its own.
     void Real(const char* keyword, double value, const char* comment) {
         if (std::isfinite(value)) {
             fits_write_key_dbl(file, keyword, value, -15, comment, &status);
-        } else {
-            fits_write_key_null(file, keyword, comment, &status);
+            return;
         }
+        const std::string text = std::string(keyword) + " (" + comment + ") is " +
+                                 (std::isnan(value) ? "not a number" : value > 0 ? "+infinity" : "-infinity") +
+                                 " in the scan file";
+        fits_write_comment(file, text.c_str(), &status);
     }
     void Whole(const char* keyword, long value, const char* comment) {
         fits_write_key_lng(file, keyword, value, comment, &status);

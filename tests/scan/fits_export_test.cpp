@@ -43,11 +43,16 @@ protected:
         for (const auto& [name, bytes] : FolderContents(home_ / "scans"))
             if (name.find(".0hd") == std::string::npos) scans_.push_back(home_ / ("scans/" + name));
         ASSERT_EQ(scans_.size(), 7u);
-        made_ = {home_ / "made/empty.001", home_ / "made/long-object.002", home_ / "made/odd-object.003"};
+        made_ = {home_ / "made/empty.001", home_ / "made/long-object.002", home_ / "made/odd-object.003",
+                 home_ / "made/not-finite.004"};
         fs::create_directories(home_ / "made");
         WriteFileBytes(made_[0], MadeScanFile(0));
         WriteFileBytes(made_[1], MadeScanFile(5, std::string(40, 'S') + " 'A12' " + std::string(40, 'N')));
         WriteFileBytes(made_[2], MadeScanFile(5, "Sonne \xfc\x01 A3"));
+        std::string bytes = MadeScanFile(5);
+        bytes.replace(bytes.find("AZIMUTH = ") + 10, 14, "          -nan");
+        bytes.replace(bytes.find("FLUX_L  = ") + 10, 14, "           inf");
+        WriteFileBytes(made_[3], bytes);
     }
 
     std::vector<std::string> All() const {
