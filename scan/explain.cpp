@@ -25,28 +25,23 @@ const char* RuleName(const RunPlan& run) {
     return IsBack(run) ? "back extrapolation" : "two-sided extrapolation";
 }
 
-const char* ScanNumberHow(ScanNumberSource source) {
-    switch (source) {
-        case ScanNumberSource::FirstDot:
-            return "read after the first \".\" of the marker path";
-        case ScanNumberSource::NameLastDot:
-            return "read after the last \".\" of the file name (none after the path's first \".\")";
-        case ScanNumberSource::None:
-            break;
-    }
-    return "no number after a \".\" of the marker path: 0";
-}
+// How the scan number was found: the JSON key and the words of the table.
+struct ScanNumberNames {
+    const char* key;
+    const char* how;
+};
 
-const char* ScanNumberSourceKey(ScanNumberSource source) {
+ScanNumberNames NamesOf(ScanNumberSource source) {
     switch (source) {
         case ScanNumberSource::FirstDot:
-            return "first-dot";
+            return {"first-dot", "read after the first \".\" of the marker path"};
         case ScanNumberSource::NameLastDot:
-            return "name-last-dot";
+            return {"name-last-dot",
+                    "read after the last \".\" of the file name (none after the path's first \".\")"};
         case ScanNumberSource::None:
             break;
     }
-    return "none";
+    return {"none", "no number after a \".\" of the marker path: 0"};
 }
 
 bool ChangesNothing(MarkerEffect effect) {
@@ -244,7 +239,7 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
     } else {
         out << " cannot be opened: vm-fits writes nothing\n";
     }
-    out << "Scan number:       " << run.scanNumber.number << ", " << ScanNumberHow(run.scanNumber.source)
+    out << "Scan number:       " << run.scanNumber.number << ", " << NamesOf(run.scanNumber.source).how
         << "\n";
     out << "Base name:         " << run.baseName << "\n";
     out << "Repair:            " << RuleName(run)
@@ -288,7 +283,7 @@ void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     out << "  \"marker_values\": " << (run.markerFileRead ? std::to_string(run.markers.size()) : "null")
         << ",\n";
     out << "  \"scan_number\": " << run.scanNumber.number << ",\n";
-    out << "  \"scan_number_source\": \"" << ScanNumberSourceKey(run.scanNumber.source) << "\",\n";
+    out << "  \"scan_number_source\": \"" << NamesOf(run.scanNumber.source).key << "\",\n";
     out << "  \"base_name\": " << JsonString(run.baseName) << ",\n";
     out << "  \"scan_index\": " << JsonString(run.scanIndexName) << ",\n";
     out << "  \"repair\": \"" << (IsBack(run) ? "back" : "two-sided") << "\",\n";
