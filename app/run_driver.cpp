@@ -33,6 +33,10 @@ void ReportStatus(const std::string& message) {
     PlatformShowStatus(gRun.statusDialog, gRun.statusText);
 }
 
+int32_t RepairModeForArguments(int32_t argumentCount) {
+    return argumentCount < 3 ? kTwoSidedExtrapolation : kBackExtrapolation;
+}
+
 int RunConverter(InstanceHandle instance) {
     RunContext& run = gRun;
 
@@ -80,9 +84,7 @@ int RunConverter(InstanceHandle instance) {
     EnsureFolder(run.outputFolder);  // an existing folder is the ordinary case
     StoreFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kSaveFolderValue, run.outputFolder);
 
-    // Two arguments (or the dialog) repair by two-sided extrapolation; a third
-    // argument, whatever it says, switches to back extrapolation.
-    run.repairMode = run.argumentCount < 3 ? kTwoSidedExtrapolation : kBackExtrapolation;
+    run.repairMode = RepairModeForArguments(run.argumentCount);
     run.calibrationFlag = 0;
 
     run.pointing = DerivePointingValues(run.header);

@@ -1,6 +1,7 @@
 // The run driver: the whole life of one converter process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -9,6 +10,11 @@
 extern const char* const kSettingsKey;        // "SOFTWARE\Trevalo"
 extern const char* const kOpenFolderValue;    // "ConvertOpen"
 extern const char* const kSaveFolderValue;    // "ConvertSave"
+
+// The repair mode of a run with `argumentCount` arguments: two arguments (or
+// the dialog) repair by two-sided extrapolation; a third argument, whatever
+// it says, switches to back extrapolation.
+int32_t RepairModeForArguments(int32_t argumentCount);
 
 // One run: chooses the header, remembers the folders, converts. Returns the
 // process's exit code (0 no input chosen, 1 converted, 2 failed).

@@ -6,6 +6,7 @@ namespace {
 // follows the last one (position 0 is never collected).
 constexpr int kPositionSlots = 20;
 constexpr int kMaxCollected = kPositionSlots - 1;
+static_assert(kMaxCollected == kMostCollectedMarkers, "19 collected markers");
 
 // Number of samples taken from each end of the samples for the baseline.
 constexpr int32_t kBaselineWindow = 10;
@@ -44,29 +45,56 @@ bool BackAt(float* p, int32_t r, int32_t end) {
     return true;
 }
 
+// Calls visit(pair index, position, tag, use) for every pair whose tag selects
+// the channel, in file order. The tag holds 8 times the calibration index; its
+// low 3 bits are not used. A last value without a tag (odd count) is passed over.
+template <typename Visit>
+void VisitPairsOfChannel(int16_t calibrationIndex, int32_t markerCount, const int16_t* markers,
+                         Visit visit) {
+    if (markers == nullptr) return;
+    int collected = 0;
+    for (int32_t i = 0; i + 1 < markerCount; i += 2) {
+        const int16_t position = markers[i];
+        const int16_t tag = markers[i + 1];
+        if ((tag >> 3) != calibrationIndex) continue;
+        MarkerPairUse use = MarkerPairUse::Collected;
+        if (position == -1 || position == 0) {
+            use = MarkerPairUse::NotAPosition;
+        } else if (collected < kMaxCollected) {
+            ++collected;
+        } else {
+            use = MarkerPairUse::BeyondLimit;
+        }
+        visit(i / 2, position, tag, use);
+    }
+}
+
 }  // namespace
 
+std::vector<ChannelMarkerPair> MarkersOfChannel(int16_t calibrationIndex, int32_t markerCount,
+                                                const int16_t* markers) {
+    std::vector<ChannelMarkerPair> pairs;
+    VisitPairsOfChannel(calibrationIndex, markerCount, markers,
+                        [&](int32_t pair, int16_t position, int16_t tag, MarkerPairUse use) {
+                            pairs.push_back(ChannelMarkerPair{pair, position, tag, use});
+                        });
+    return pairs;
+}
+
 void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
-                 const int16_t* markers, int32_t repairMode) {
+                 const int16_t* markers, int32_t repairMode, RepairReport* report) {
+    if (report) *report = RepairReport();
     // Repair mode 0 repairs nothing and subtracts no baseline.
     if (repairMode == 0 || n <= 0 || samples == nullptr) return;
     float* const p = samples;
 
-    // Collect the positions of the pairs whose tag selects this channel. The
-    // tag holds 8 times the calibration index; its low 3 bits are not used. A
-    // last value without a tag (odd count) is passed over.
+    // Collect the positions of the pairs whose tag selects this channel.
     int16_t positions[kPositionSlots] = {};
     int collected = 0;
-    if (markers != nullptr) {
-        for (int32_t i = 0; i + 1 < markerCount; i += 2) {
-            const int16_t position = markers[i];
-            const int16_t tag = markers[i + 1];
-            if (position != -1 && (tag >> 3) == calibrationIndex && position != 0 &&
-                collected < kMaxCollected) {
-                positions[collected++] = position;
-            }
-        }
-    }
+    VisitPairsOfChannel(calibrationIndex, markerCount, markers,
+                        [&](int32_t, int16_t position, int16_t, MarkerPairUse use) {
+                            if (use == MarkerPairUse::Collected) positions[collected++] = position;
+                        });
 
     // Each marker scales the samples from r + 1 up to the next collected
     // position (the last one up to the end) and replaces its marked sample. A
@@ -78,12 +106,13 @@ void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t ma
         const int32_t r = positions[slot];
         int32_t end = positions[slot + 1];
         if (end == 0 || end > n) end = n;
-        if (r < 2 || r + lastAfter > n - 1) continue;
-        if (twoSided) {
-            TwoSidedAt(p, r, end);
-        } else {
-            BackAt(p, r, end);
+        MarkerEffect effect = MarkerEffect::OutsideSamples;
+        if (r >= 2 && r + lastAfter <= n - 1) {
+            const bool changed = twoSided ? TwoSidedAt(p, r, end) : BackAt(p, r, end);
+            effect = !changed ? MarkerEffect::ZeroEstimate
+                              : end > r + 1 ? MarkerEffect::Repaired : MarkerEffect::OnlyMarked;
         }
+        if (report) report->markers[report->count++] = MarkerOutcome{positions[slot], end, effect};
     }
 
     // Subtract the mean of the ten first and ten last samples (fewer when
@@ -101,4 +130,5 @@ void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t ma
     for (int32_t i = 0; i < n; ++i) {
         p[i] = static_cast<float>(static_cast<long double>(p[i]) - static_cast<long double>(baseline));
     }
+    if (report) report->baseline = baseline;
 }

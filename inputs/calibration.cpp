@@ -77,12 +77,11 @@ std::string CalibrationTablePath(const std::string& executableFolder) {
     return executableFolder + kFolderSeparator + "vm-fits.cfg";
 }
 
-void LookupCalibration(const std::string& executableFolder, float frequency, float& fluxFactor,
-                       int16_t& quietSunTemperature, float& beamWidth) {
-    const std::string path = CalibrationTablePath(executableFolder);
+CalibrationLookup FindCalibration(const std::string& tablePath, float frequency) {
+    CalibrationLookup lookup;
     TableReader reader;
-    reader.file = std::fopen(path.c_str(), "rb");
-    if (!reader.file) return;
+    reader.file = std::fopen(tablePath.c_str(), "rb");
+    if (!reader.file) return lookup;
 
     // Rows in falling frequency order: stop at the first row below the
     // requested frequency. Columns a line does not hold keep the values of the
@@ -102,12 +101,16 @@ void LookupCalibration(const std::string& executableFolder, float frequency, flo
         previous = current;
     }
     std::fclose(reader.file);
-    if (!found) return;
+    lookup.lastRowFrequency = current.frequency;
+    lookup.result = CalibrationResult::NoRowBelow;
+    if (!found) return lookup;
 
     // Two rows of the same frequency (a first row at frequency 0) enclose
     // nothing, and values that are not finite interpolate to nothing usable.
-    if (!std::isfinite(frequency) || !IsFinite(previous) || !IsFinite(current)) return;
-    if (previous.frequency == current.frequency) return;
+    lookup.result = CalibrationResult::NotFinite;
+    if (!std::isfinite(frequency) || !IsFinite(previous) || !IsFinite(current)) return lookup;
+    lookup.result = CalibrationResult::SameFrequencies;
+    if (previous.frequency == current.frequency) return lookup;
 
     const long double previousFrequency = previous.frequency;
     const float t = static_cast<float>(
@@ -116,12 +119,31 @@ void LookupCalibration(const std::string& executableFolder, float frequency, flo
     const float flux = static_cast<float>(Interpolate(previous.fluxFactor, current.fluxFactor, t));
     const float beam = static_cast<float>(Interpolate(previous.beamWidth, current.beamWidth, t));
     const long double temperature = Interpolate(previous.temperature, current.temperature, t);
-    if (!std::isfinite(t) || !std::isfinite(flux) || !std::isfinite(beam)) return;
+    lookup.result = CalibrationResult::NotFinite;
+    if (!std::isfinite(t) || !std::isfinite(flux) || !std::isfinite(beam)) return lookup;
     // The temperature is truncated toward zero; one that does not fit the
     // 16-bit TQSUN value yields no values rather than a wrapped one.
-    if (!(temperature > -32769.0L && temperature < 32768.0L)) return;
+    lookup.result = CalibrationResult::TemperatureOutOfRange;
+    if (!(temperature > -32769.0L && temperature < 32768.0L)) return lookup;
 
-    fluxFactor = flux;
-    beamWidth = beam;
-    quietSunTemperature = static_cast<int16_t>(static_cast<int32_t>(temperature));
+    lookup.result = CalibrationResult::Found;
+    lookup.values.fluxFactor = flux;
+    lookup.values.beamWidth = beam;
+    lookup.values.quietSunTemperature = static_cast<int16_t>(static_cast<int32_t>(temperature));
+    return lookup;
+}
+
+void LookupCalibrationInTable(const std::string& tablePath, float frequency, float& fluxFactor,
+                              int16_t& quietSunTemperature, float& beamWidth) {
+    const CalibrationLookup lookup = FindCalibration(tablePath, frequency);
+    if (lookup.result != CalibrationResult::Found) return;
+    fluxFactor = lookup.values.fluxFactor;
+    beamWidth = lookup.values.beamWidth;
+    quietSunTemperature = lookup.values.quietSunTemperature;
+}
+
+void LookupCalibration(const std::string& executableFolder, float frequency, float& fluxFactor,
+                       int16_t& quietSunTemperature, float& beamWidth) {
+    LookupCalibrationInTable(CalibrationTablePath(executableFolder), frequency, fluxFactor,
+                             quietSunTemperature, beamWidth);
 }

@@ -16,6 +16,9 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || missing+=("$1"); }
 
 need cmake; need g++; need make; need libgtest-dev
+# vm-scan: FITS files through CFITSIO, its command line with CLI11; its tests
+# check the FITS files with fitsverify and astropy.
+need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need python3-astropy
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386

@@ -335,3 +335,65 @@ TEST(RepairJumps, BackExtrapolationEstimateIsRoundedOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// The report of a repair: what each collected marker did, and the same
+// samples as a repair without a report.
+TEST(RepairReport, SaysWhatEachMarkerDid) {
+    // n = 20: p[i] = i up to 7, a jump from 9 on; a zero stretch after 13.
+    std::vector<float> p;
+    for (int i = 0; i < 20; ++i) p.push_back(i < 8 ? i : i == 8 ? 100.0f : i < 14 ? 2.0f * i : 0.0f);
+    const std::vector<int16_t> markers{8, 8, 13, 8, 11, 8, 1, 8, 0, 8, 18, 8, 5, 16};
+    const struct {
+        int32_t mode;
+        std::vector<MarkerEffect> effects;
+    } cases[] = {
+        {kTwoSidedExtrapolation,
+         {MarkerEffect::Repaired, MarkerEffect::ZeroEstimate, MarkerEffect::OnlyMarked,
+          MarkerEffect::OutsideSamples, MarkerEffect::OutsideSamples}},
+        {kBackExtrapolation,
+         {MarkerEffect::Repaired, MarkerEffect::ZeroEstimate, MarkerEffect::OnlyMarked,
+          MarkerEffect::OutsideSamples, MarkerEffect::OutsideSamples}},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> reported = p;
+        RepairReport report;
+        RepairJumps(1, 20, reported.data(), static_cast<int32_t>(markers.size()), markers.data(), c.mode,
+                    &report);
+        const std::vector<float> plain = Repair(1, p, markers, c.mode);
+        for (std::size_t i = 0; i < p.size(); ++i) EXPECT_EQ(Bits(reported[i]), Bits(plain[i])) << i;
+        ASSERT_EQ(report.count, 5) << RuleName(c.mode);
+        const int16_t positions[] = {8, 13, 11, 1, 18};
+        const int32_t ends[] = {13, 11, 1, 18, 20};
+        for (int k = 0; k < report.count; ++k) {
+            EXPECT_EQ(report.markers[k].position, positions[k]);
+            EXPECT_EQ(report.markers[k].rangeEnd, ends[k]);
+            EXPECT_EQ(report.markers[k].effect, c.effects[static_cast<std::size_t>(k)])
+                << RuleName(c.mode) << " marker " << positions[k];
+        }
+    }
+}
+
+TEST(MarkersOfChannel, EveryPairOfTheChannelInFileOrder) {
+    std::vector<int16_t> markers{-1, 8, 5, 16, 0, 15};
+    for (int i = 1; i <= 20; ++i) {
+        markers.push_back(static_cast<int16_t>(10 * i));
+        markers.push_back(8);
+    }
+    markers.push_back(99);  // a position without a tag
+    const std::vector<ChannelMarkerPair> pairs =
+        MarkersOfChannel(1, static_cast<int32_t>(markers.size()), markers.data());
+    ASSERT_EQ(pairs.size(), 22u);
+    EXPECT_EQ(pairs[0].use, MarkerPairUse::NotAPosition);
+    EXPECT_EQ(pairs[0].pair, 0);
+    EXPECT_EQ(pairs[1].use, MarkerPairUse::NotAPosition);  // 0 with tag 15
+    EXPECT_EQ(pairs[1].tag, 15);
+    for (std::size_t k = 2; k < 21; ++k) EXPECT_EQ(pairs[k].use, MarkerPairUse::Collected) << k;
+    EXPECT_EQ(pairs[21].use, MarkerPairUse::BeyondLimit);
+    EXPECT_EQ(pairs[21].position, 200);
+    EXPECT_EQ(pairs[21].pair, 22);
+    EXPECT_TRUE(MarkersOfChannel(1, 0, nullptr).empty());
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include "convert/channel_plan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "inputs/sample_files.h"
+
+namespace {
+
+// Highest calibration index whose entries d and d + 8 both lie in the table.
+constexpr int kHighestCalibrationIndex = kCalibrationLevelCount - 1 - 8;  // 57
+
+// What "%d" of the scan functions reads at `text`: white space, an optional
+// sign and at least one decimal digit. Held at the int limits when too large.
+std::optional<int> ReadDecimal(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    if (*text < '0' || *text > '9') return std::nullopt;
+    const long long limit = negative ? -static_cast<long long>(std::numeric_limits<int>::min())
+                                     : std::numeric_limits<int>::max();
+    long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (value < limit) value = std::min(limit, value * 10 + (*text - '0'));
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+// Fills in what each marker of the channel did, from the two repair reports
+// (the k-th collected marker is slot k of both).
+std::vector<ChannelMarker> DescribeMarkers(const RunPlan& run, const ChannelPlan& plan,
+                                           bool repaired) {
+    std::vector<ChannelMarker> described;
+    int slot = 0;
+    for (const ChannelMarkerPair& pair :
+         MarkersOfChannel(plan.calibrationIndex, static_cast<int32_t>(run.markers.size()),
+                          run.markers.data())) {
+        ChannelMarker marker;
+        marker.pair = pair;
+        if (pair.use == MarkerPairUse::Collected && repaired) {
+            marker.applied = true;
+            marker.rangeEnd = std::max(plan.left.samples, 0);
+            if (slot < plan.left.repair.count) {
+                marker.rangeEnd = plan.left.repair.markers[slot].rangeEnd;
+                marker.left = plan.left.repair.markers[slot].effect;
+            }
+            if (slot < plan.right.repair.count) marker.right = plan.right.repair.markers[slot].effect;
+            ++slot;
+        }
+        described.push_back(marker);
+    }
+    return described;
+}
+
+// Looks at a sample file without converting it: found, and its whole floats.
+void LookAt(SampleFilePlan& file) {
+    std::vector<uint8_t> bytes;
+    file.found = ReadInputFile(file.path, kLongestInputFile, bytes);
+    file.samples = file.found ? static_cast<int32_t>(bytes.size() / 4) : -1;
+}
+
+}  // namespace
+
+ScanNumber FindScanNumber(const std::string& markerPath, char separator) {
+    const std::size_t firstDot = markerPath.find('.');
+    if (firstDot != std::string::npos) {
+        if (const auto number = ReadDecimal(markerPath.c_str() + firstDot + 1))
+            return ScanNumber{*number, ScanNumberSource::FirstDot};
+    }
+    const std::size_t separatorAt = markerPath.rfind(separator);
+    const std::size_t nameStart = separatorAt == std::string::npos ? 0 : separatorAt + 1;
+    const std::size_t lastDot = markerPath.rfind('.');
+    if (lastDot != std::string::npos && lastDot >= nameStart) {
+        if (const auto number = ReadDecimal(markerPath.c_str() + lastDot + 1))
+            return ScanNumber{*number, ScanNumberSource::NameLastDot};
+    }
+    return ScanNumber{};
+}
+
+int ScanNumberFromPath(const std::string& markerPath, char separator) {
+    return FindScanNumber(markerPath, separator).number;
+}
+
+std::string MarkerPathOf(const std::string& headerPath) {
+    std::string markerPath = headerPath;
+    if (!markerPath.empty()) markerPath.back() = 'p';
+    return markerPath;
+}
+
+std::string BaseName(int16_t day, int16_t month, int16_t year) {
+    char text[64];
+    std::snprintf(text, sizeof text, "s%02d%x%02d", day, static_cast<unsigned>(month), year - 2000);
+    return text;
+}
+
+float CalibrationStep(const int16_t* calibrationLevels, int16_t calibrationIndex) {
+    const int d = calibrationIndex;
+    if (d < 1 || d > kHighestCalibrationIndex) return 0.0f;
+    const int difference = calibrationLevels[d + 8] - calibrationLevels[d];
+    return static_cast<float>(static_cast<long double>(difference) * 0.1L);
+}
+
+std::string SampleFilePath(const std::string& inputFolder, bool headerHasFolder,
+                           const char* prefix, int channel) {
+    std::string name = prefix + std::to_string(channel);
+    if (inputFolder.empty() && !headerHasFolder) return name;
+    return inputFolder + kFolderSeparator + name;
+}
+
+float NarrowFrequency(double frequency) {
+    if (frequency > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+    if (frequency < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(frequency);
+}
+
+RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header) {
+    RunPlan plan;
+    plan.inputs = inputs;
+    plan.headerHasFolder = inputs.inputHeaderPath.find(kFolderSeparator) != std::string::npos;
+    plan.markerPath = MarkerPathOf(inputs.inputHeaderPath);
+    plan.scanNumber = FindScanNumber(plan.markerPath);
+    plan.markerFileRead = true;
+    if (inputs.repairMode != 0) {
+        std::vector<uint8_t> bytes;
+        plan.markerFileRead = ReadInputFile(plan.markerPath, kLongestInputFile, bytes);
+        if (plan.markerFileRead) plan.markers = DecodeMarkers(bytes);
+    }
+    const SetupBlock& setup = header.setup;
+    plan.baseName = BaseName(setup.day, setup.month, setup.year);
+    plan.scanIndexName = ScanIndexName(plan.baseName, plan.scanNumber.number);
+    return plan;
+}
+
+ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int c,
+                        int scanCounter, const PlanOptions& options) {
+    const SetupBlock& setup = header.setup;
+    ChannelPlan plan;
+    plan.channel = c;
+    plan.enabled = setup.channelEnabled[c] != 0;
+    plan.calibrationIndex = setup.calibrationIndex[c];
+    plan.calibrationStep = CalibrationStep(setup.calibrationLevels.data(), plan.calibrationIndex);
+    plan.frequency = header.receiver.channelFrequency[c];
+    plan.left.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, "al", c);
+    plan.right.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, "ar", c);
+
+    // Without a marker file the run converts nothing; a disabled channel
+    // opens no file.
+    if (!run.markerFileRead || !plan.enabled) {
+        plan.verdict = run.markerFileRead ? ChannelVerdict::Disabled
+                                          : ChannelVerdict::MarkerFileMissing;
+        if (options.inspect) {
+            LookAt(plan.left);
+            LookAt(plan.right);
+            plan.markers = DescribeMarkers(run, plan, false);
+        }
+        return plan;
+    }
+
+    std::vector<uint8_t> leftBytes, rightBytes;
+    plan.left.found = ReadInputFile(plan.left.path, kLongestInputFile, leftBytes);
+    if (!plan.left.found) {
+        plan.verdict = ChannelVerdict::LeftMissing;
+        if (options.inspect) {
+            LookAt(plan.right);
+            plan.markers = DescribeMarkers(run, plan, false);
+        }
+        return plan;
+    }
+    const int32_t n = static_cast<int32_t>(leftBytes.size() / 4);
+    plan.left.samples = n;
+    plan.right.found = ReadInputFile(
+        plan.right.path, options.inspect ? kLongestInputFile : 4 * static_cast<std::size_t>(n),
+        rightBytes);
+    if (!plan.right.found) {
+        plan.verdict = ChannelVerdict::RightMissing;
+        if (options.inspect) plan.markers = DescribeMarkers(run, plan, false);
+        return plan;
+    }
+    plan.right.samples = static_cast<int32_t>(rightBytes.size() / 4);
+
+    ScanChannel& scan = plan.scan;
+    scan.channel = c;
+    scan.calibrationStep = plan.calibrationStep;
+    scan.sampleCount = n;
+    const int32_t repairMode = run.inputs.repairMode;
+    const auto markerCount = static_cast<int32_t>(run.markers.size());
+    const int16_t d = plan.calibrationIndex;
+
+    // One polarisation: read into the sample buffer, repaired, scaled.
+    std::vector<float> samples(static_cast<std::size_t>(n), 0.0f);
+    const auto convert = [&](std::vector<uint8_t>& bytes, SampleFilePlan& file, std::vector<float>& read,
+                             std::vector<float>& repaired, float seed) {
+        TakeSamples(bytes, samples);
+        bytes = std::vector<uint8_t>();
+        if (options.keepSamples) read = samples;
+        if (repairMode != 0)
+            RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode, &file.repair);
+        if (options.keepSamples) repaired = samples;
+        return ScaleSamples(samples.data(), n, seed);
+    };
+    scan.left = convert(leftBytes, plan.left, plan.leftRead, plan.leftRepaired, kLeftScalingSeed);
+    // A shorter ar file leaves the repaired al values past its end.
+    scan.right = convert(rightBytes, plan.right, plan.rightRead, plan.rightRepaired, kRightScalingSeed);
+    samples = std::vector<float>();
+    if (options.inspect) plan.markers = DescribeMarkers(run, plan, repairMode != 0);
+
+    plan.calibrationLooked = true;
+    plan.calibration =
+        FindCalibration(run.inputs.calibrationTablePath, NarrowFrequency(plan.frequency));
+    const CalibrationValues& values = plan.calibration.values;
+    scan.fluxFactor = values.fluxFactor;
+    scan.quietSunTemperature = values.quietSunTemperature;
+    scan.beamWidth = values.beamWidth;
+    if (plan.calibration.result != CalibrationResult::Found) {
+        plan.verdict = ChannelVerdict::NoCalibration;
+    } else if (values.fluxFactor == 0.0f || values.quietSunTemperature == 0 ||
+               values.beamWidth == 0.0f) {
+        plan.verdict = ChannelVerdict::ZeroCalibration;
+    } else {
+        plan.verdict = ChannelVerdict::ScanFile;
+        plan.scanCounter = scanCounter;
+        plan.scanFileName = ScanFileName(run.baseName, run.scanNumber.number, scanCounter);
+    }
+    return plan;
+}
+
+std::vector<ChannelPlan> PlanChannels(const RunPlan& run, const ObservationHeader& header,
+                                      const PlanOptions& options) {
+    std::vector<ChannelPlan> channels;
+    int scanCounter = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        channels.push_back(PlanChannel(run, header, c, scanCounter + 1, options));
+        if (channels.back().verdict == ChannelVerdict::ScanFile) ++scanCounter;
+    }
+    return channels;
+}

@@ -1,0 +1,345 @@
+#include "scan/explain.h"
+
+#include <cstdio>
+
+#include "app/command_line.h"
+#include "app/run_driver.h"
+#include "scan/json_writer.h"
+
+namespace {
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string FileName(const std::string& path) {
+    const std::size_t separator = path.rfind(kFolderSeparator);
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}
+
+bool IsBack(const RunPlan& run) { return run.inputs.repairMode != kTwoSidedExtrapolation; }
+
+const char* RuleName(const RunPlan& run) {
+    return IsBack(run) ? "back extrapolation" : "two-sided extrapolation";
+}
+
+// How the scan number was found: the JSON key and the words of the table.
+struct ScanNumberNames {
+    const char* key;
+    const char* how;
+};
+
+ScanNumberNames NamesOf(ScanNumberSource source) {
+    switch (source) {
+        case ScanNumberSource::FirstDot:
+            return {"first-dot", "read after the first \".\" of the marker path"};
+        case ScanNumberSource::NameLastDot:
+            return {"name-last-dot",
+                    "read after the last \".\" of the file name (none after the path's first \".\")"};
+        case ScanNumberSource::None:
+            break;
+    }
+    return {"none", "no number after a \".\" of the marker path: 0"};
+}
+
+bool ChangesNothing(MarkerEffect effect) {
+    return effect == MarkerEffect::OutsideSamples || effect == MarkerEffect::ZeroEstimate;
+}
+
+// Why a collected marker changed nothing in a polarisation.
+std::string NoEffectReason(const RunPlan& run, const ChannelPlan& channel, MarkerEffect effect) {
+    if (effect == MarkerEffect::OutsideSamples) {
+        return std::string("too close to an end of the ") + std::to_string(channel.left.samples) +
+               " samples for " + RuleName(run) + " (it reads the samples from 2 before it to " +
+               (IsBack(run) ? "3" : "2") + " after it)";
+    }
+    return IsBack(run) ? "the estimate from the three samples after it is 0"
+                       : "the estimate from the two samples after it is 0";
+}
+
+std::string PassedOverReason(const ChannelMarkerPair& pair) {
+    if (pair.use == MarkerPairUse::NotAPosition)
+        return std::to_string(pair.position) + " is not a position";
+    return "after the 19th marker of the channel";
+}
+
+// A collected marker that changed nothing in one or both polarisations.
+struct NoEffect {
+    int16_t position;
+    const char* polarisation;  // "al", "ar" or "both"
+    std::string reason;
+};
+
+std::vector<NoEffect> MarkersWithoutEffect(const RunPlan& run, const ChannelPlan& channel) {
+    std::vector<NoEffect> found;
+    for (const ChannelMarker& marker : channel.markers) {
+        if (!marker.applied) continue;
+        const bool left = ChangesNothing(marker.left), right = ChangesNothing(marker.right);
+        const int16_t position = marker.pair.position;
+        if (left && right && marker.left == marker.right) {
+            found.push_back({position, "both", NoEffectReason(run, channel, marker.left)});
+        } else {
+            if (left) found.push_back({position, "al", NoEffectReason(run, channel, marker.left)});
+            if (right) found.push_back({position, "ar", NoEffectReason(run, channel, marker.right)});
+        }
+    }
+    return found;
+}
+
+std::vector<int16_t> AppliedPositions(const ChannelPlan& channel) {
+    std::vector<int16_t> positions;
+    for (const ChannelMarker& marker : channel.markers)
+        if (marker.applied) positions.push_back(marker.pair.position);
+    return positions;
+}
+
+std::string NoCalibrationReason(const ChannelPlan& channel) {
+    const std::string at = Format("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
+    const CalibrationLookup& lookup = channel.calibration;
+    switch (lookup.result) {
+        case CalibrationResult::TableUnreadable:
+            return "the calibration table cannot be read";
+        case CalibrationResult::NoRowBelow:
+            return at + " is at or below the table's last row (" +
+                   Format("%.3f GHz", static_cast<double>(lookup.lastRowFrequency)) + ")";
+        case CalibrationResult::SameFrequencies:
+            return "no calibration values at " + at + ": the table rows around it have the same frequency";
+        case CalibrationResult::NotFinite:
+            return "no calibration values at " + at + ": the table rows around it are not finite numbers";
+        case CalibrationResult::TemperatureOutOfRange:
+            return "no calibration values at " + at +
+                   ": the quiet-Sun temperature there does not fit 16 bits";
+        case CalibrationResult::Found:
+            break;
+    }
+    return std::string();
+}
+
+std::string ZeroCalibrationReason(const ChannelPlan& channel) {
+    const CalibrationValues& v = channel.calibration.values;
+    std::string names;
+    const auto add = [&](bool zero, const char* name) {
+        if (zero) names += (names.empty() ? "" : " and ") + std::string(name);
+    };
+    add(v.fluxFactor == 0.0f, "FLUX_L");
+    add(v.quietSunTemperature == 0, "TQSUN");
+    add(v.beamWidth == 0.0f, "THETA-DG");
+    const bool several = names.find(" and ") != std::string::npos;
+    return "the calibration value" + std::string(several ? "s " : " ") + names +
+           (several ? " are 0 at " : " is 0 at ") +
+           Format("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
+}
+
+// Notes beside a channel's row: short ar files, markers without effect, pairs
+// passed over, markers whose range is empty.
+std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
+    std::vector<std::string> notes;
+    const int32_t n = channel.left.samples;
+    const bool converted = channel.calibrationLooked;
+    if (converted && channel.right.samples < n) {
+        notes.push_back(FileName(channel.right.path) + " holds " + std::to_string(channel.right.samples) +
+                        " samples: samples " + std::to_string(channel.right.samples) + " to " +
+                        std::to_string(n - 1) + " keep the repaired al values");
+    } else if (converted && channel.right.samples > n) {
+        notes.push_back(FileName(channel.right.path) + " holds " + std::to_string(channel.right.samples) +
+                        " samples: only the first " + std::to_string(n) + " are read");
+    }
+    for (const NoEffect& marker : MarkersWithoutEffect(e.run, channel)) {
+        notes.push_back("marker " + std::to_string(marker.position) + " changes nothing in " +
+                        (std::string(marker.polarisation) == "both" ? std::string("al and ar")
+                                                                    : marker.polarisation) +
+                        ": " + marker.reason);
+    }
+    for (const ChannelMarker& marker : channel.markers) {
+        if (marker.applied && marker.left == MarkerEffect::OnlyMarked)
+            notes.push_back("marker " + std::to_string(marker.pair.position) +
+                            " scales nothing (the next marker is at " + std::to_string(marker.rangeEnd) +
+                            "); only its marked sample is replaced");
+    }
+    int notPositions = 0, beyond = 0;
+    for (const ChannelMarker& marker : channel.markers) {
+        if (marker.pair.use == MarkerPairUse::NotAPosition) ++notPositions;
+        if (marker.pair.use == MarkerPairUse::BeyondLimit) ++beyond;
+    }
+    if (notPositions > 0)
+        notes.push_back(std::to_string(notPositions) +
+                        " pair(s) of the channel hold position 0 or -1 and are passed over");
+    if (beyond > 0)
+        notes.push_back(std::to_string(beyond) +
+                        " marker(s) after the 19th of the channel are passed over");
+    return notes;
+}
+
+std::string SampleCount(const SampleFilePlan& file) {
+    return file.found ? std::to_string(file.samples) : "none";
+}
+
+std::string JoinPositions(const std::vector<int16_t>& positions, const char* separator) {
+    std::string text;
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        text += (i ? separator : "") + std::to_string(positions[i]);
+    return text;
+}
+
+}  // namespace
+
+bool ExplainRecording(const std::string& headerPath, bool thirdArgument, const std::string& tablePath,
+                      bool keepSamples, RecordingExplanation& explanation, std::string& error) {
+    explanation = RecordingExplanation();
+    explanation.headerPath = headerPath;
+    if (headerPath.empty() || !ReadObservationHeader(headerPath, explanation.header)) {
+        error = "Can't open " + headerPath;
+        return false;
+    }
+    RunInputs inputs;
+    inputs.inputHeaderPath = headerPath;
+    inputs.inputFolder = FolderOfPath(headerPath, kFolderSeparator);
+    inputs.repairMode = RepairModeForArguments(thirdArgument ? 3 : 2);
+    inputs.calibrationTablePath = tablePath;
+    explanation.run = PlanRun(inputs, explanation.header);
+    if (std::FILE* table = std::fopen(tablePath.c_str(), "rb")) {
+        explanation.tableReadable = true;
+        std::fclose(table);
+    }
+    PlanOptions options;
+    options.inspect = true;
+    options.keepSamples = keepSamples;
+    explanation.channels = PlanChannels(explanation.run, explanation.header, options);
+    return true;
+}
+
+std::string ChannelReason(const ChannelPlan& channel) {
+    switch (channel.verdict) {
+        case ChannelVerdict::ScanFile:
+            return std::string();
+        case ChannelVerdict::MarkerFileMissing:
+            return "the marker file cannot be opened, so vm-fits writes nothing";
+        case ChannelVerdict::Disabled:
+            return "disabled";
+        case ChannelVerdict::LeftMissing:
+            return FileName(channel.left.path) + " cannot be opened";
+        case ChannelVerdict::RightMissing:
+            return FileName(channel.right.path) + " cannot be opened";
+        case ChannelVerdict::NoCalibration:
+            return NoCalibrationReason(channel);
+        case ChannelVerdict::ZeroCalibration:
+            return ZeroCalibrationReason(channel);
+    }
+    return std::string();
+}
+
+void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
+    const RunPlan& run = e.run;
+    out << "Header:            " << e.headerPath << "\n";
+    out << "Marker file:       " << run.markerPath;
+    if (run.markerFileRead) {
+        out << ", " << run.markers.size() << " values (" << run.markers.size() / 2 << " pairs)\n";
+    } else {
+        out << " cannot be opened: vm-fits writes nothing\n";
+    }
+    out << "Scan number:       " << run.scanNumber.number << ", " << NamesOf(run.scanNumber.source).how
+        << "\n";
+    out << "Base name:         " << run.baseName << "\n";
+    out << "Repair:            " << RuleName(run)
+        << (IsBack(run) ? " (a third argument)\n" : " (no third argument)\n");
+    out << "Calibration table: " << run.inputs.calibrationTablePath
+        << (e.tableReadable ? "\n" : " cannot be read: no channel gets calibration values\n");
+    out << "Scan index:        " << run.scanIndexName << "\n\n";
+
+    char line[256];
+    std::snprintf(line, sizeof line, "%3s %-3s %4s %10s %6s %6s %9s %9s %6s %9s  %-14s %s\n", "ch",
+                  "on", "cal", "TCALIBR", "al", "ar", "GHz", "FLUX_L", "TQSUN", "THETA-DG", "markers",
+                  "scan file / reason");
+    out << line;
+    for (const ChannelPlan& channel : e.channels) {
+        std::string flux = "-", tqsun = "-", theta = "-";
+        if (channel.calibrationLooked && channel.calibration.result == CalibrationResult::Found) {
+            const CalibrationValues& v = channel.calibration.values;
+            flux = Format("%.5f", static_cast<double>(v.fluxFactor));
+            tqsun = std::to_string(v.quietSunTemperature);
+            theta = Format("%.2f", static_cast<double>(v.beamWidth));
+        }
+        const std::vector<int16_t> applied = AppliedPositions(channel);
+        const std::string markers = applied.empty() ? "-" : JoinPositions(applied, ",");
+        const std::string verdict =
+            channel.verdict == ChannelVerdict::ScanFile ? channel.scanFileName : ChannelReason(channel);
+        std::snprintf(line, sizeof line, "%3d %-3s %4d %10.4f %6s %6s %9.3f %9s %6s %9s  %-14s ",
+                      channel.channel, channel.enabled ? "yes" : "no", channel.calibrationIndex,
+                      static_cast<double>(channel.calibrationStep), SampleCount(channel.left).c_str(),
+                      SampleCount(channel.right).c_str(), channel.frequency, flux.c_str(), tqsun.c_str(),
+                      theta.c_str(), markers.c_str());
+        out << line << verdict << "\n";
+        for (const std::string& note : ChannelNotes(e, channel)) out << "      " << note << "\n";
+    }
+}
+
+void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
+    const RunPlan& run = e.run;
+    out << "{\n";
+    out << "  \"header\": " << JsonString(e.headerPath) << ",\n";
+    out << "  \"marker_file\": " << JsonString(run.markerPath) << ",\n";
+    out << "  \"marker_values\": " << (run.markerFileRead ? std::to_string(run.markers.size()) : "null")
+        << ",\n";
+    out << "  \"scan_number\": " << run.scanNumber.number << ",\n";
+    out << "  \"scan_number_source\": \"" << NamesOf(run.scanNumber.source).key << "\",\n";
+    out << "  \"base_name\": " << JsonString(run.baseName) << ",\n";
+    out << "  \"scan_index\": " << JsonString(run.scanIndexName) << ",\n";
+    out << "  \"repair\": \"" << (IsBack(run) ? "back" : "two-sided") << "\",\n";
+    out << "  \"calibration_table\": "
+        << (e.tableReadable ? JsonString(run.inputs.calibrationTablePath) : "null") << ",\n";
+    out << "  \"channels\": [";
+    for (std::size_t i = 0; i < e.channels.size(); ++i) {
+        const ChannelPlan& c = e.channels[i];
+        const bool found = c.calibrationLooked && c.calibration.result == CalibrationResult::Found;
+        const CalibrationValues& v = c.calibration.values;
+        out << (i ? ",\n" : "\n") << "    {\"channel\": " << c.channel
+            << ", \"enabled\": " << (c.enabled ? "true" : "false")
+            << ", \"frequency_ghz\": " << JsonNumber(c.frequency)
+            << ", \"calibration_index\": " << c.calibrationIndex
+            << ", \"tcalibr\": " << JsonFloat(c.calibrationStep)
+            << ", \"samples_al\": " << (c.left.found ? std::to_string(c.left.samples) : "null")
+            << ", \"samples_ar\": " << (c.right.found ? std::to_string(c.right.samples) : "null")
+            << ", \"markers_applied\": [" << JoinPositions(AppliedPositions(c), ", ") << "]"
+            << ", \"markers_without_effect\": [";
+        const std::vector<NoEffect> noEffect = MarkersWithoutEffect(run, c);
+        for (std::size_t k = 0; k < noEffect.size(); ++k) {
+            out << (k ? ", " : "") << "{\"position\": " << noEffect[k].position
+                << ", \"polarisation\": \"" << noEffect[k].polarisation
+                << "\", \"reason\": " << JsonString(noEffect[k].reason) << "}";
+        }
+        out << "], \"markers_passed_over\": [";
+        bool first = true;
+        for (const ChannelMarker& marker : c.markers) {
+            if (marker.pair.use == MarkerPairUse::Collected) continue;
+            out << (first ? "" : ", ") << "{\"position\": " << marker.pair.position
+                << ", \"reason\": " << JsonString(PassedOverReason(marker.pair)) << "}";
+            first = false;
+        }
+        out << "], \"flux_factor\": " << (found ? JsonFloat(v.fluxFactor) : "null")
+            << ", \"quiet_sun_temperature\": " << (found ? std::to_string(v.quietSunTemperature) : "null")
+            << ", \"beam_width\": " << (found ? JsonFloat(v.beamWidth) : "null")
+            << ", \"scan_file\": "
+            << (c.verdict == ChannelVerdict::ScanFile ? JsonString(c.scanFileName) : "null")
+            << ", \"reason\": "
+            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonString(ChannelReason(c))) << "}";
+    }
+    out << "\n  ]\n}\n";
+}
+
+int ExplainCommand(const ExplainOptions& options, std::ostream& out, std::ostream& err) {
+    RecordingExplanation explanation;
+    std::string error;
+    if (!ExplainRecording(options.headerPath, options.thirdArgument, options.tablePath, false,
+                          explanation, error)) {
+        err << error << "\n";
+        return 2;
+    }
+    if (options.json) {
+        WriteExplanationJson(explanation, out);
+    } else {
+        WriteExplanationText(explanation, out);
+    }
+    return 0;
+}

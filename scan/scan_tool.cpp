@@ -1,0 +1,87 @@
+#include "scan/scan_tool.h"
+
+#include <CLI/CLI.hpp>
+
+#include "scan/explain.h"
+#include "scan/fits_export.h"
+#include "scan/scan_file_commands.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const char* const kExitCodes =
+    "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed "
+    "(or a FITS file that cannot be written), 2 bad usage or a header that cannot be read.";
+
+}  // namespace
+
+int RunScanTool(int argc, const char* const* argv, const ScanToolContext& context,
+                std::ostream& out, std::ostream& err) {
+    CLI::App app("Explains what vm-fits does with a recording, reads scan files back and "
+                 "exports them as FITS.",
+                 "vm-scan");
+    app.footer(kExitCodes);
+    app.require_subcommand(1);
+
+    ExplainOptions explain;
+    std::string third;
+    CLI::App* explainCommand = app.add_subcommand(
+        "explain",
+        "Reads a recording as 'vm-fits HEADER OUT [THIRD]' would and tells, per run and per "
+        "channel 0 to 63, what it decides and why a channel gets no scan file. Writes nothing.");
+    explainCommand->add_option("HEADER", explain.headerPath, "the observation header file")->required();
+    explainCommand->add_option("THIRD", third,
+                               "any text: the jump repair by back extrapolation, as vm-fits's "
+                               "third argument");
+    explainCommand->add_option("--cfg", explain.tablePath,
+                               "the calibration table (default: vm-fits.cfg beside vm-scan)");
+    explainCommand->add_flag("--json", explain.json, "one JSON object instead of the table");
+
+    std::string scanPath;
+    CLI::App* cardsCommand = app.add_subcommand(
+        "cards", "Prints the four card groups of a scan file, and for each polarisation n and "
+                 "the smallest and largest stored value.");
+    cardsCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
+
+    CLI::App* dataCommand = app.add_subcommand(
+        "data", "Prints the points of a scan file as CSV in the file's order: place (1 to n), "
+                "offset in arc seconds CDELT1 x (place - PMCSUN), and the physical values "
+                "v x BSCALE + BZERO of the al and the ar block.");
+    dataCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
+
+    FitsOptions fits;
+    CLI::App* fitsCommand = app.add_subcommand(
+        "fits", "Writes DIR/<scan file name>.fits for each scan file: a standard FITS image of "
+                "the points (axis 1, offset in arc seconds), RR and LL (axis 2, STOKES) and the "
+                "frequency (axis 3, Hz).");
+    CLI::Option* files = fitsCommand->add_option("SCANFILE", fits.scanFiles, "scan files");
+    CLI::Option* index =
+        fitsCommand->add_option("--index", fits.indexPath, "every scan file this scan index lists");
+    files->excludes(index);
+    fitsCommand->add_option("-o,--output", fits.outputFolder, "the folder of the FITS files")
+        ->required();
+
+    for (CLI::App* command : {explainCommand, cardsCommand, dataCommand, fitsCommand})
+        command->footer(kExitCodes);
+
+    try {
+        app.parse(argc, argv);
+        if (fitsCommand->parsed() && fits.scanFiles.empty() && fits.indexPath.empty())
+            throw CLI::RequiredError("SCANFILE or --index");
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code == static_cast<int>(CLI::ExitCodes::Success) ? 0 : kExitUsage;
+    }
+
+    if (explainCommand->parsed()) {
+        explain.thirdArgument = !third.empty() || explainCommand->count("THIRD") > 0;
+        if (explain.tablePath.empty()) explain.tablePath = context.defaultTablePath;
+        return ExplainCommand(explain, out, err);
+    }
+    if (cardsCommand->parsed()) return CardsCommand(scanPath, out, err);
+    if (dataCommand->parsed()) return DataCommand(scanPath, out, err);
+    fits.sourceDateEpochSet = context.sourceDateEpochSet;
+    fits.sourceDateEpoch = context.sourceDateEpoch;
+    return FitsCommand(fits, out, err);
+}

@@ -1,0 +1,49 @@
+"""Checks a FITS file exported by vm-scan against `vm-scan data` of its scan file.
+
+usage: check_fits.py FITS CSV DATE-OBS
+Exits with 0 when the shape, the WCS axes, DATE-OBS, the checksums and the data agree.
+"""
+import csv
+import sys
+import warnings
+
+import numpy
+from astropy.io import fits
+from astropy.wcs import WCS
+
+warnings.simplefilter("error")  # a wrong checksum or a bad card is a warning
+warnings.filterwarnings("ignore", message=".*datfix.*")  # astropy notes MJD-OBS it derives
+
+fits_path, csv_path, date_obs = sys.argv[1:4]
+with open(csv_path, newline="") as f:
+    rows = list(csv.DictReader(f))
+n = len(rows)
+with fits.open(fits_path, checksum=True) as hdus:
+    assert len(hdus) == 1, len(hdus)
+    header, data = hdus[0].header, hdus[0].data
+    assert header["BITPIX"] == -32
+    shape = data.shape if data is not None else (header["NAXIS3"], header["NAXIS2"], header["NAXIS1"])
+    assert shape == (1, 2, n), shape
+    assert header["DATE-OBS"] == date_obs, header["DATE-OBS"]
+    assert header["TIMESYS"] == "UTC"
+    # A value that is not a finite number is named in a COMMENT card instead.
+    comments = [str(c) for c in header.get("COMMENT", [])]
+    for key in ("TELESCOP", "ORIGIN", "OBJECT", "CHECKSUM", "DATASUM", "AZIMUTH", "ALTITUDE", "ANGLE",
+                "RADIUS", "PMCSUN", "CALIBR", "TCALIBR", "FLUX_L", "TQSUN", "THETA_DG", "OBSFREQ"):
+        assert key in header or any(c.startswith(key + " (") for c in comments), key
+    wcs = WCS(header)
+    assert list(wcs.wcs.ctype) == ["OFFSET", "STOKES", "FREQ"], wcs.wcs.ctype
+    assert [str(u) for u in wcs.wcs.cunit] == ["arcsec", "", "Hz"], wcs.wcs.cunit
+    if n:
+        places = numpy.arange(n, dtype=float)
+        offset, stokes, freq = wcs.wcs_pix2world(places, numpy.zeros(n), numpy.zeros(n), 0)
+        stokes_ll = wcs.wcs_pix2world([0.0], [1.0], [0.0], 0)[1][0]
+        assert (stokes == -1).all() and stokes_ll == -2, (stokes[:1], stokes_ll)
+        assert numpy.allclose(freq, header["OBSFREQ"] * 1e9)
+        expected_offset = numpy.array([float(r["offset_arcsec"]) for r in rows])
+        assert numpy.allclose(offset, expected_offset, rtol=0, atol=1e-6), abs(offset - expected_offset).max()
+        al = numpy.array([r["al"] for r in rows], dtype=numpy.float32)
+        ar = numpy.array([r["ar"] for r in rows], dtype=numpy.float32)
+        assert numpy.array_equal(data[0, 0], al, equal_nan=True)
+        assert numpy.array_equal(data[0, 1], ar, equal_nan=True)
+print("ok")

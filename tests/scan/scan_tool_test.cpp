@@ -1,0 +1,101 @@
+// The command line of vm-scan: every subcommand reached, --help, and bad
+// usage ending with 2 and a message.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "scan/scan_fixtures.h"
+#include "scan/scan_tool.h"
+
+namespace {
+
+const std::string kSample = VMFITS_SOURCE_DIR "/samples/sun-2003-11-05";
+
+struct ToolRun {
+    int code;
+    std::string out, err;
+};
+
+ToolRun Tool(std::vector<std::string> arguments, const std::string& table = kSample + "/vm-fits.cfg") {
+    arguments.insert(arguments.begin(), "vm-scan");
+    std::vector<const char*> argv;
+    for (const std::string& a : arguments) argv.push_back(a.c_str());
+    ScanToolContext context;
+    context.defaultTablePath = table;
+    std::ostringstream out, err;
+    const int code = RunScanTool(static_cast<int>(argv.size()), argv.data(), context, out, err);
+    return {code, out.str(), err.str()};
+}
+
+TEST(ScanTool, BadUsageExitsWithTwo) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;  // the first line on standard error
+    } cases[] = {
+        {{}, "A subcommand is required"},
+        {{"explain"}, "HEADER is required"},
+        {{"explain", "h", "third", "fourth"}, "The following argument was not expected: fourth"},
+        {{"explain", "h", "--cfg"}, "--cfg: 1 required TEXT missing"},
+        {{"cards"}, "SCANFILE is required"},
+        {{"data", "a", "b"}, "The following argument was not expected: b"},
+        {{"fits", "a"}, "--output is required"},
+        {{"fits", "-o", "x"}, "SCANFILE or --index is required"},
+        {{"fits", "a", "--index", "i", "-o", "x"}, "SCANFILE excludes --index"},
+        {{"cards", "--bogus", "a"}, "The following argument was not expected: --bogus"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Tool(c.arguments);
+        EXPECT_EQ(run.code, 2) << c.message;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.message);
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(ScanTool, HelpForTheProgramAndEachSubcommand) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"--help"}, {"explain", "--help"}, {"cards", "-h"},
+                                               {"data", "--help"}, {"fits", "--help"}}) {
+        const ToolRun run = Tool(arguments);
+        EXPECT_EQ(run.code, 0);
+        EXPECT_NE(run.out.find("Usage: vm-scan"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("Exit codes:"), std::string::npos);
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_NE(Tool({"explain", "--help"}).out.find("Usage: vm-scan explain [OPTIONS] HEADER [THIRD]"),
+              std::string::npos);
+}
+
+TEST(ScanTool, SubcommandsAndTheirArguments) {
+    // The default table is the one beside the program; --cfg replaces it.
+    ToolRun run = Tool({"explain", kSample + "/sun.05h"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("Calibration table: " + kSample + "/vm-fits.cfg\n"), std::string::npos);
+    run = Tool({"explain", kSample + "/sun.05h", "--cfg", "/no/table.cfg", "--json"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_NE(run.out.find("\"calibration_table\": null"), std::string::npos);
+    EXPECT_NE(run.out.find("\"repair\": \"two-sided\""), std::string::npos);
+    run = Tool({"explain", kSample + "/sun.05h", "back", "--json"});
+    EXPECT_NE(run.out.find("\"repair\": \"back\""), std::string::npos);
+    run = Tool({"explain", kSample + "/sun.05h", "", "--json"});  // an empty third argument counts
+    EXPECT_NE(run.out.find("\"repair\": \"back\""), std::string::npos);
+    run = Tool({"explain", "/no/sun.05h"});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_EQ(run.err, "Can't open /no/sun.05h\n");
+
+    TempFolder home;
+    WriteFileBytes(home / "x.001", MadeScanFile(3));
+    run = Tool({"cards", home / "x.001"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out.rfind("Main header\n", 0), 0u);
+    run = Tool({"data", home / "x.001"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(CsvRows(run.out).size(), 3u);
+    run = Tool({"fits", home / "x.001", "-o", home / "fits"});
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_TRUE(FileExists(home / "fits/x.001.fits"));
+    run = Tool({"cards", home / "none.001"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "Can't open " + (home / "none.001") + "\n");
+}
+
+}  // namespace
