@@ -1,0 +1,84 @@
+// The model behind the observation simulator: the quiet-Sun disk seen
+// through a fan beam that narrows with frequency, one or two compact sources
+// with circular polarisation, receiver gains, a sloped baseline, noise, and
+// multiplicative level jumps at positions the converter can repair.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "inputs/observation_header.h"
+#include "simobs/numbers.h"
+#include "simobs/options.h"
+
+// Calibration rows lie between 24 and 0.8 GHz; a channel at this frequency
+// lies below the table.
+constexpr double kBelowTableFrequency = 0.5;
+
+// The purposes of the random streams (see Stream).
+enum Purpose : uint64_t { kLayout = 1, kSky, kGain, kNoise, kJumps };
+
+struct Source {
+    double position;   // arcsec from the disk centre
+    double size;       // Gaussian sigma, arcsec
+    double amplitude;  // peak brightness relative to the quiet Sun at the turnover
+    double turnover;   // GHz
+    double polarisation;
+};
+
+struct Channel {
+    double frequency = 0;
+    bool enabled = false;
+    int16_t calibrationIndex = 0;
+    bool missingAr = false, shortAr = false;
+    double temperature = 0, radius = 0, beamSigma = 0;
+    double gain[2] = {1, 1}, offset[2] = {0, 0}, slope[2] = {0, 0}, noise[2] = {0, 0};
+    double diskNorm = 1;
+    std::vector<double> sourcePeak;  // per source, after the beam's dilution
+    std::vector<double> sourceSigma;
+};
+
+struct Scan {
+    int n = 0;
+    double step = 0;    // arcsec per sample
+    double centre = 0;  // sample index of the disk centre
+    std::vector<Source> sources;
+};
+
+struct Marker {
+    int position;
+    int16_t tag;
+    std::vector<double> factor[2];  // per channel, per polarisation
+};
+
+// Where the Sun stands on the day of the observation.
+struct Day {
+    double declination = 0;  // degrees
+    double angleP = 0;       // degrees
+    int solarRadius = 960;   // optical, arcsec
+};
+
+// Everything one recording holds, before it is written.
+struct SimulatedRecording {
+    Day day;
+    Scan scan;
+    std::vector<Channel> channels;  // the first options.channels channels
+    std::vector<Marker> markers;    // in position order
+    ObservationHeader header;
+};
+
+// The recording the options describe; the same options give the same recording.
+SimulatedRecording SimulateRecording(const SimulatorOptions& options);
+
+// The noiseless, jump-free sample i of both polarisations (0 = al, 1 = ar).
+void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]);
+
+// The calibration table matching the model, as the text of vm-fits.cfg.
+std::string CalibrationTableText();
+
+// Antenna temperature of the quiet Sun [K], its flux [sfu] and the beam width
+// [arcsec] of this (imaginary) fan-beam antenna.
+double QuietSunTemperature(double ghz);
+double QuietSunFlux(double ghz);
+double BeamWidth(double ghz);

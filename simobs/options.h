@@ -1,0 +1,31 @@
+// The options of the observation simulator vm-simobs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+extern const char* const kSimulatorUsage;
+
+struct SimulatorOptions {
+    uint64_t seed = 1;
+    int channels = 12;
+    int samples = 2000;
+    bool jumps = true;
+    int year = 2003, month = 11, day = 5;
+    int scan = 5;
+    std::string name = "sun";
+    bool defects = false;
+    bool cfg = false;
+    std::string out;
+};
+
+enum class OptionsOutcome { Run, Help, Error };
+
+// Reads the command line into `options`. Help: --help or -h was given. Error:
+// `error` says what is wrong with which option.
+OptionsOutcome ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& options,
+                                     std::string& error);
+
+// Days of a month of the Gregorian calendar, and the day of the year.
+int DaysInMonth(int year, int month);
+int DayOfYear(int year, int month, int day);
