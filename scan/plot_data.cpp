@@ -49,6 +49,11 @@ bool Offsets(const ScanFileContents& scan, const std::string& name, std::vector<
     }
     x.clear();
     for (int64_t place = 1; place <= scan.naxis1; ++place) x.push_back(PlaceOffset(scan, place));
+    PlotRange range;
+    if (!FiniteRange(x, 0.0, range)) {
+        error = name + ": the offsets CDELT1 x (place - PMCSUN) lie beyond the range of numbers";
+        return false;
+    }
     return true;
 }
 

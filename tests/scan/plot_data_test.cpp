@@ -169,8 +169,10 @@ TEST(PlotData, ScanFilePicture) {
 TEST(PlotData, ScanFilesThatCannotBeDrawn) {
     const ScanFileContents good = Parsed(MadeScanFile(5));
     ScanFileContents empty = Parsed(MadeScanFile(0));
-    ScanFileContents noStep = good, noValues = good;
+    ScanFileContents noStep = good, noValues = good, farAway = good;
     noStep.cdelt1 = kNan;
+    farAway.pmcsun = -1e308;
+    farAway.cdelt1 = 10.0;
     noValues.blocks[0].bscale = noValues.blocks[1].bscale = kNan;
     const struct {
         const ScanFileContents* scan;
@@ -179,6 +181,7 @@ TEST(PlotData, ScanFilesThatCannotBeDrawn) {
         {&empty, "x.001: the scan file holds no points to draw"},
         {&noStep, "x.001: CDELT1 and PMCSUN must be finite numbers for the offset axis"},
         {&noValues, "x.001: no value of either block is a finite number"},
+        {&farAway, "x.001: the offsets CDELT1 x (place - PMCSUN) lie beyond the range of numbers"},
     };
     for (const auto& c : cases) {
         PlotPicture picture;
