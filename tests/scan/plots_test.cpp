@@ -125,11 +125,13 @@ TEST(Pictures, TextIsDrawnWithGlyphs) {
     ScanFileContents scan;
     std::string error;
     ASSERT_TRUE(ParseScanFile(MadeScanFile(50), "x.001", scan, error));
-    int ink[2] = {0, 0};
-    for (const int k : {0, 1}) {
+    // Characters that the library would take for escapes or markup are drawn as such.
+    const std::string titles[3] = {std::string(30, 'I'), std::string(30, 'W'), "SUN #5 <A&B> #u"};
+    int ink[3] = {0, 0, 0};
+    for (const int k : {0, 1, 2}) {
         PlotPicture picture;
         ASSERT_TRUE(ScanPicture(scan, "x.001", picture, error));
-        picture.title = std::string(30, k == 0 ? 'I' : 'W');
+        picture.title = titles[k];
         std::string bytes;
         ASSERT_TRUE(DrawPicture(picture, PictureSize{}, PictureFormat::Png, bytes, error)) << error;
         Image image;
@@ -138,6 +140,7 @@ TEST(Pictures, TextIsDrawnWithGlyphs) {
     }
     EXPECT_GT(ink[0], 200);
     EXPECT_GT(ink[1], 2 * ink[0]);
+    EXPECT_GT(ink[2], ink[0]);
 }
 
 // The same input gives the same bytes: drawn twice in one process, and made
