@@ -21,10 +21,6 @@ std::string FileName(const std::string& path) {
 
 bool IsBack(const RunPlan& run) { return run.inputs.repairMode != kTwoSidedExtrapolation; }
 
-const char* RuleName(const RunPlan& run) {
-    return IsBack(run) ? "back extrapolation" : "two-sided extrapolation";
-}
-
 // How the scan number was found: the JSON key and the words of the table.
 struct ScanNumberNames {
     const char* key;
@@ -57,12 +53,6 @@ std::string NoEffectReason(const RunPlan& run, const ChannelPlan& channel, Marke
     }
     return IsBack(run) ? "the estimate from the three samples after it is 0"
                        : "the estimate from the two samples after it is 0";
-}
-
-std::string PassedOverReason(const ChannelMarkerPair& pair) {
-    if (pair.use == MarkerPairUse::NotAPosition)
-        return std::to_string(pair.position) + " is not a position";
-    return "after the 19th marker of the channel";
 }
 
 // A collected marker that changed nothing in one or both polarisations.
@@ -132,9 +122,20 @@ std::string ZeroCalibrationReason(const ChannelPlan& channel) {
            Format("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
 }
 
-// Notes beside a channel's row: short ar files, markers without effect, pairs
-// passed over, markers whose range is empty.
-std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
+std::string SampleCount(const SampleFilePlan& file) {
+    return file.found ? std::to_string(file.samples) : "none";
+}
+
+std::string JoinPositions(const std::vector<int16_t>& positions, const char* separator) {
+    std::string text;
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        text += (i ? separator : "") + std::to_string(positions[i]);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::string> SampleFileNotes(const ChannelPlan& channel) {
     std::vector<std::string> notes;
     const int32_t n = channel.left.samples;
     const bool converted = channel.calibrationLooked;
@@ -146,6 +147,11 @@ std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const Chann
         notes.push_back(FileName(channel.right.path) + " holds " + std::to_string(channel.right.samples) +
                         " samples: only the first " + std::to_string(n) + " are read");
     }
+    return notes;
+}
+
+std::vector<std::string> MarkerNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
+    std::vector<std::string> notes;
     for (const NoEffect& marker : MarkersWithoutEffect(e.run, channel)) {
         notes.push_back("marker " + std::to_string(marker.position) + " changes nothing in " +
                         (std::string(marker.polarisation) == "both" ? std::string("al and ar")
@@ -172,18 +178,26 @@ std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const Chann
     return notes;
 }
 
-std::string SampleCount(const SampleFilePlan& file) {
-    return file.found ? std::to_string(file.samples) : "none";
+std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
+    std::vector<std::string> notes = SampleFileNotes(channel);
+    for (std::string& note : MarkerNotes(e, channel)) notes.push_back(std::move(note));
+    return notes;
 }
 
-std::string JoinPositions(const std::vector<int16_t>& positions, const char* separator) {
-    std::string text;
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        text += (i ? separator : "") + std::to_string(positions[i]);
-    return text;
+bool MarkerChangesNothing(const ChannelMarker& marker) {
+    if (!marker.applied) return true;
+    return ChangesNothing(marker.left) && ChangesNothing(marker.right);
 }
 
-}  // namespace
+const char* RuleName(const RunPlan& run) {
+    return IsBack(run) ? "back extrapolation" : "two-sided extrapolation";
+}
+
+std::string PassedOverReason(const ChannelMarkerPair& pair) {
+    if (pair.use == MarkerPairUse::NotAPosition)
+        return std::to_string(pair.position) + " is not a position";
+    return "after the 19th marker of the channel";
+}
 
 bool ExplainRecording(const std::string& headerPath, bool thirdArgument, const std::string& tablePath,
                       bool keepSamples, RecordingExplanation& explanation, std::string& error) {

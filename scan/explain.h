@@ -34,6 +34,20 @@ bool ExplainRecording(const std::string& headerPath, bool thirdArgument, const s
 // The one reason a channel gets no scan file; empty when it gets one.
 std::string ChannelReason(const ChannelPlan& channel);
 
+// "two-sided extrapolation" or "back extrapolation".
+const char* RuleName(const RunPlan& run);
+// Notes on a channel: its ar file's length when it differs from n (sample
+// file notes); markers that change nothing and why, markers whose range is
+// empty, pairs passed over (marker notes). ChannelNotes gives both.
+std::vector<std::string> SampleFileNotes(const ChannelPlan& channel);
+std::vector<std::string> MarkerNotes(const RecordingExplanation& explanation, const ChannelPlan& channel);
+std::vector<std::string> ChannelNotes(const RecordingExplanation& explanation, const ChannelPlan& channel);
+// True for a pair that changes no sample of either polarisation: passed over,
+// or collected but without effect in al and in ar.
+bool MarkerChangesNothing(const ChannelMarker& marker);
+// Why a pair of the channel is passed over.
+std::string PassedOverReason(const ChannelMarkerPair& pair);
+
 void WriteExplanationText(const RecordingExplanation& explanation, std::ostream& out);
 void WriteExplanationJson(const RecordingExplanation& explanation, std::ostream& out);
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <map>
 
+#include "scan/scan_file_commands.h"
+
 #ifndef VMSCAN_VERSION
 #define VMSCAN_VERSION "unknown"
 #endif
@@ -288,10 +290,8 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
             err << error << "\n";
             return 1;
         }
-        const std::size_t slash = options.indexPath.rfind('/');
-        const std::string folder =
-            slash == std::string::npos ? std::string() : options.indexPath.substr(0, slash + 1);
-        for (const ScanIndexEntry& entry : entries) paths.push_back(folder + entry.name);
+        for (const std::string& path : ScanFilePathsOfIndex(options.indexPath, entries))
+            paths.push_back(path);
         if (entries.empty()) out << options.indexPath << " lists no scan files\n";
     }
     std::string epochDate;

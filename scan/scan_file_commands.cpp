@@ -63,6 +63,15 @@ void WriteData(const ScanFileContents& scan, std::ostream& out) {
     }
 }
 
+std::vector<std::string> ScanFilePathsOfIndex(const std::string& indexPath,
+                                              const std::vector<ScanIndexEntry>& entries) {
+    const std::size_t slash = indexPath.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : indexPath.substr(0, slash + 1);
+    std::vector<std::string> paths;
+    for (const ScanIndexEntry& entry : entries) paths.push_back(folder + entry.name);
+    return paths;
+}
+
 int CardsCommand(const std::string& scanPath, std::ostream& out, std::ostream& err) {
     return WithScanFile(scanPath, err, [&](const ScanFileContents& scan) { WriteCards(scan, out); });
 }

@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "output/scan_reader.h"
 
@@ -12,6 +13,10 @@ void WriteCards(const ScanFileContents& scan, std::ostream& out);
 // CSV: place, offset in arc seconds, and the physical values of the al and
 // the ar block, one row per point in the file's order.
 void WriteData(const ScanFileContents& scan, std::ostream& out);
+
+// The paths of the scan files an index lists: each name in the index's folder.
+std::vector<std::string> ScanFilePathsOfIndex(const std::string& indexPath,
+                                              const std::vector<ScanIndexEntry>& entries);
 
 // The subcommands: 0, or 1 with a message when the file cannot be read or is
 // not a well-formed scan file.

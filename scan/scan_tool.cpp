@@ -4,6 +4,7 @@
 
 #include "scan/explain.h"
 #include "scan/fits_export.h"
+#include "scan/plot_commands.h"
 #include "scan/scan_file_commands.h"
 
 namespace {
@@ -11,15 +12,31 @@ namespace {
 constexpr int kExitUsage = 2;
 
 const char* const kExitCodes =
-    "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed "
-    "(or a FITS file that cannot be written), 2 bad usage or a header that cannot be read.";
+    "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed, a channel "
+    "that cannot be drawn (or a FITS file or picture that cannot be written), 2 bad usage or a "
+    "header that cannot be read.";
+
+// -o and --size of a picture subcommand.
+void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
+    command->add_option("-o,--output", picture.outputPath, "the picture: PNG, or SVG when it ends in .svg")
+        ->required();
+    command
+        ->add_option_function<std::string>(
+            "--size",
+            [&picture](const std::string& text) {
+                std::string error;
+                if (!ParsePictureSize(text, picture.size, error)) throw CLI::ValidationError("--size", error);
+            },
+            "WIDTHxHEIGHT in pixels (default 1200x800)")
+        ->type_name("WxH");
+}
 
 }  // namespace
 
 int RunScanTool(int argc, const char* const* argv, const ScanToolContext& context,
                 std::ostream& out, std::ostream& err) {
-    CLI::App app("Explains what vm-fits does with a recording, reads scan files back and "
-                 "exports them as FITS.",
+    CLI::App app("Explains what vm-fits does with a recording, reads scan files back, exports "
+                 "them as FITS and draws them.",
                  "vm-scan");
     app.footer(kExitCodes);
     app.require_subcommand(1);
@@ -62,7 +79,46 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
     fitsCommand->add_option("-o,--output", fits.outputFolder, "the folder of the FITS files")
         ->required();
 
-    for (CLI::App* command : {explainCommand, cardsCommand, dataCommand, fitsCommand})
+    PictureOptions picture;
+    CLI::App* plotCommand = app.add_subcommand(
+        "plot", "Draws a scan file: RR (the al block) and LL (the ar block) as physical values "
+                "against the offset from the meridian centre in arc seconds.");
+    plotCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
+    AddPictureOptions(plotCommand, picture);
+
+    std::string indexPath, polarisationName = "RR";
+    CLI::App* overviewCommand = app.add_subcommand(
+        "overview", "Draws every scan file of a scan index in one picture: one trace per file, "
+                    "stacked by frequency, each scaled to its own range, on a common offset axis.");
+    overviewCommand->add_option("--index", indexPath, "the scan index")->required();
+    overviewCommand
+        ->add_option("--pol", polarisationName,
+                     "RR (the al block, default), LL (the ar block), I = (RR + LL) / 2 or "
+                     "V = (RR - LL) / 2")
+        ->check([](const std::string& name) {
+            OverviewPolarisation ignored;
+            return PolarisationFromName(name, ignored) ? std::string()
+                                                       : "'" + name + "' is not RR, LL, I or V";
+        });
+    AddPictureOptions(overviewCommand, picture);
+
+    int channel = 0;
+    std::string repairHeader, repairTable, repairThird;
+    CLI::App* repairCommand = app.add_subcommand(
+        "repair-plot", "Draws one channel of a recording as read, above the same samples after "
+                       "the jump repair and the baseline step of 'vm-fits HEADER OUT [THIRD]', "
+                       "with the channel's markers.");
+    repairCommand->add_option("HEADER", repairHeader, "the observation header file")->required();
+    repairCommand->add_option("CHANNEL", channel, "the channel, 0 to 63")->required();
+    repairCommand->add_option("THIRD", repairThird,
+                              "any text: the jump repair by back extrapolation, as vm-fits's third "
+                              "argument");
+    repairCommand->add_option("--cfg", repairTable,
+                              "the calibration table (default: vm-fits.cfg beside vm-scan)");
+    AddPictureOptions(repairCommand, picture);
+
+    for (CLI::App* command : {explainCommand, cardsCommand, dataCommand, fitsCommand, plotCommand,
+                              overviewCommand, repairCommand})
         command->footer(kExitCodes);
 
     try {
@@ -78,6 +134,18 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
         explain.thirdArgument = !third.empty() || explainCommand->count("THIRD") > 0;
         if (explain.tablePath.empty()) explain.tablePath = context.defaultTablePath;
         return ExplainCommand(explain, out, err);
+    }
+    if (plotCommand->parsed()) return PlotCommand(scanPath, picture, out, err);
+    if (overviewCommand->parsed()) {
+        OverviewPolarisation polarisation = OverviewPolarisation::RR;
+        PolarisationFromName(polarisationName, polarisation);
+        return OverviewCommand(indexPath, polarisation, picture, out, err);
+    }
+    if (repairCommand->parsed()) {
+        const bool backRule = !repairThird.empty() || repairCommand->count("THIRD") > 0;
+        return RepairPlotCommand(repairHeader, channel, backRule,
+                                 repairTable.empty() ? context.defaultTablePath : repairTable, picture,
+                                 out, err);
     }
     if (cardsCommand->parsed()) return CardsCommand(scanPath, out, err);
     if (dataCommand->parsed()) return DataCommand(scanPath, out, err);

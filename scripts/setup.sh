@@ -19,6 +19,9 @@ need cmake; need g++; need make; need libgtest-dev
 # vm-scan: FITS files through CFITSIO, its command line with CLI11; its tests
 # check the FITS files with fitsverify and astropy.
 need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need python3-astropy
+# vm-scan's pictures: PLplot with its cairo devices (PNG and SVG), the font its
+# text is drawn with; its tests decode the PNG files with zlib.
+need libplplot-dev; need plplot-driver-cairo; need fonts-dejavu-core; need zlib1g-dev
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386

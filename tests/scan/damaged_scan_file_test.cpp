@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "scan/fits_export.h"
+#include "scan/plot_commands.h"
 #include "scan/scan_file_commands.h"
 #include "scan/scan_fixtures.h"
 
@@ -35,6 +36,13 @@ std::vector<NamedCommand> Commands(const std::string& fitsFolder) {
              options.scanFiles = {path};
              options.outputFolder = fitsFolder;
              return FitsCommand(options, out, err);
+         }},
+        {"plot",
+         [fitsFolder](const std::string& path, std::ostream& out, std::ostream& err) {
+             PictureOptions options;
+             options.outputPath = fitsFolder + ".png";
+             options.size = {300, 300};
+             return PlotCommand(path, options, out, err);
          }},
     };
 }
@@ -68,6 +76,8 @@ void CheckEveryCommand(const TempFolder& home, const std::string& bytes, bool mu
             EXPECT_EQ(CsvRows(out.str()).size(), static_cast<std::size_t>(scan.naxis1)) << context;
         } else if (std::string(command.name) == "cards") {
             EXPECT_NE(out.str().find("  n " + std::to_string(scan.naxis1)), std::string::npos) << context;
+        } else if (std::string(command.name) == "plot") {
+            EXPECT_TRUE(FileExists(home / "fits.png")) << context;
         } else {
             EXPECT_TRUE(FileExists(home / "fits/s05b03_05z.001.fits")) << context;
         }

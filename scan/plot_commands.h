@@ -1,0 +1,26 @@
+// vm-scan plot, overview and repair-plot: pictures of a scan file, of a whole
+// run across frequencies, and of the jump repair of one channel.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "scan/plot_data.h"
+#include "scan/plots.h"
+
+struct PictureOptions {
+    std::string outputPath;  // PNG, or SVG when it ends in ".svg"
+    PictureSize size;
+};
+
+// Each subcommand: 0 after "wrote OUT" on `out`; 1 with a message on `err`
+// when an input cannot be read or drawn, or the picture cannot be written.
+int PlotCommand(const std::string& scanPath, const PictureOptions& options, std::ostream& out,
+                std::ostream& err);
+int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
+                    const PictureOptions& options, std::ostream& out, std::ostream& err);
+// The recording is planned as 'vm-fits HEADER OUT [THIRD]' would convert it;
+// 2 when the header cannot be read, as for explain.
+int RepairPlotCommand(const std::string& headerPath, int channel, bool thirdArgument,
+                      const std::string& tablePath, const PictureOptions& options, std::ostream& out,
+                      std::ostream& err);

@@ -1,0 +1,343 @@
+#include "scan/plot_data.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <numeric>
+
+namespace {
+
+const char* const kSignalLabel = "Signal [recorder units]";
+const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Trimmed(const std::string& text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+// "OBJECT, day/month/year time UT" of a scan file.
+std::string ObservationOf(const ScanFileContents& scan) {
+    return PictureText(scan.object) + ", " + PictureText(Trimmed(scan.dateObs), 20) + " " +
+           PictureText(scan.timeObs, 20) + " UT";
+}
+
+std::string Ghz(double frequency) { return PictureText(Format("%.3f GHz", frequency), 40); }
+
+// The offsets of the places 1 to n, as `vm-scan data` prints them.
+bool Offsets(const ScanFileContents& scan, const std::string& name, std::vector<double>& x,
+             std::string& error) {
+    if (scan.naxis1 == 0) {
+        error = name + ": the scan file holds no points to draw";
+        return false;
+    }
+    if (!std::isfinite(scan.cdelt1) || !std::isfinite(scan.pmcsun)) {
+        error = name + ": CDELT1 and PMCSUN must be finite numbers for the offset axis";
+        return false;
+    }
+    x.clear();
+    for (int64_t place = 1; place <= scan.naxis1; ++place) x.push_back(PlaceOffset(scan, place));
+    PlotRange range;
+    if (!FiniteRange(x, 0.0, range)) {
+        error = name + ": the offsets CDELT1 x (place - PMCSUN) lie beyond the range of numbers";
+        return false;
+    }
+    return true;
+}
+
+std::vector<double> BlockValues(const ScanBlock& block) {
+    std::vector<double> values;
+    for (const int16_t v : block.values) values.push_back(static_cast<double>(PhysicalValue(block, v)));
+    return values;
+}
+
+std::vector<double> Joined(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    return all;
+}
+
+// The meridian centre and, when the radius is known, the optical limbs, where
+// they fall within `x`; with their legend entries.
+void MarkTheDisk(const ScanFileContents& scan, PlotPanel& panel, bool inLegend) {
+    const auto within = [&](double x) { return x >= panel.x.low && x <= panel.x.high; };
+    if (within(0.0)) {
+        panel.lines.push_back({0.0, PlotColour::Black, PlotLineStyle::Dotted});
+        if (inLegend) panel.legend.push_back({"meridian centre (PMCSUN)", PlotColour::Black, PlotLineStyle::Dotted});
+    }
+    const double radius = scan.radius;
+    if (radius <= 0.0 || (!within(-radius) && !within(radius))) return;
+    for (const double x : {-radius, radius})
+        if (within(x)) panel.lines.push_back({x, PlotColour::Grey, PlotLineStyle::Dashed});
+    if (inLegend)
+        panel.legend.push_back({"optical limb (RADIUS " + std::to_string(scan.radius) + " arcsec)",
+                                PlotColour::Grey, PlotLineStyle::Dashed});
+}
+
+// The first kMostCaptionLines - 1 lines and a count of the others.
+void LimitCaption(std::vector<std::string>& caption) {
+    if (caption.size() <= kMostCaptionLines) return;
+    const std::size_t more = caption.size() - (kMostCaptionLines - 1);
+    caption.resize(kMostCaptionLines - 1);
+    caption.push_back("... and " + std::to_string(more) + " more notes (vm-scan explain lists them all)");
+}
+
+std::string JoinPositions(const std::vector<int>& positions) {
+    std::string text;
+    for (std::size_t i = 0; i < positions.size(); ++i) text += (i ? ", " : "") + std::to_string(positions[i]);
+    return text;
+}
+
+std::vector<double> AsDoubles(const std::vector<float>& samples) {
+    return std::vector<double>(samples.begin(), samples.end());
+}
+
+}  // namespace
+
+std::string PictureText(const std::string& text, std::size_t limit) {
+    std::string shown;
+    for (std::size_t i = 0; i < text.size() && shown.size() < limit; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        shown += c >= 32 && c < 127 ? static_cast<char>(c) : '?';
+    }
+    if (text.size() > limit) shown += "...";
+    return shown;
+}
+
+bool FiniteRange(const std::vector<double>& values, double margin, PlotRange& range) {
+    double low = std::numeric_limits<double>::infinity(), high = -low;
+    for (const double v : values) {
+        if (!std::isfinite(v)) continue;
+        low = std::min(low, v);
+        high = std::max(high, v);
+    }
+    if (low > high) return false;
+    const double span = high - low;
+    if (span == 0.0) {
+        const double pad = std::max(std::fabs(low) * 0.1, 1.0);
+        range = {low - pad, high + pad};
+    } else if (std::isfinite(span) && std::isfinite(span * margin)) {
+        range = {low - span * margin, high + span * margin};
+    } else {
+        range = {low, high};
+    }
+    return true;
+}
+
+bool ScanPicture(const ScanFileContents& scan, const std::string& name, PlotPicture& picture,
+                 std::string& error) {
+    picture = PlotPicture();
+    PlotPanel panel;
+    std::vector<double> x;
+    if (!Offsets(scan, name, x, error)) return false;
+    const std::vector<double> rr = BlockValues(scan.blocks[0]), ll = BlockValues(scan.blocks[1]);
+    if (!FiniteRange(Joined(rr, ll), 0.05, panel.y)) {
+        error = name + ": no value of either block is a finite number";
+        return false;
+    }
+    FiniteRange(x, 0.0, panel.x);
+    picture.title = ObservationOf(scan) + ", " + Ghz(scan.obsFreq);
+    panel.heading = PictureText(FileNameOf(name));
+    panel.xLabel = kOffsetLabel;
+    panel.yLabel = kSignalLabel;
+    panel.traces.push_back({"RR (al)", PlotColour::Red, PlotLineStyle::Solid, x, rr});
+    panel.traces.push_back({"LL (ar)", PlotColour::Blue, PlotLineStyle::Solid, x, ll});
+    for (const PlotTrace& trace : panel.traces) panel.legend.push_back({trace.label, trace.colour, trace.style});
+    MarkTheDisk(scan, panel, true);
+    picture.panels.push_back(panel);
+    return true;
+}
+
+const char* PolarisationName(OverviewPolarisation polarisation) {
+    switch (polarisation) {
+        case OverviewPolarisation::RR:
+            return "RR";
+        case OverviewPolarisation::LL:
+            return "LL";
+        case OverviewPolarisation::I:
+            return "I";
+        case OverviewPolarisation::V:
+            break;
+    }
+    return "V";
+}
+
+bool PolarisationFromName(const std::string& name, OverviewPolarisation& polarisation) {
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const OverviewPolarisation p : {OverviewPolarisation::RR, OverviewPolarisation::LL,
+                                         OverviewPolarisation::I, OverviewPolarisation::V}) {
+        if (upper == PolarisationName(p)) {
+            polarisation = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<double> PolarisationValues(const ScanFileContents& scan, OverviewPolarisation polarisation) {
+    const std::vector<double> rr = BlockValues(scan.blocks[0]), ll = BlockValues(scan.blocks[1]);
+    if (polarisation == OverviewPolarisation::RR) return rr;
+    if (polarisation == OverviewPolarisation::LL) return ll;
+    std::vector<double> values(rr.size());
+    const double sign = polarisation == OverviewPolarisation::I ? 1.0 : -1.0;
+    for (std::size_t i = 0; i < rr.size(); ++i) values[i] = (rr[i] + sign * ll[i]) / 2.0;
+    return values;
+}
+
+bool OverviewPicture(const std::vector<NamedScan>& scans, OverviewPolarisation polarisation,
+                     PlotPicture& picture, std::string& error) {
+    picture = PlotPicture();
+    if (scans.empty()) {
+        error = "no scan file to draw";
+        return false;
+    }
+    // Lowest frequency at the bottom; a frequency that is not a number last.
+    std::vector<std::size_t> order(scans.size());
+    std::iota(order.begin(), order.end(), 0);
+    const auto key = [&](std::size_t i) {
+        const double f = scans[i].scan.obsFreq;
+        return std::isnan(f) ? std::numeric_limits<double>::infinity() : f;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+
+    const PlotColour colours[] = {PlotColour::Red, PlotColour::Blue, PlotColour::Black, PlotColour::Purple};
+    const PlotColour colour = colours[static_cast<int>(polarisation)];
+    PlotPanel panel;
+    std::vector<double> allOffsets;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const NamedScan& named = scans[order[k]];
+        PlotTrace trace;
+        trace.colour = colour;
+        if (!Offsets(named.scan, named.name, trace.x, error)) return false;
+        const std::vector<double> values = PolarisationValues(named.scan, polarisation);
+        PlotRange own;
+        if (!FiniteRange(values, 0.0, own)) {
+            error = named.name + ": no " + PolarisationName(polarisation) + " value is a finite number";
+            return false;
+        }
+        // Each trace fills most of its own band, from its smallest to its largest value.
+        const double base = static_cast<double>(k);
+        for (const double v : values) {
+            const double scaled = (v - own.low) / (own.high - own.low);
+            trace.y.push_back(std::isfinite(scaled) ? base + 0.08 + 0.84 * scaled
+                                                    : std::numeric_limits<double>::quiet_NaN());
+        }
+        allOffsets.insert(allOffsets.end(), trace.x.begin(), trace.x.end());
+        panel.sideLabels.push_back({base + 0.5, Ghz(named.scan.obsFreq)});
+        panel.traces.push_back(std::move(trace));
+    }
+    FiniteRange(allOffsets, 0.0, panel.x);
+    panel.y = {0.0, static_cast<double>(order.size())};
+    panel.yNumbers = false;
+    panel.xLabel = kOffsetLabel;
+    panel.yLabel = "Frequency (each trace scaled to its own range)";
+
+    const ScanFileContents& first = scans[order[0]].scan;
+    const char* const what[] = {"RR (al)", "LL (ar)", "I = (RR + LL) / 2", "V = (RR - LL) / 2"};
+    picture.title = ObservationOf(first) + ": " + what[static_cast<int>(polarisation)] + ", " +
+                    std::to_string(scans.size()) + (scans.size() == 1 ? " scan file" : " scan files");
+    MarkTheDisk(first, panel, false);
+    picture.caption.push_back(
+        "Dotted: the meridian centre (offset 0, at PMCSUN). Dashed: the optical limbs at +-RADIUS (" +
+        std::to_string(first.radius) + " arcsec).");
+    picture.panels.push_back(panel);
+    return true;
+}
+
+bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture& picture,
+                   std::string& error) {
+    picture = PlotPicture();
+    if (channelNumber < 0 || channelNumber >= static_cast<int>(e.channels.size())) {
+        error = "channel " + std::to_string(channelNumber) + " is not a channel number (0 to 63)";
+        return false;
+    }
+    const ChannelPlan& c = e.channels[static_cast<std::size_t>(channelNumber)];
+    const std::string channel = "channel " + std::to_string(channelNumber);
+    if (!c.calibrationLooked) {
+        error = e.headerPath + ": " + channel + ": " + ChannelReason(c) + "; vm-fits repairs no samples of it";
+        return false;
+    }
+    if (c.leftRead.empty()) {
+        error = e.headerPath + ": " + channel + ": " + FileNameOf(c.left.path) + " holds no samples";
+        return false;
+    }
+    std::vector<double> x(c.leftRead.size());
+    std::iota(x.begin(), x.end(), 0.0);
+    const std::string al = FileNameOf(c.left.path), ar = FileNameOf(c.right.path);
+
+    PlotPanel read, repaired;
+    read.heading = "As read from " + al + " and " + ar;
+    repaired.heading = std::string("After ") + RuleName(e.run) +
+                       " at the markers and the baseline step: the samples vm-fits scales";
+    read.yLabel = repaired.yLabel = kSignalLabel;
+    repaired.xLabel = "Sample (position in the recording)";
+    const std::vector<double> leftRead = AsDoubles(c.leftRead), rightRead = AsDoubles(c.rightRead);
+    const std::vector<double> leftRepaired = AsDoubles(c.leftRepaired),
+                              rightRepaired = AsDoubles(c.rightRepaired);
+    if (!FiniteRange(Joined(leftRead, rightRead), 0.05, read.y) ||
+        !FiniteRange(Joined(leftRepaired, rightRepaired), 0.05, repaired.y)) {
+        error = e.headerPath + ": " + channel + ": no sample of " + al + " or " + ar + " is a finite number";
+        return false;
+    }
+    FiniteRange(x, 0.0, read.x);
+    repaired.x = read.x;
+    read.traces.push_back({"RR (" + al + ")", PlotColour::Red, PlotLineStyle::Solid, x, leftRead});
+    read.traces.push_back({"LL (" + ar + ")", PlotColour::Blue, PlotLineStyle::Solid, x, rightRead});
+    repaired.traces.push_back({"", PlotColour::Red, PlotLineStyle::Solid, x, leftRepaired});
+    repaired.traces.push_back({"", PlotColour::Blue, PlotLineStyle::Solid, x, rightRepaired});
+    for (const PlotTrace& trace : read.traces) read.legend.push_back({trace.label, trace.colour, trace.style});
+
+    std::vector<int> applied, ignored;
+    const auto n = static_cast<int>(c.leftRead.size());
+    for (const ChannelMarker& marker : c.markers) {
+        const int position = marker.pair.position;
+        const bool changesNothing = MarkerChangesNothing(marker);
+        (changesNothing ? ignored : applied).push_back(position);
+        if (position < 0 || position >= n) continue;
+        const PlotMarkLine line{static_cast<double>(position),
+                                changesNothing ? PlotColour::Grey : PlotColour::Green,
+                                changesNothing ? PlotLineStyle::Dashed : PlotLineStyle::Solid};
+        read.lines.push_back(line);
+        repaired.lines.push_back(line);
+    }
+    if (!applied.empty()) read.legend.push_back({"marker applied", PlotColour::Green, PlotLineStyle::Solid});
+    if (!ignored.empty())
+        read.legend.push_back({"marker that changes nothing", PlotColour::Grey, PlotLineStyle::Dashed});
+
+    const ObservationHeader& h = e.header;
+    picture.title = PictureText(h.setup.objectName) + ", " + std::to_string(h.setup.day) + "/" +
+                    std::to_string(h.setup.month) + "/" + std::to_string(h.setup.year) + ": the jump repair of " +
+                    channel + ", " + Ghz(c.frequency);
+    picture.caption.push_back(std::string("Rule: ") + RuleName(e.run) +
+                              (e.run.inputs.repairMode == kTwoSidedExtrapolation ? " (no third argument)"
+                                                                                 : " (a third argument)") +
+                              ". Baseline subtracted: " + Format("%.6g", static_cast<double>(c.left.repair.baseline)) +
+                              " from " + al + ", " + Format("%.6g", static_cast<double>(c.right.repair.baseline)) +
+                              " from " + ar + ".");
+    picture.caption.push_back(applied.empty() ? "No marker of the channel (calibration index " +
+                                                    std::to_string(c.calibrationIndex) + ") is applied."
+                                              : "Solid: the markers applied, at " + JoinPositions(applied) + ".");
+    if (!ignored.empty())
+        picture.caption.push_back("Dashed: the markers that change nothing, at " + JoinPositions(ignored) + ":");
+    for (const std::string& note : MarkerNotes(e, c)) picture.caption.push_back(PictureText(note, 240));
+    for (const std::string& note : SampleFileNotes(c)) picture.caption.push_back(PictureText(note, 240));
+    if (c.verdict != ChannelVerdict::ScanFile)
+        picture.caption.push_back("vm-fits writes no scan file of the channel: " + PictureText(ChannelReason(c), 140));
+    LimitCaption(picture.caption);
+    picture.panels.push_back(read);
+    picture.panels.push_back(repaired);
+    return true;
+}

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes the pictures that the README shows, from the bundled sample
+# observation, into docs/:
+#   scripts/make-docs-pictures.sh
+# Builds vm-fits and vm-scan in build/linux when needed, converts the sample
+# in a temporary folder (with the sample's calibration table beside a copy of
+# vm-fits) and draws one scan file, the overview of the run and the jump
+# repair of channel 1. The same sources give the same bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sample=samples/sun-2003-11-05
+limit=$((200 * 1024))
+
+cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/linux -j2 --target vm-fits vm-scan >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/bin" "$work/config" docs
+cp build/linux/vm-fits "$work/bin/vm-fits"
+cp "$sample/vm-fits.cfg" "$work/bin/vm-fits.cfg"
+status=0
+XDG_CONFIG_HOME="$work/config" "$work/bin/vm-fits" "$sample/sun.05h" "$work/sample" </dev/null || status=$?
+if [ "$status" -ne 1 ]; then
+  echo "vm-fits ended with exit code $status (1 means converted)" >&2
+  exit 1
+fi
+
+scan=build/linux/tools/vm-scan
+"$scan" plot "$work/sample/s05b03_05z.005" -o docs/scan-plot.png
+"$scan" overview --index "$work/sample/s05b03_05z.0hd" -o docs/overview.png
+"$scan" repair-plot "$sample/sun.05h" 1 --cfg "$sample/vm-fits.cfg" -o docs/repair-plot.png
+
+for picture in docs/scan-plot.png docs/overview.png docs/repair-plot.png; do
+  size=$(wc -c <"$picture")
+  printf '%8d  %s\n' "$size" "$picture"
+  if [ "$size" -ge "$limit" ]; then
+    echo "$picture is $size bytes, not under 200 KiB" >&2
+    exit 1
+  fi
+done
