@@ -16,3 +16,9 @@ constexpr int32_t kBackExtrapolation = 1;
 // n samples from each end. Repair mode 0 leaves the samples as they are.
 void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
                  const int16_t* markers, int32_t repairMode);
+
+// The same repair with every operation written out in extended precision, as
+// the rule states it. RepairJumps gives the same bits faster; this is the
+// reference that tests and benchmarks hold it against.
+void RepairJumpsPlain(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+                      const int16_t* markers, int32_t repairMode);
