@@ -110,11 +110,12 @@ Range SearchRange(const float* samples, int32_t n, float seed) {
 //   k, so q_L lies strictly inside (k, k + 1), and truncation toward zero,
 //   constant on that open interval, gives the same integer for both. It lies
 //   within -32767 .. 32767, so it is its own low 16 bits.
-// The four-lane loop does the same three operations on each lane (the
-// conversion of a float to double is exact), so it gives the same q and takes
-// the same decision; a group of four with any lane outside goes through the
-// one-sample path. Where the compiler evaluates double expressions in a wider
-// format (x87), the one-sample path takes the plain rule for every sample.
+// The four-lane loop computes the same q with the same three operations on
+// each lane (the conversion of a float to double is exact) and takes a lane
+// only where these bounds hold (FourValues); a group of four with any lane
+// outside goes through the one-sample path. Where the compiler evaluates
+// double expressions in a wider format (x87), the one-sample path takes the
+// plain rule for every sample.
 constexpr double kLargest = 32768.0;
 constexpr double kMargin = 0x1p-30;
 
@@ -137,6 +138,56 @@ int16_t FastValue(float x, const Scale& scale) {
     return ScaledValue(x, scale.bzero, scale.bscale);
 }
 
+#if defined(__SSE2__)
+// The four-lane form of FastValue for samples[0 .. 3]: false when any lane is
+// left to the one-sample path. Its tests are sound forms of the same bounds:
+// - Range: the four truncations packed to 16 bits with saturation. A lane
+//   whose packed value is neither -32768 nor 32767 truncated to within
+//   +-32766, so its q lies within +-32767 (a q that is not finite or beyond
+//   the 32-bit range truncates to -2^31, which packs to -32768).
+// - Fraction: with g = |q - trunc(q)| (exact, as above), the lane is taken
+//   when |g - 1/2| < 1/2 - 2^-30. For g >= 1/4 the subtraction is exact and
+//   this is 2^-30 < g < 1 - 2^-30; for g < 1/4 the computed g - 1/2 can
+//   only lie above -1/2 + 2^-30 (which is a double) when g - 1/2 itself
+//   does, so it implies g > 2^-30.
+bool FourValues(const float* samples, const __m128d z, const __m128d reciprocal, __m128i& packed) {
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d within = _mm_set1_pd(0.5 - kMargin);
+    const __m128 x = _mm_loadu_ps(samples);
+    const __m128d q01 = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(x), z), reciprocal);
+    const __m128d q23 = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), z), reciprocal);
+    const __m128i whole01 = _mm_cvttpd_epi32(q01);
+    const __m128i whole23 = _mm_cvttpd_epi32(q23);
+    const __m128d g01 = _mm_and_pd(_mm_sub_pd(q01, _mm_cvtepi32_pd(whole01)), magnitude);
+    const __m128d g23 = _mm_and_pd(_mm_sub_pd(q23, _mm_cvtepi32_pd(whole23)), magnitude);
+    const __m128d taken01 = _mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(g01, half), magnitude), within);
+    const __m128d taken23 = _mm_cmplt_pd(_mm_and_pd(_mm_sub_pd(g23, half), magnitude), within);
+    const __m128i whole = _mm_unpacklo_epi64(whole01, whole23);
+    packed = _mm_packs_epi32(whole, whole);
+    const __m128i saturated = _mm_or_si128(_mm_cmpeq_epi16(packed, _mm_set1_epi16(32767)),
+                                           _mm_cmpeq_epi16(packed, _mm_set1_epi16(-32768)));
+    return (_mm_movemask_pd(taken01) & _mm_movemask_pd(taken23)) == 3 &&
+           (_mm_movemask_epi8(saturated) & 0xFF) == 0;
+}
+
+// Groups of four from sample i on, up to the first group that any lane
+// leaves to the one-sample path; returns where it stopped. Values are stored
+// reversed, as ScaleValuesReversed has them.
+int32_t FourLaneGroups(const float* samples, int32_t i, int32_t n, const Scale& scale, int16_t* out) {
+    const __m128d z = _mm_set1_pd(scale.z);
+    const __m128d reciprocal = _mm_set1_pd(scale.reciprocal);
+    for (; i + 4 <= n; i += 4) {
+        __m128i packed;
+        if (!FourValues(samples + i, z, reciprocal, packed)) break;
+        // Samples i .. i + 3 go to out[n - 1 - i] down to out[n - 4 - i].
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + (n - 4 - i)),
+                         _mm_shufflelo_epi16(packed, _MM_SHUFFLE(0, 1, 2, 3)));
+    }
+    return i;
+}
+#endif
+
 }  // namespace
 
 int16_t ScaledValue(float sample, float bzero, float bscale) {
@@ -149,38 +200,8 @@ void ScaleValuesReversed(const float* samples, int32_t n, float bzero, float bsc
     const Scale scale{bzero, bscale, bzero, 1.0 / static_cast<double>(bscale)};
     int32_t i = 0;
 #if defined(__SSE2__)
-    const __m128d z = _mm_set1_pd(scale.z);
-    const __m128d reciprocal = _mm_set1_pd(scale.reciprocal);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
-    const __m128d largest = _mm_set1_pd(kLargest);
-    const __m128d low = _mm_set1_pd(kMargin);
-    const __m128d high = _mm_set1_pd(1.0 - kMargin);
-    // Whether both lanes of q are taken, and their truncations in the low half.
-    auto twoLanes = [&](__m128d q, __m128i& whole) {
-        whole = _mm_cvttpd_epi32(q);
-        const __m128d fraction = _mm_and_pd(_mm_sub_pd(q, _mm_cvtepi32_pd(whole)), magnitude);
-        const __m128d taken = _mm_and_pd(_mm_cmplt_pd(_mm_and_pd(q, magnitude), largest),
-                                         _mm_and_pd(_mm_cmpgt_pd(fraction, low), _mm_cmplt_pd(fraction, high)));
-        return _mm_movemask_pd(taken) == 3;
-    };
-    for (; i + 4 <= n; i += 4) {
-        const __m128 x = _mm_loadu_ps(samples + i);
-        const __m128d q01 = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(x), z), reciprocal);
-        const __m128d q23 = _mm_mul_pd(_mm_sub_pd(_mm_cvtps_pd(_mm_movehl_ps(x, x)), z), reciprocal);
-        __m128i whole01, whole23;
-        const bool taken01 = twoLanes(q01, whole01);
-        const bool taken23 = twoLanes(q23, whole23);
-        int16_t* const last = out + (n - 4 - i);  // receives samples i + 3 down to i
-        if (taken01 && taken23) {
-            // Four values within +-32767: the saturating pack keeps them as
-            // they are; reversed, they go to out[n - 4 - i .. n - 1 - i].
-            const __m128i whole = _mm_unpacklo_epi64(whole01, whole23);
-            const __m128i packed = _mm_packs_epi32(whole, whole);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(last),
-                             _mm_shufflelo_epi16(packed, _MM_SHUFFLE(0, 1, 2, 3)));
-        } else {
-            for (int k = 0; k < 4; ++k) last[3 - k] = FastValue(samples[i + k], scale);
-        }
+    while ((i = FourLaneGroups(samples, i, n, scale, out)) + 4 <= n) {
+        for (int32_t end = i + 4; i < end; ++i) out[n - 1 - i] = FastValue(samples[i], scale);
     }
 #endif
     for (; i < n; ++i) out[n - 1 - i] = FastValue(samples[i], scale);
