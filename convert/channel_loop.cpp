@@ -11,7 +11,9 @@
 namespace {
 
 // Writes the whole text and closes the file; false when any of it failed.
+// Unbuffered, so that the text goes out in one write.
 bool WriteAndClose(std::FILE* file, const std::string& bytes) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const bool closed = std::fclose(file) == 0;
     return written && closed;

@@ -1,5 +1,11 @@
 #include "convert/repair.h"
 
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 // The collected positions: 20 slots, at most 19 filled, so that a 0 always
@@ -11,19 +17,71 @@ static_assert(kMaxCollected == kMostCollectedMarkers, "19 collected markers");
 // Number of samples taken from each end of the samples for the baseline.
 constexpr int32_t kBaselineWindow = 10;
 
+// The two operations the repair applies to every sample of a range, as the
+// rule states them: each in extended precision, rounded to single precision.
+struct PlainArithmetic {
+    // p[j] = p[j] x ratio for j = 0 .. count - 1.
+    static void Multiply(float* p, int32_t count, float ratio) {
+        for (int32_t j = 0; j < count; ++j)
+            p[j] = static_cast<float>(static_cast<long double>(p[j]) * static_cast<long double>(ratio));
+    }
+    // p[i] = p[i] - baseline for i = 0 .. n - 1.
+    static void Subtract(float* p, int32_t n, float baseline) {
+        for (int32_t i = 0; i < n; ++i)
+            p[i] = static_cast<float>(static_cast<long double>(p[i]) - static_cast<long double>(baseline));
+    }
+};
+
+// The same operations in single precision, which give the same bits:
+// - The product of two floats has at most 48 significant bits and lies
+//   between 2^-298 and 2^256, so extended precision holds it exactly, and
+//   rounding it to single precision is the one rounding that a
+//   single-precision product makes, subnormal and overflowing results
+//   included.
+// - The difference of two floats rounded to 64 bits and then to 24 is the
+//   difference rounded to 24 bits once: double rounding cannot change a sum
+//   or difference when the wider format has at least 2 x 24 + 2 bits
+//   (Figueroa, "When is double rounding innocuous?", 1995). The result is the
+//   same when it overflows (rounding decides that in both), and a difference
+//   in the subnormal range is exact in both.
+// - A NaN operand: both keep the NaN of a sample (quieted); infinity minus
+//   infinity and zero times infinity give the same default NaN. Only with
+//   two NaN operands could the two units choose different payloads, so a NaN
+//   ratio or baseline takes the plain loop.
+// The four-lane SSE2 operations round each lane as the one-lane ones do.
+struct FastArithmetic {
+    static void Multiply(float* p, int32_t count, float ratio) {
+        if (std::isnan(ratio)) return PlainArithmetic::Multiply(p, count, ratio);
+        int32_t j = 0;
+#if defined(__SSE2__)
+        const __m128 factor = _mm_set1_ps(ratio);
+        for (; j + 4 <= count; j += 4) _mm_storeu_ps(p + j, _mm_mul_ps(_mm_loadu_ps(p + j), factor));
+#endif
+        for (; j < count; ++j) p[j] = p[j] * ratio;
+    }
+    static void Subtract(float* p, int32_t n, float baseline) {
+        if (std::isnan(baseline)) return PlainArithmetic::Subtract(p, n, baseline);
+        int32_t i = 0;
+#if defined(__SSE2__)
+        const __m128 subtrahend = _mm_set1_ps(baseline);
+        for (; i + 4 <= n; i += 4) _mm_storeu_ps(p + i, _mm_sub_ps(_mm_loadu_ps(p + i), subtrahend));
+#endif
+        for (; i < n; ++i) p[i] = p[i] - baseline;
+    }
+};
+
 // Two-sided extrapolation at marker r: the two samples before the marker and
 // the two after it, each pair extended in a straight line onto r, give the
 // ratio that brings the samples after the marker to the level before it.
 // Returns false (and changes nothing) when the estimate after it is 0.
+template <typename Arithmetic>
 bool TwoSidedAt(float* p, int32_t r, int32_t end) {
     const float a = static_cast<float>(2.0L * p[r - 1] - static_cast<long double>(p[r - 2]));
     const float b = static_cast<float>(2.0L * p[r + 1] - static_cast<long double>(p[r + 2]));
     if (b == 0.0f) return false;
     p[r] = a;
     const float ratio = static_cast<float>(static_cast<long double>(a) / static_cast<long double>(b));
-    for (int32_t j = r + 1; j < end; ++j) {
-        p[j] = static_cast<float>(static_cast<long double>(p[j]) * static_cast<long double>(ratio));
-    }
+    Arithmetic::Multiply(p + r + 1, end - (r + 1), ratio);
     return true;
 }
 
@@ -31,15 +89,14 @@ bool TwoSidedAt(float* p, int32_t r, int32_t end) {
 // in a straight line onto r - 2 and r - 1, summed, against the sum of the two
 // samples actually there. The marked sample becomes the mean of its neighbours.
 // Returns false (and changes nothing) when the extrapolated sum is 0.
+template <typename Arithmetic>
 bool BackAt(float* p, int32_t r, int32_t end) {
     const float d = static_cast<float>(4.0L * p[r + 1] + static_cast<long double>(p[r + 2]) -
                                        3.0L * p[r + 3]);
     if (d == 0.0f) return false;
     const long double before = static_cast<long double>(p[r - 2]) + static_cast<long double>(p[r - 1]);
     const float ratio = static_cast<float>(before / static_cast<long double>(d));
-    for (int32_t j = r + 1; j < end; ++j) {
-        p[j] = static_cast<float>(static_cast<long double>(p[j]) * static_cast<long double>(ratio));
-    }
+    Arithmetic::Multiply(p + r + 1, end - (r + 1), ratio);
     p[r] = static_cast<float>((static_cast<long double>(p[r - 1]) + static_cast<long double>(p[r + 1])) *
                               0.5L);
     return true;
@@ -81,8 +138,11 @@ std::vector<ChannelMarkerPair> MarkersOfChannel(int16_t calibrationIndex, int32_
     return pairs;
 }
 
-void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
-                 const int16_t* markers, int32_t repairMode, RepairReport* report) {
+namespace {
+
+template <typename Arithmetic>
+void Repair(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+            const int16_t* markers, int32_t repairMode, RepairReport* report) {
     if (report) *report = RepairReport();
     // Repair mode 0 repairs nothing and subtracts no baseline.
     if (repairMode == 0 || n <= 0 || samples == nullptr) return;
@@ -108,7 +168,7 @@ void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t ma
         if (end == 0 || end > n) end = n;
         MarkerEffect effect = MarkerEffect::OutsideSamples;
         if (r >= 2 && r + lastAfter <= n - 1) {
-            const bool changed = twoSided ? TwoSidedAt(p, r, end) : BackAt(p, r, end);
+            const bool changed = twoSided ? TwoSidedAt<Arithmetic>(p, r, end) : BackAt<Arithmetic>(p, r, end);
             effect = !changed ? MarkerEffect::ZeroEstimate
                               : end > r + 1 ? MarkerEffect::Repaired : MarkerEffect::OnlyMarked;
         }
@@ -127,8 +187,18 @@ void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t ma
         window == kBaselineWindow
             ? static_cast<float>(static_cast<long double>(sum) * 0.05L)
             : static_cast<float>(static_cast<long double>(sum) / static_cast<long double>(2 * window));
-    for (int32_t i = 0; i < n; ++i) {
-        p[i] = static_cast<float>(static_cast<long double>(p[i]) - static_cast<long double>(baseline));
-    }
+    Arithmetic::Subtract(p, n, baseline);
     if (report) report->baseline = baseline;
+}
+
+}  // namespace
+
+void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+                 const int16_t* markers, int32_t repairMode, RepairReport* report) {
+    Repair<FastArithmetic>(calibrationIndex, n, samples, markerCount, markers, repairMode, report);
+}
+
+void RepairJumpsPlain(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+                      const int16_t* markers, int32_t repairMode) {
+    Repair<PlainArithmetic>(calibrationIndex, n, samples, markerCount, markers, repairMode, nullptr);
 }

@@ -61,3 +61,9 @@ struct RepairReport {
 // `report`, when given, receives what each collected marker did.
 void RepairJumps(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
                  const int16_t* markers, int32_t repairMode, RepairReport* report = nullptr);
+
+// The same repair with every operation written out in extended precision, as
+// the rule states it. RepairJumps gives the same bits faster; this is the
+// reference that tests and benchmarks hold it against.
+void RepairJumpsPlain(int16_t calibrationIndex, int32_t n, float* samples, int32_t markerCount,
+                      const int16_t* markers, int32_t repairMode);

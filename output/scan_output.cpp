@@ -49,11 +49,17 @@ void AppendRealCard(std::string& out, const char* format, double value) {
 
 // A data block: the values little-endian, low byte first, nothing between them.
 void AppendBlock(std::string& out, const std::vector<int16_t>& values) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // A little-endian machine holds a 16-bit two's-complement integer low byte
+    // first: the values' own bytes are the block, appended in one piece.
+    if (!values.empty()) out.append(reinterpret_cast<const char*>(values.data()), 2 * values.size());
+#else
     for (const int16_t v : values) {
         const auto bits = static_cast<uint16_t>(v);
         out += static_cast<char>(bits & 0xFF);
         out += static_cast<char>(bits >> 8);
     }
+#endif
 }
 
 void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block) {
@@ -63,20 +69,6 @@ void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block)
     out += "END\r\n";
     AppendBlock(out, block.values);
     out += "\r\n";
-}
-
-// The low 16 bits of the integer that `quotient` truncates to. Quotients
-// outside the 32-bit range cannot arise from samples between min and max, but
-// are still reduced exactly instead of being converted out of range.
-int16_t LowSixteenBits(long double quotient) {
-    if (!std::isfinite(quotient)) return 0;
-    if (quotient > -2147483649.0L && quotient < 2147483648.0L) {
-        const auto whole = static_cast<int32_t>(quotient);  // truncates toward zero
-        return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(whole) & 0xFFFFu));
-    }
-    long double rest = std::fmod(std::trunc(quotient), 65536.0L);
-    if (rest < 0) rest += 65536.0L;
-    return static_cast<int16_t>(static_cast<uint16_t>(rest));
 }
 
 }  // namespace
@@ -156,34 +148,4 @@ std::string ScanIndexLine(const std::string& baseName, int scanNumber, int scanC
     std::string line = ScanFileName(baseName, scanNumber, scanCounter);
     AppendFormat(line, "\t%2.3f[GHz]\r\n", channelFrequency);
     return line;
-}
-
-ScaledBlock ScaleSamples(const float* samples, int32_t n, float seed) {
-    float max = -seed;
-    float min = seed;
-    for (int32_t i = 0; i < n; ++i) {
-        const float x = samples[i];
-        if (!std::isfinite(x)) continue;
-        if (!(max >= x)) max = x;
-        if (min > x) min = x;
-    }
-
-    ScaledBlock block;
-    block.bzero = static_cast<float>((static_cast<long double>(max) + static_cast<long double>(min)) *
-                                     0.5L);
-    block.bscale = static_cast<float>(
-        (static_cast<long double>(max) - static_cast<long double>(block.bzero)) *
-        (1.0L / 30000.0L));
-    block.values.assign(static_cast<std::size_t>(n > 0 ? n : 0), 0);
-    if (block.bscale == 0.0f) return block;
-
-    const long double bzero = block.bzero;
-    const long double bscale = block.bscale;
-    for (int32_t i = 0; i < n; ++i) {
-        const float x = samples[i];
-        if (!std::isfinite(x)) continue;  // stays 0
-        block.values[static_cast<std::size_t>(n - 1 - i)] =
-            LowSixteenBits((static_cast<long double>(x) - bzero) / bscale);
-    }
-    return block;
 }

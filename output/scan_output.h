@@ -55,3 +55,17 @@ constexpr float kRightScalingSeed = static_cast<float>(1e11);  // 99999997952
 // samples equal) gives all zeros. Samples that are not finite numbers are left
 // out of the max/min search and stored as 0.
 ScaledBlock ScaleSamples(const float* samples, int32_t n, float seed);
+
+// The same procedure exactly as stated: the search one sample after the
+// other and every value by ScaledValue. ScaleSamples gives the same bits
+// faster; this is the reference that tests and benchmarks hold it against.
+ScaledBlock ScaleSamplesPlain(const float* samples, int32_t n, float seed);
+
+// The stored value of one sample, by the extended-precision rule: (x - BZERO)
+// / BSCALE in long double, truncated toward zero, the low 16 bits kept; 0 for
+// a sample that is not a finite number and for a quotient that is not one.
+int16_t ScaledValue(float sample, float bzero, float bscale);
+
+// ScaledValue of every sample, stored in reverse order: out[n - 1 - i] holds
+// the value of samples[i]. Gives exactly the bits of ScaledValue, faster.
+void ScaleValuesReversed(const float* samples, int32_t n, float bzero, float bscale, int16_t* out);
