@@ -149,6 +149,19 @@ bool ChooseOnTerminal(const std::string& initialFolder, std::string& chosen) {
     return true;
 }
 
+// The stored bytes of a value. False when there is no such value.
+bool ReadValueFile(const std::string& path, std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    bytes.clear();
+    char buffer[512];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
+    const bool read = std::ferror(file) == 0;
+    std::fclose(file);
+    return read;
+}
+
 }  // namespace
 
 void PosixSetArguments(int argc, const char* const* argv) {
@@ -207,13 +220,8 @@ bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
                          const std::string& valueName, std::string& value) {
     const std::string folder = KeyFolder(root, keyPath);
     if (folder.empty()) return false;
-    std::FILE* file = std::fopen((folder + "/" + valueName).c_str(), "rb");
-    if (!file) return false;
     std::string bytes;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    std::fclose(file);
+    if (!ReadValueFile(folder + "/" + valueName, bytes)) return false;
     value = bytes.substr(0, bytes.find('\0'));
     return true;
 }
@@ -222,6 +230,10 @@ bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
                           const std::string& valueName, const std::string& value) {
     const std::string folder = KeyFolder(root, keyPath);
     if (folder.empty() || !MakeFolders(folder)) return false;
+    // A value that already holds the text stays as it is: the run after run
+    // into the same folders writes nothing (and waits for no disk).
+    std::string stored;
+    if (ReadValueFile(folder + "/" + valueName, stored) && stored == value) return true;
     // A value is replaced whole: written beside it, then renamed over it.
     std::string temporary = folder + "/." + valueName + ".XXXXXX";
     const int fd = mkstemp(temporary.data());

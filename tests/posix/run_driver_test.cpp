@@ -152,6 +152,20 @@ TEST_F(InProcessRun, FolderStoreDefaultsRoundTripsAndReplacesWhole) {
     }
     EXPECT_EQ(files, 1) << "a temporary file was left behind";
 
+    // Storing the text a value already holds leaves its file as it is; any
+    // other text, a longer or a shorter one, replaces it.
+    struct stat before {}, after {};
+    const std::string savePath = keyFolder + "/ConvertSave";
+    ASSERT_EQ(stat(savePath.c_str(), &before), 0);
+    ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave",
+                                   "/data/second/and/longer"));
+    ASSERT_EQ(stat(savePath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged value was written again";
+    for (const char* text : {"/data/second/and/longe", "/data/second/and/longer/", ""}) {
+        ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", text));
+        EXPECT_EQ(ReadFileBytes(savePath), text);
+    }
+
     // Empty texts are values too (a header given as a bare file name).
     ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", ""));
     EXPECT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", value, "/tmp"));
