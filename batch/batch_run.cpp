@@ -1,0 +1,456 @@
+#include "batch/batch_run.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "batch/runner.h"
+#include "batch/summary.h"
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kConverterName = "vm-fits";
+const char* const kTableName = "vm-fits.cfg";
+
+volatile std::sig_atomic_t gStopSignal = 0;
+int gWakeFds[2] = {-1, -1};
+
+void OnStopSignal(int signal) {
+    gStopSignal = signal;
+    const char byte = 1;
+    const ssize_t ignored = write(gWakeFds[1], &byte, 1);
+    (void)ignored;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool RealPath(const std::string& path, std::string& real) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return false;
+    real = resolved;
+    std::free(resolved);
+    return true;
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    stamp.name = path;
+    stamp.size = static_cast<int64_t>(info.st_size);
+    stamp.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+}
+
+bool MakeFolders(const std::string& path) {
+    std::error_code error;
+    fs::create_directories(path, error);
+    return fs::is_directory(path, error);
+}
+
+int ScanCount(const std::vector<OutputFile>& outputs) {
+    return outputs.empty() ? 0 : static_cast<int>(outputs.size()) - 1;  // the index comes first
+}
+
+std::string WithNote(const std::string& note, const std::string& message) {
+    if (note.empty()) return message;
+    if (message.empty()) return note;
+    return note + "; " + message;
+}
+
+// The private folder of a run: the settings store the conversions write
+// into, and, for --cfg, a copy of vm-fits with the chosen table beside it.
+struct WorkFolder {
+    std::string path;
+    std::string converter;  // what the conversions run
+    std::string settings;   // their XDG_CONFIG_HOME
+};
+
+bool MakeWorkFolder(const std::string& converter, const std::string& table, WorkFolder& work,
+                    std::string& error) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vm-batch-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        error = "Can't create a folder in " + FolderOf(pattern) + ": " + std::strerror(errno);
+        return false;
+    }
+    work.path = pattern;
+    work.settings = work.path + "/config";
+    work.converter = converter;
+    std::error_code failure;
+    fs::create_directory(work.settings, failure);
+    if (!table.empty() && !failure) {
+        // vm-fits reads its table beside its own executable file (a symbolic
+        // link would lead it back to the original's folder): a hard link or a copy.
+        work.converter = work.path + "/" + kConverterName;
+        if (link(converter.c_str(), work.converter.c_str()) != 0) {
+            fs::copy_file(converter, work.converter, failure);
+            if (!failure) fs::permissions(work.converter, fs::perms::owner_all, fs::perm_options::add, failure);
+        }
+        if (!failure) fs::copy_file(table, work.path + "/" + kTableName, failure);
+    }
+    if (failure) {
+        error = "Can't prepare " + work.path + ": " + failure.message();
+        fs::remove_all(work.path, failure);
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ChildEnvironment(const std::string& settings) {
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) environment.emplace_back(*e);
+    environment.push_back("XDG_CONFIG_HOME=" + settings);
+    return environment;
+}
+
+// vm-fits --help from where the conversions will run it: a program that
+// cannot be started (a folder mounted without execution, say) is found
+// before the first recording.
+bool ConverterRuns(const std::string& converter, const std::vector<std::string>& environment,
+                   std::string& error) {
+    ChildResult result;
+    JobCallbacks callbacks;
+    callbacks.prepare = [&](std::size_t) { return ChildJob{{converter, "--help"}, ""}; };
+    callbacks.finished = [&](std::size_t, const ChildResult& r) { result = r; };
+    RunJobs(1, 1, environment, callbacks, nullptr, -1);
+    if (result.exitCode == 0) return true;
+    error = !result.startError.empty() ? result.startError
+            : result.signal != 0       ? converter + " --help " + SignalText(result.signal)
+                                       : converter + " does not run: " + LastLine(result.output);
+    return false;
+}
+
+int TerminalWidth() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+struct Progress {
+    bool terminal = false;
+    std::size_t done = 0;
+    std::size_t total = 0;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    double Elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    void Draw() const {
+        if (!terminal || total == 0) return;
+        std::fprintf(stderr, "\r\033[K%s", ProgressLine(done, total, Elapsed(), TerminalWidth() - 1).c_str());
+        std::fflush(stderr);
+    }
+    // A finished recording: a line of its own without a terminal; on a
+    // terminal only failures get a line, above the bar.
+    void Finished(const SummaryRow& row) {
+        ++done;
+        char count[48];
+        std::snprintf(count, sizeof count, "[%zu/%zu] ", done, total);
+        std::string line = count + std::string(StatusName(row.status)) + " " + row.recording;
+        if (row.status == RowStatus::Converted)
+            line += " (" + std::to_string(row.scans) + (row.scans == 1 ? " scan file)" : " scan files)");
+        if (!row.message.empty()) line += ": " + row.message;
+        if (!terminal) {
+            std::fprintf(stderr, "%s\n", line.c_str());
+        } else if (row.status == RowStatus::Failed) {
+            std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
+        }
+        Draw();
+    }
+    void End() const {
+        if (terminal && total > 0) std::fputc('\n', stderr);
+    }
+};
+
+int CannotRun(const std::string& message) {
+    std::fprintf(stderr, "vm-batch: %s\n", message.c_str());
+    return kBatchCannotRun;
+}
+
+void DryRunListing(const std::vector<const Recording*>& recordings,
+                   const std::vector<Decision>& decisions) {
+    std::size_t convert = 0, skip = 0, fail = 0;
+    for (std::size_t i = 0; i < recordings.size(); ++i) {
+        const Decision& d = decisions[i];
+        const char* verb = d.action == Action::Convert ? "convert" : d.action == Action::Skip ? "skip" : "fail";
+        (d.action == Action::Convert ? convert : d.action == Action::Skip ? skip : fail) += 1;
+        std::printf("%-8s %s (%s)\n", verb, recordings[i]->Path().c_str(),
+                    WithNote(d.note, d.reason).c_str());
+    }
+    std::printf("%zu recordings: %zu to convert, %zu to skip, %zu that would fail\n",
+                recordings.size(), convert, skip, fail);
+}
+
+}  // namespace
+
+bool FindConverter(const std::string& explicitPath, const std::string& selfPath,
+                   std::string& converter, std::string& error) {
+    if (!explicitPath.empty()) {
+        if (access(explicitPath.c_str(), X_OK) != 0 || !RealPath(explicitPath, converter)) {
+            error = "Can't run " + explicitPath + ": " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    const std::string beside = FolderOf(selfPath) + "/" + kConverterName;
+    const std::string above = FolderOf(FolderOf(selfPath)) + "/" + kConverterName;
+    for (const std::string& candidate : {beside, above}) {
+        struct stat info;
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0 && RealPath(candidate, converter))
+            return true;
+    }
+    error = "Can't find vm-fits: neither " + beside + " nor " + above +
+            " is a program; give its path with --vm-fits PATH";
+    return false;
+}
+
+int ProcessorCount() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+}
+
+int RunBatch(const BatchOptions& options) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+
+    std::string archive;
+    struct stat info;
+    if (stat(options.archive.c_str(), &info) != 0)
+        return CannotRun("Can't read " + options.archive + ": " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode)) return CannotRun("Can't read " + options.archive + ": not a folder");
+    if (!RealPath(options.archive, archive))
+        return CannotRun("Can't read " + options.archive + ": " + std::strerror(errno));
+
+    std::string converter;
+    if (!FindConverter(options.converter, PlatformExecutablePath(nullptr), converter, error))
+        return CannotRun(error);
+    FileStamp table;
+    const std::string tablePath = options.table.empty() ? FolderOf(converter) + "/" + kTableName : options.table;
+    std::string tableReal;
+    if (!RealPath(tablePath, tableReal) || !StampOf(tableReal, table) ||
+        access(tableReal.c_str(), R_OK) != 0) {
+        return CannotRun(options.table.empty()
+                             ? "no calibration table: " + tablePath +
+                                   " is missing; give one with --cfg TABLE"
+                             : "Can't read the calibration table " + options.table);
+    }
+
+    // The output folder: created (unless only listing), and never the archive itself.
+    std::string output;
+    if (!options.dryRun && !MakeFolders(options.output))
+        return CannotRun("Can't create " + options.output);
+    if (!RealPath(options.output, output)) output = fs::absolute(options.output).lexically_normal().string();
+    if (output == archive) return CannotRun("the output folder " + options.output + " is the archive itself");
+
+    ManifestWriter manifest;
+    const std::string manifestPath = output + "/" + ManifestFileName(options.shard.index, options.shard.count);
+    if (!options.dryRun && !OpenManifest(manifestPath, manifest, error)) return CannotRun(error);
+
+    Discovery found;
+    std::map<std::string, ManifestEntry> latest;
+    if (!FindRecordings(archive, output, found, error) || !ReadManifests(output, latest, error)) {
+        CloseManifest(manifest);
+        return CannotRun(error);
+    }
+    const std::map<std::size_t, std::string> clashes = NameClashes(found.recordings, archive);
+    std::vector<const Recording*> mine;
+    std::vector<Decision> decisions;
+    for (std::size_t i = 0; i < found.recordings.size(); ++i) {
+        if (!InShard(i, options.shard)) continue;
+        const auto clash = clashes.find(i);
+        mine.push_back(&found.recordings[i]);
+        decisions.push_back(Decide(found.recordings[i], clash == clashes.end() ? "" : clash->second,
+                                   latest, table, options.back, output));
+    }
+    std::vector<std::string> problems;
+    for (const FolderProblem& p : found.problems)
+        problems.push_back("folder " + Join(options.archive, p.folder) + ": " + p.message);
+
+    if (options.dryRun) {
+        DryRunListing(mine, decisions);
+        for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+        return kBatchAllDone;
+    }
+
+    WorkFolder work;
+    if (!MakeWorkFolder(converter, options.table.empty() ? "" : tableReal, work, error)) {
+        CloseManifest(manifest);
+        return CannotRun(error);
+    }
+    const std::vector<std::string> environment = ChildEnvironment(work.settings);
+    if (!ConverterRuns(work.converter, environment, error)) {
+        fs::remove_all(work.path);
+        CloseManifest(manifest);
+        return CannotRun(error);
+    }
+
+    // Rows in the order of the sorted list; the conversions fill theirs in.
+    std::vector<SummaryRow> rows(mine.size());
+    std::vector<std::size_t> toConvert;
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+        const Decision& d = decisions[i];
+        SummaryRow& row = rows[i];
+        row.recording = mine[i]->Path();
+        if (d.action == Action::Convert) {
+            toConvert.push_back(i);
+        } else if (d.action == Action::Skip) {
+            const ManifestEntry& entry = latest.at(row.recording);
+            row.status = RowStatus::Skipped;
+            row.exitCode = entry.exitCode;
+            row.scans = ScanCount(entry.outputs);
+            row.message = WithNote(d.note, d.reason);
+        } else {
+            row.status = RowStatus::Failed;
+            row.message = WithNote(d.note, d.reason);
+        }
+    }
+    std::fprintf(stderr, "vm-batch: %zu recordings, %zu to convert, %zu unchanged, %zu that cannot be converted\n",
+                 mine.size(), toConvert.size(),
+                 static_cast<std::size_t>(std::count_if(decisions.begin(), decisions.end(),
+                                                        [](const Decision& d) { return d.action == Action::Skip; })),
+                 static_cast<std::size_t>(std::count_if(decisions.begin(), decisions.end(),
+                                                        [](const Decision& d) { return d.action == Action::Fail; })));
+
+    if (pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) gWakeFds[0] = gWakeFds[1] = -1;
+    struct sigaction stopAction {};
+    stopAction.sa_handler = OnStopSignal;
+    sigemptyset(&stopAction.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stopAction, nullptr);
+
+    Progress progress;
+    progress.terminal = isatty(STDERR_FILENO) != 0;
+    progress.total = toConvert.size();
+    progress.Draw();
+    std::string manifestError;
+
+    JobCallbacks callbacks;
+    callbacks.prepare = [&](std::size_t job) {
+        const std::size_t i = toConvert[job];
+        const Recording& r = *mine[i];
+        const std::string outFolder = Join(output, r.folder);
+        MakeFolders(outFolder);  // vm-fits creates one level only; when this fails, vm-fits says so
+        const auto known = latest.find(r.Path());
+        if (known != latest.end() && !known->second.started && known->second.exitCode == 1) {
+            ManifestEntry started;
+            started.recording = r.Path();
+            started.started = true;
+            started.time = ManifestTime();
+            if (!AppendManifestLine(manifest, ManifestLine(started), error) && manifestError.empty())
+                manifestError = error;
+        }
+        ChildJob what;
+        what.argv = {work.converter, r.headerName, outFolder};
+        if (options.back) what.argv.push_back("back");
+        what.workingFolder = Join(archive, r.folder);
+        return what;
+    };
+    callbacks.finished = [&](std::size_t job, const ChildResult& result) {
+        const std::size_t i = toConvert[job];
+        const Recording& r = *mine[i];
+        SummaryRow& row = rows[i];
+        const std::string note = decisions[i].note;
+        row.exitCode = result.exitCode;
+        const bool interrupted = gStopSignal != 0 &&
+                                 (result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGHUP);
+        if (interrupted) {
+            row.status = RowStatus::Failed;
+            row.message = WithNote(note, "interrupted");
+            progress.Finished(row);
+            return;
+        }
+        std::vector<OutputFile> outputs;
+        std::string reason;
+        const std::string status = LastLine(result.output);
+        std::string missing;
+        const bool collected = result.startError.empty() && CollectOutputs(archive, r, output, outputs, missing);
+        row.status = RowStatus::Failed;
+        if (!result.startError.empty()) {
+            reason = result.startError;
+        } else if (result.signal != 0) {
+            reason = "vm-fits " + SignalText(result.signal);
+        } else if (result.exitCode == 1 && collected) {
+            row.status = RowStatus::Converted;
+            reason = status;
+        } else if (result.exitCode == 1) {
+            reason = missing;
+        } else if (result.exitCode == 2 && !status.empty()) {
+            reason = status;
+        } else {
+            reason = "vm-fits exited with " + std::to_string(result.exitCode) + (status.empty() ? "" : ": " + status);
+        }
+        if (row.status == RowStatus::Failed && reason.empty()) reason = "vm-fits failed without a message";
+        row.scans = ScanCount(outputs);
+        row.message = WithNote(note, reason);
+        if (result.startError.empty()) {
+            // Failures are recorded too; they never count as done.
+            ManifestEntry entry;
+            entry.recording = r.Path();
+            entry.time = ManifestTime();
+            entry.inputs = r.inputs;
+            entry.table = table;
+            entry.back = options.back;
+            entry.exitCode = result.exitCode;
+            entry.status = status.empty() ? reason : status;
+            entry.outputs = outputs;
+            if (!AppendManifestLine(manifest, ManifestLine(entry), error)) {
+                if (manifestError.empty()) manifestError = error;
+                row.message = WithNote(row.message, "not recorded in the manifest");
+            }
+        }
+        progress.Finished(row);
+    };
+    callbacks.tick = [&] { progress.Draw(); };
+
+    const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
+    const std::size_t started = RunJobs(toConvert.size(), jobs, environment, callbacks, &gStopSignal, gWakeFds[0]);
+    for (std::size_t job = started; job < toConvert.size(); ++job) {
+        SummaryRow& row = rows[toConvert[job]];
+        row.status = RowStatus::Failed;
+        row.message = WithNote(decisions[toConvert[job]].note, "not converted: the run was interrupted");
+    }
+    progress.End();
+    CloseManifest(manifest);
+    fs::remove_all(work.path);
+
+    if (!manifestError.empty()) problems.push_back("manifest: " + manifestError);
+    const std::string summaryPath = output + "/" + SummaryFileName(options.shard.index, options.shard.count);
+    if (!WriteSummary(summaryPath, rows, error)) problems.push_back("summary: " + error);
+    Totals totals = CountRows(rows);
+    totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fputs(FinalTable(rows, totals, problems).c_str(), stdout);
+    std::fflush(stdout);
+
+    if (gStopSignal != 0) {
+        const int signal = gStopSignal;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+    return totals.failed > 0 || !problems.empty() ? kBatchSomeFailed : kBatchAllDone;
+}
