@@ -151,16 +151,19 @@ int TerminalWidth() {
 }
 
 struct Progress {
+    using Clock = std::chrono::steady_clock;
     bool terminal = false;
     std::size_t done = 0;
     std::size_t total = 0;
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    Clock::time_point start = Clock::now();
+    Clock::time_point drawn{};
 
-    double Elapsed() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    }
-    void Draw() const {
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+    // The bar, redrawn at most ten times a second unless `now`.
+    void Draw(bool now = false) {
         if (!terminal || total == 0) return;
+        if (!now && Clock::now() - drawn < std::chrono::milliseconds(100)) return;
+        drawn = Clock::now();
         std::fprintf(stderr, "\r\033[K%s", ProgressLine(done, total, Elapsed(), TerminalWidth() - 1).c_str());
         std::fflush(stderr);
     }
@@ -174,12 +177,13 @@ struct Progress {
         if (row.status == RowStatus::Converted)
             line += " (" + std::to_string(row.scans) + (row.scans == 1 ? " scan file)" : " scan files)");
         if (!row.message.empty()) line += ": " + row.message;
+        const bool failed = row.status == RowStatus::Failed;
         if (!terminal) {
             std::fprintf(stderr, "%s\n", line.c_str());
-        } else if (row.status == RowStatus::Failed) {
+        } else if (failed) {
             std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
         }
-        Draw();
+        Draw(failed || done == total);
     }
     void End() const {
         if (terminal && total > 0) std::fputc('\n', stderr);
@@ -347,7 +351,7 @@ int RunBatch(const BatchOptions& options) {
     Progress progress;
     progress.terminal = isatty(STDERR_FILENO) != 0;
     progress.total = toConvert.size();
-    progress.Draw();
+    progress.Draw(true);
     std::string manifestError;
 
     JobCallbacks callbacks;
@@ -355,7 +359,9 @@ int RunBatch(const BatchOptions& options) {
         const std::size_t i = toConvert[job];
         const Recording& r = *mine[i];
         const std::string outFolder = Join(output, r.folder);
-        MakeFolders(outFolder);  // vm-fits creates one level only; when this fails, vm-fits says so
+        // vm-fits creates the last level itself, one level only: the ones above
+        // are made here. When that fails, vm-fits says so.
+        if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
         const auto known = latest.find(r.Path());
         if (known != latest.end() && !known->second.started && known->second.exitCode == 1) {
             ManifestEntry started;

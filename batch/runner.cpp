@@ -25,10 +25,56 @@ struct Running {
     ChildResult result;
 };
 
-// Writes a text to a file descriptor from the child between fork and exec.
-void ChildSay(const std::string& text) {
-    const ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
+// What the child does between vfork and exec: system calls only, on texts
+// made beforehand, since it shares the parent's memory until exec.
+struct ChildSetup {
+    char* const* argv;
+    char* const* envp;
+    const char* workingFolder;  // null: stay
+    int input;                  // becomes standard input
+    int output;                 // becomes standard output and error
+    pid_t parent;
+    const std::string* cannotEnter;  // "Can't enter FOLDER: "
+    const std::string* cannotRun;    // "Can't run PROGRAM: "
+};
+
+[[noreturn]] void ChildFails(const std::string& prefix) {
+    const char* reason = std::strerror(errno);
+    ssize_t ignored = write(STDERR_FILENO, prefix.data(), prefix.size());
+    ignored = write(STDERR_FILENO, reason, std::strlen(reason));
+    ignored = write(STDERR_FILENO, "\n", 1);
     (void)ignored;
+    _exit(127);
+}
+
+[[noreturn]] void BecomeChild(const ChildSetup& setup) {
+    // No conversion outlives the batch that started it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != setup.parent) _exit(127);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    dup2(setup.input, STDIN_FILENO);
+    dup2(setup.output, STDOUT_FILENO);
+    dup2(setup.output, STDERR_FILENO);
+    if (setup.workingFolder && chdir(setup.workingFolder) != 0) ChildFails(*setup.cannotEnter);
+    execve(setup.argv[0], setup.argv, setup.envp);
+    ChildFails(*setup.cannotRun);
+}
+
+// vfork: the parent's pages are not copied for a child that only calls exec.
+// Signals stay blocked until the child has put back their default actions.
+pid_t SpawnChild(const ChildSetup& setup) {
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = vfork();
+    if (pid == 0) BecomeChild(setup);
+    const int cause = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    errno = cause;
+    return pid;
 }
 
 // Starts one child; false with `error` when it could not be started.
@@ -38,39 +84,23 @@ bool StartChild(const ChildJob& job, char* const* envp, int devNull, Running& ch
     std::vector<char*> argv;
     for (auto& a : argText) argv.push_back(a.data());
     argv.push_back(nullptr);
+    const std::string cannotEnter = "Can't enter " + job.workingFolder + ": ";
+    const std::string cannotRun = "Can't run " + job.argv[0] + ": ";
 
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         error = std::string("Can't start ") + job.argv[0] + ": " + std::strerror(errno);
         return false;
     }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
+    const ChildSetup setup{argv.data(), envp, job.workingFolder.empty() ? nullptr : job.workingFolder.c_str(),
+                           devNull, pipeFds[1], getpid(), &cannotEnter, &cannotRun};
+    const pid_t pid = SpawnChild(setup);
+    close(pipeFds[1]);
     if (pid < 0) {
         error = std::string("Can't start ") + job.argv[0] + ": " + std::strerror(errno);
         close(pipeFds[0]);
-        close(pipeFds[1]);
         return false;
     }
-    if (pid == 0) {
-        // No conversion outlives the batch that started it.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(127);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(devNull, STDIN_FILENO);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        if (!job.workingFolder.empty() && chdir(job.workingFolder.c_str()) != 0) {
-            ChildSay("Can't enter " + job.workingFolder + ": " + std::strerror(errno) + "\n");
-            _exit(127);
-        }
-        execve(argv[0], argv.data(), envp);
-        ChildSay("Can't run " + job.argv[0] + ": " + std::strerror(errno) + "\n");
-        _exit(127);
-    }
-    close(pipeFds[1]);
     fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
     child.pid = pid;
     child.fd = pipeFds[0];
