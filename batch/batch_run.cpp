@@ -38,10 +38,6 @@ void OnStopSignal(int signal) {
     (void)ignored;
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
@@ -52,15 +48,6 @@ bool RealPath(const std::string& path, std::string& real) {
     if (!resolved) return false;
     real = resolved;
     std::free(resolved);
-    return true;
-}
-
-bool StampOf(const std::string& path, FileStamp& stamp) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    stamp.name = path;
-    stamp.size = static_cast<int64_t>(info.st_size);
-    stamp.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     return true;
 }
 
@@ -258,7 +245,7 @@ int RunBatch(const BatchOptions& options) {
     FileStamp table;
     const std::string tablePath = options.table.empty() ? FolderOf(converter) + "/" + kTableName : options.table;
     std::string tableReal;
-    if (!RealPath(tablePath, tableReal) || !StampOf(tableReal, table) ||
+    if (!RealPath(tablePath, tableReal) || !StampOfFile(tableReal, table) ||
         access(tableReal.c_str(), R_OK) != 0) {
         return CannotRun(options.table.empty()
                              ? "no calibration table: " + tablePath +
@@ -273,16 +260,13 @@ int RunBatch(const BatchOptions& options) {
     if (!RealPath(options.output, output)) output = fs::absolute(options.output).lexically_normal().string();
     if (output == archive) return CannotRun("the output folder " + options.output + " is the archive itself");
 
+    Discovery found;
+    std::map<std::string, ManifestEntry> latest;
+    if (!FindRecordings(archive, output, found, error) || !ReadManifests(output, latest, error))
+        return CannotRun(error);
     ManifestWriter manifest;
     const std::string manifestPath = output + "/" + ManifestFileName(options.shard.index, options.shard.count);
     if (!options.dryRun && !OpenManifest(manifestPath, manifest, error)) return CannotRun(error);
-
-    Discovery found;
-    std::map<std::string, ManifestEntry> latest;
-    if (!FindRecordings(archive, output, found, error) || !ReadManifests(output, latest, error)) {
-        CloseManifest(manifest);
-        return CannotRun(error);
-    }
     const std::map<std::size_t, std::string> clashes = NameClashes(found.recordings, archive);
     std::vector<const Recording*> mine;
     std::vector<Decision> decisions;
@@ -295,7 +279,7 @@ int RunBatch(const BatchOptions& options) {
     }
     std::vector<std::string> problems;
     for (const FolderProblem& p : found.problems)
-        problems.push_back("folder " + Join(options.archive, p.folder) + ": " + p.message);
+        problems.push_back("folder " + JoinPath(options.archive, p.folder) + ": " + p.message);
 
     if (options.dryRun) {
         DryRunListing(mine, decisions);
@@ -358,7 +342,7 @@ int RunBatch(const BatchOptions& options) {
     callbacks.prepare = [&](std::size_t job) {
         const std::size_t i = toConvert[job];
         const Recording& r = *mine[i];
-        const std::string outFolder = Join(output, r.folder);
+        const std::string outFolder = JoinPath(output, r.folder);
         // vm-fits creates the last level itself, one level only: the ones above
         // are made here. When that fails, vm-fits says so.
         if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
@@ -374,7 +358,7 @@ int RunBatch(const BatchOptions& options) {
         ChildJob what;
         what.argv = {work.converter, r.headerName, outFolder};
         if (options.back) what.argv.push_back("back");
-        what.workingFolder = Join(archive, r.folder);
+        what.workingFolder = JoinPath(archive, r.folder);
         return what;
     };
     callbacks.finished = [&](std::size_t job, const ChildResult& result) {

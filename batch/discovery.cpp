@@ -24,10 +24,6 @@ struct Walk {
     Discovery* found = nullptr;
 };
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 // Lists `folderFd` (which it closes); recurses into subfolders.
 bool WalkFolder(int folderFd, const std::string& relative, Walk& walk, std::string& error) {
     DIR* dir = fdopendir(folderFd);
@@ -71,7 +67,7 @@ bool WalkFolder(int folderFd, const std::string& relative, Walk& walk, std::stri
 
     std::sort(subfolders.begin(), subfolders.end());
     for (const std::string& name : subfolders) {
-        const std::string path = Join(relative, name);
+        const std::string path = JoinPath(relative, name);
         const int fd = openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         std::string problem;
         if (fd < 0) {
@@ -85,6 +81,17 @@ bool WalkFolder(int folderFd, const std::string& relative, Walk& walk, std::stri
 }
 
 }  // namespace
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+bool StampOfFile(const std::string& path, FileStamp& stamp) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    stamp = FileStamp{path, static_cast<int64_t>(info.st_size), ModificationNs(info)};
+    return true;
+}
 
 bool operator==(const FileStamp& a, const FileStamp& b) {
     return a.name == b.name && a.size == b.size && a.mtimeNs == b.mtimeNs;
@@ -105,7 +112,7 @@ std::vector<std::string> HeadersInFolder(const FolderListing& files) {
     return headers;
 }
 
-std::string Recording::Path() const { return Join(folder, headerName); }
+std::string Recording::Path() const { return JoinPath(folder, headerName); }
 
 Recording RecordingInFolder(const std::string& folder, const std::string& headerName,
                             const FolderListing& files) {

@@ -16,6 +16,13 @@ struct FileStamp {
 bool operator==(const FileStamp& a, const FileStamp& b);
 inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 
+// `folder` + "/" + `name`; just `name` when `folder` is empty.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// The stamp of the regular file at `path` (links followed), named `path`.
+// False when there is no such file.
+bool StampOfFile(const std::string& path, FileStamp& stamp);
+
 // The regular files of one folder (symbolic links to files included), by name.
 using FolderListing = std::map<std::string, FileStamp>;
 

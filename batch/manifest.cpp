@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,9 +241,14 @@ bool OpenManifest(const std::string& path, ManifestWriter& writer, std::string& 
         error = "Can't open " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? path + " is in use by another vm-batch run"
-                                     : "Can't lock " + path + ": " + std::strerror(errno);
+    // A record lock belongs to this process alone: the conversions it starts
+    // never hold it, so it ends the moment the batch ends, however it ends.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) != 0) {
+        error = errno == EACCES || errno == EAGAIN ? path + " is in use by another vm-batch run"
+                                                   : "Can't lock " + path + ": " + std::strerror(errno);
         close(fd);
         return false;
     }

@@ -74,6 +74,8 @@ struct ManifestWriter {
     bool torn = false;  // the file ends in part of a line that could not be removed
 };
 
+// The lock is a record lock of this process: closing any other descriptor of
+// the file in this process would end it, so read the manifests before.
 bool OpenManifest(const std::string& path, ManifestWriter& writer, std::string& error);
 // Appends one line with a single write. A line that could not be written
 // whole is cut off again, so the file never keeps half a line from us. The

@@ -14,10 +14,6 @@
 
 namespace {
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 bool WholeNumber(const std::string& text, int& value) {
     if (text.empty() || text.size() > 9) return false;
     for (char c : text)
@@ -63,7 +59,7 @@ std::map<std::size_t, std::string> NameClashes(const std::vector<Recording>& rec
         for (std::size_t i = start; end - start > 1 && i < end; ++i) {
             const Recording& r = recordings[i];
             std::string indexName;
-            if (!r.hasMarker || !ScanIndexNameOf(Join(archive, r.Path()), r.headerName, indexName))
+            if (!r.hasMarker || !ScanIndexNameOf(JoinPath(archive, r.Path()), r.headerName, indexName))
                 continue;  // converted by nobody, or fails on its own
             const auto first = firstWithName.emplace(indexName, i);
             if (!first.second)
@@ -110,15 +106,15 @@ bool CollectOutputs(const std::string& archive, const Recording& recording,
                     std::string& error) {
     outputs.clear();
     std::string indexName;
-    if (!ScanIndexNameOf(Join(archive, recording.Path()), recording.headerName, indexName)) {
-        error = "Can't read " + Join(archive, recording.Path()) + " after the conversion";
+    if (!ScanIndexNameOf(JoinPath(archive, recording.Path()), recording.headerName, indexName)) {
+        error = "Can't read " + JoinPath(archive, recording.Path()) + " after the conversion";
         return false;
     }
     std::vector<std::string> names{indexName};
-    const std::string indexPath = Join(outputFolder, Join(recording.folder, indexName));
+    const std::string indexPath = JoinPath(outputFolder, JoinPath(recording.folder, indexName));
     std::ifstream index(indexPath, std::ios::binary);
     if (!index) {
-        error = "vm-fits wrote no scan index " + Join(recording.folder, indexName);
+        error = "vm-fits wrote no scan index " + JoinPath(recording.folder, indexName);
         return false;
     }
     std::string line;
@@ -127,9 +123,9 @@ bool CollectOutputs(const std::string& archive, const Recording& recording,
         if (tab != std::string::npos && tab > 0) names.push_back(line.substr(0, tab));
     }
     for (const std::string& name : names) {
-        const std::string relative = Join(recording.folder, name);
+        const std::string relative = JoinPath(recording.folder, name);
         struct stat info;
-        if (stat(Join(outputFolder, relative).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (stat(JoinPath(outputFolder, relative).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             error = "scan file " + relative + " listed in the scan index is missing";
             outputs.clear();
             return false;
