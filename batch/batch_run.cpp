@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -227,60 +226,179 @@ int ProcessorCount() {
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
+ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing) {
+    ConversionVerdict verdict;
+    verdict.status = LastLine(result.output);
+    if (!result.startError.empty()) {
+        verdict.reason = result.startError;
+    } else if (result.signal != 0) {
+        verdict.reason = "vm-fits " + SignalText(result.signal);
+    } else if (result.exitCode == 1 && collected) {
+        verdict.converted = true;
+        verdict.reason = verdict.status;
+    } else if (result.exitCode == 1) {
+        verdict.reason = missing;
+    } else if (result.exitCode == 2 && !verdict.status.empty()) {
+        verdict.reason = verdict.status;
+    } else {
+        verdict.reason = "vm-fits exited with " + std::to_string(result.exitCode) +
+                         (verdict.status.empty() ? "" : ": " + verdict.status);
+    }
+    if (!verdict.converted && verdict.reason.empty()) verdict.reason = "vm-fits failed without a message";
+    return verdict;
+}
+
+namespace {
+
+// What the run works with once its arguments are settled: full paths all.
+struct RunSetup {
+    std::string archive;
+    std::string converter;
+    std::string tablePath;
+    FileStamp table;
+    std::string output;
+};
+
+bool SettleRun(const BatchOptions& options, RunSetup& setup, std::string& error) {
+    struct stat info;
+    if (stat(options.archive.c_str(), &info) != 0 || !RealPath(options.archive, setup.archive)) {
+        error = "Can't read " + options.archive + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = "Can't read " + options.archive + ": not a folder";
+        return false;
+    }
+    if (!FindConverter(options.converter, PlatformExecutablePath(nullptr), setup.converter, error))
+        return false;
+    const std::string table = options.table.empty() ? FolderOf(setup.converter) + "/" + kTableName : options.table;
+    if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table) ||
+        access(setup.tablePath.c_str(), R_OK) != 0) {
+        error = options.table.empty() ? "no calibration table: " + table + " is missing; give one with --cfg TABLE"
+                                      : "Can't read the calibration table " + options.table;
+        return false;
+    }
+    // The output folder: created (unless only listing), and never the archive itself.
+    if (!options.dryRun && !MakeFolders(options.output)) {
+        error = "Can't create " + options.output;
+        return false;
+    }
+    if (!RealPath(options.output, setup.output))
+        setup.output = fs::absolute(options.output).lexically_normal().string();
+    if (setup.output == setup.archive) {
+        error = "the output folder " + options.output + " is the archive itself";
+        return false;
+    }
+    return true;
+}
+
+// Everything the conversions of a run share.
+struct BatchState {
+    const BatchOptions& options;
+    const RunSetup& setup;
+    const WorkFolder& work;
+    const std::map<std::string, ManifestEntry>& latest;
+    const std::vector<const Recording*>& mine;
+    const std::vector<Decision>& decisions;
+    std::vector<std::size_t> toConvert;  // positions in `mine`
+    std::vector<SummaryRow> rows;        // one per recording of `mine`
+    ManifestWriter manifest;
+    std::string manifestError;  // the first line that could not be written
+    Progress progress;
+};
+
+void AppendToManifest(BatchState& state, const ManifestEntry& entry, SummaryRow* row) {
+    std::string error;
+    if (AppendManifestLine(state.manifest, ManifestLine(entry), error)) return;
+    if (state.manifestError.empty()) state.manifestError = error;
+    if (row) row->message = WithNote(row->message, "not recorded in the manifest");
+}
+
+ChildJob PrepareConversion(BatchState& state, std::size_t job) {
+    const Recording& r = *state.mine[state.toConvert[job]];
+    const std::string outFolder = JoinPath(state.setup.output, r.folder);
+    // vm-fits creates the last level itself, one level only: the ones above
+    // are made here. When that fails, vm-fits says so.
+    if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
+    // A recorded conversion is void from here on, until this one is recorded.
+    const auto known = state.latest.find(r.Path());
+    if (known != state.latest.end() && !known->second.started && known->second.exitCode == 1) {
+        ManifestEntry started;
+        started.recording = r.Path();
+        started.started = true;
+        started.time = ManifestTime();
+        AppendToManifest(state, started, nullptr);
+    }
+    ChildJob what;
+    what.argv = {state.work.converter, r.headerName, outFolder};
+    if (state.options.back) what.argv.push_back("back");
+    what.workingFolder = JoinPath(state.setup.archive, r.folder);
+    return what;
+}
+
+void RecordConversion(BatchState& state, std::size_t job, const ChildResult& result) {
+    const std::size_t i = state.toConvert[job];
+    const Recording& r = *state.mine[i];
+    SummaryRow& row = state.rows[i];
+    const std::string& note = state.decisions[i].note;
+    row.exitCode = result.exitCode;
+    const bool interrupted = gStopSignal != 0 &&
+                             (result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGHUP);
+    if (interrupted) {  // not recorded: it is converted again next time
+        row.status = RowStatus::Failed;
+        row.message = WithNote(note, "interrupted");
+        state.progress.Finished(row);
+        return;
+    }
+    std::vector<OutputFile> outputs;
+    std::string missing;
+    const bool collected =
+        result.startError.empty() && CollectOutputs(state.setup.archive, r, state.setup.output, outputs, missing);
+    const ConversionVerdict verdict = JudgeConversion(result, collected, missing);
+    row.status = verdict.converted ? RowStatus::Converted : RowStatus::Failed;
+    row.scans = ScanCount(outputs);
+    row.message = WithNote(note, verdict.reason);
+    if (result.startError.empty()) {
+        // Failures are recorded too; they never count as done.
+        ManifestEntry entry;
+        entry.recording = r.Path();
+        entry.time = ManifestTime();
+        entry.inputs = r.inputs;
+        entry.table = state.setup.table;
+        entry.back = state.options.back;
+        entry.exitCode = result.exitCode;
+        entry.status = verdict.status.empty() ? verdict.reason : verdict.status;
+        entry.outputs = outputs;
+        AppendToManifest(state, entry, &row);
+    }
+    state.progress.Finished(row);
+}
+
+}  // namespace
+
 int RunBatch(const BatchOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     std::string error;
-
-    std::string archive;
-    struct stat info;
-    if (stat(options.archive.c_str(), &info) != 0)
-        return CannotRun("Can't read " + options.archive + ": " + std::strerror(errno));
-    if (!S_ISDIR(info.st_mode)) return CannotRun("Can't read " + options.archive + ": not a folder");
-    if (!RealPath(options.archive, archive))
-        return CannotRun("Can't read " + options.archive + ": " + std::strerror(errno));
-
-    std::string converter;
-    if (!FindConverter(options.converter, PlatformExecutablePath(nullptr), converter, error))
-        return CannotRun(error);
-    FileStamp table;
-    const std::string tablePath = options.table.empty() ? FolderOf(converter) + "/" + kTableName : options.table;
-    std::string tableReal;
-    if (!RealPath(tablePath, tableReal) || !StampOfFile(tableReal, table) ||
-        access(tableReal.c_str(), R_OK) != 0) {
-        return CannotRun(options.table.empty()
-                             ? "no calibration table: " + tablePath +
-                                   " is missing; give one with --cfg TABLE"
-                             : "Can't read the calibration table " + options.table);
-    }
-
-    // The output folder: created (unless only listing), and never the archive itself.
-    std::string output;
-    if (!options.dryRun && !MakeFolders(options.output))
-        return CannotRun("Can't create " + options.output);
-    if (!RealPath(options.output, output)) output = fs::absolute(options.output).lexically_normal().string();
-    if (output == archive) return CannotRun("the output folder " + options.output + " is the archive itself");
+    RunSetup setup;
+    if (!SettleRun(options, setup, error)) return CannotRun(error);
 
     Discovery found;
     std::map<std::string, ManifestEntry> latest;
-    if (!FindRecordings(archive, output, found, error) || !ReadManifests(output, latest, error))
+    if (!FindRecordings(setup.archive, setup.output, found, error) || !ReadManifests(setup.output, latest, error))
         return CannotRun(error);
-    ManifestWriter manifest;
-    const std::string manifestPath = output + "/" + ManifestFileName(options.shard.index, options.shard.count);
-    if (!options.dryRun && !OpenManifest(manifestPath, manifest, error)) return CannotRun(error);
-    const std::map<std::size_t, std::string> clashes = NameClashes(found.recordings, archive);
+    const std::map<std::size_t, std::string> clashes = NameClashes(found.recordings, setup.archive);
     std::vector<const Recording*> mine;
     std::vector<Decision> decisions;
     for (std::size_t i = 0; i < found.recordings.size(); ++i) {
         if (!InShard(i, options.shard)) continue;
         const auto clash = clashes.find(i);
         mine.push_back(&found.recordings[i]);
-        decisions.push_back(Decide(found.recordings[i], clash == clashes.end() ? "" : clash->second,
-                                   latest, table, options.back, output));
+        decisions.push_back(Decide(found.recordings[i], clash == clashes.end() ? "" : clash->second, latest,
+                                   setup.table, options.back, setup.output));
     }
     std::vector<std::string> problems;
     for (const FolderProblem& p : found.problems)
         problems.push_back("folder " + JoinPath(options.archive, p.folder) + ": " + p.message);
-
     if (options.dryRun) {
         DryRunListing(mine, decisions);
         for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
@@ -288,43 +406,40 @@ int RunBatch(const BatchOptions& options) {
     }
 
     WorkFolder work;
-    if (!MakeWorkFolder(converter, options.table.empty() ? "" : tableReal, work, error)) {
-        CloseManifest(manifest);
+    BatchState state{options, setup, work, latest, mine, decisions, {}, std::vector<SummaryRow>(mine.size()), {}, {}, {}};
+    const std::string manifestPath =
+        setup.output + "/" + ManifestFileName(options.shard.index, options.shard.count);
+    if (!OpenManifest(manifestPath, state.manifest, error)) return CannotRun(error);
+    if (!MakeWorkFolder(setup.converter, options.table.empty() ? "" : setup.tablePath, work, error)) {
+        CloseManifest(state.manifest);
         return CannotRun(error);
     }
     const std::vector<std::string> environment = ChildEnvironment(work.settings);
     if (!ConverterRuns(work.converter, environment, error)) {
         fs::remove_all(work.path);
-        CloseManifest(manifest);
+        CloseManifest(state.manifest);
         return CannotRun(error);
     }
 
     // Rows in the order of the sorted list; the conversions fill theirs in.
-    std::vector<SummaryRow> rows(mine.size());
-    std::vector<std::size_t> toConvert;
+    std::size_t skipped = 0;
     for (std::size_t i = 0; i < mine.size(); ++i) {
         const Decision& d = decisions[i];
-        SummaryRow& row = rows[i];
+        SummaryRow& row = state.rows[i];
         row.recording = mine[i]->Path();
+        row.message = WithNote(d.note, d.reason);
         if (d.action == Action::Convert) {
-            toConvert.push_back(i);
+            state.toConvert.push_back(i);
         } else if (d.action == Action::Skip) {
             const ManifestEntry& entry = latest.at(row.recording);
             row.status = RowStatus::Skipped;
             row.exitCode = entry.exitCode;
             row.scans = ScanCount(entry.outputs);
-            row.message = WithNote(d.note, d.reason);
-        } else {
-            row.status = RowStatus::Failed;
-            row.message = WithNote(d.note, d.reason);
+            ++skipped;
         }
     }
     std::fprintf(stderr, "vm-batch: %zu recordings, %zu to convert, %zu unchanged, %zu that cannot be converted\n",
-                 mine.size(), toConvert.size(),
-                 static_cast<std::size_t>(std::count_if(decisions.begin(), decisions.end(),
-                                                        [](const Decision& d) { return d.action == Action::Skip; })),
-                 static_cast<std::size_t>(std::count_if(decisions.begin(), decisions.end(),
-                                                        [](const Decision& d) { return d.action == Action::Fail; })));
+                 mine.size(), state.toConvert.size(), skipped, mine.size() - state.toConvert.size() - skipped);
 
     if (pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) gWakeFds[0] = gWakeFds[1] = -1;
     struct sigaction stopAction {};
@@ -332,109 +447,30 @@ int RunBatch(const BatchOptions& options) {
     sigemptyset(&stopAction.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stopAction, nullptr);
 
-    Progress progress;
-    progress.terminal = isatty(STDERR_FILENO) != 0;
-    progress.total = toConvert.size();
-    progress.Draw(true);
-    std::string manifestError;
-
+    state.progress.terminal = isatty(STDERR_FILENO) != 0;
+    state.progress.total = state.toConvert.size();
+    state.progress.Draw(true);
     JobCallbacks callbacks;
-    callbacks.prepare = [&](std::size_t job) {
-        const std::size_t i = toConvert[job];
-        const Recording& r = *mine[i];
-        const std::string outFolder = JoinPath(output, r.folder);
-        // vm-fits creates the last level itself, one level only: the ones above
-        // are made here. When that fails, vm-fits says so.
-        if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
-        const auto known = latest.find(r.Path());
-        if (known != latest.end() && !known->second.started && known->second.exitCode == 1) {
-            ManifestEntry started;
-            started.recording = r.Path();
-            started.started = true;
-            started.time = ManifestTime();
-            if (!AppendManifestLine(manifest, ManifestLine(started), error) && manifestError.empty())
-                manifestError = error;
-        }
-        ChildJob what;
-        what.argv = {work.converter, r.headerName, outFolder};
-        if (options.back) what.argv.push_back("back");
-        what.workingFolder = JoinPath(archive, r.folder);
-        return what;
-    };
-    callbacks.finished = [&](std::size_t job, const ChildResult& result) {
-        const std::size_t i = toConvert[job];
-        const Recording& r = *mine[i];
-        SummaryRow& row = rows[i];
-        const std::string note = decisions[i].note;
-        row.exitCode = result.exitCode;
-        const bool interrupted = gStopSignal != 0 &&
-                                 (result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGHUP);
-        if (interrupted) {
-            row.status = RowStatus::Failed;
-            row.message = WithNote(note, "interrupted");
-            progress.Finished(row);
-            return;
-        }
-        std::vector<OutputFile> outputs;
-        std::string reason;
-        const std::string status = LastLine(result.output);
-        std::string missing;
-        const bool collected = result.startError.empty() && CollectOutputs(archive, r, output, outputs, missing);
-        row.status = RowStatus::Failed;
-        if (!result.startError.empty()) {
-            reason = result.startError;
-        } else if (result.signal != 0) {
-            reason = "vm-fits " + SignalText(result.signal);
-        } else if (result.exitCode == 1 && collected) {
-            row.status = RowStatus::Converted;
-            reason = status;
-        } else if (result.exitCode == 1) {
-            reason = missing;
-        } else if (result.exitCode == 2 && !status.empty()) {
-            reason = status;
-        } else {
-            reason = "vm-fits exited with " + std::to_string(result.exitCode) + (status.empty() ? "" : ": " + status);
-        }
-        if (row.status == RowStatus::Failed && reason.empty()) reason = "vm-fits failed without a message";
-        row.scans = ScanCount(outputs);
-        row.message = WithNote(note, reason);
-        if (result.startError.empty()) {
-            // Failures are recorded too; they never count as done.
-            ManifestEntry entry;
-            entry.recording = r.Path();
-            entry.time = ManifestTime();
-            entry.inputs = r.inputs;
-            entry.table = table;
-            entry.back = options.back;
-            entry.exitCode = result.exitCode;
-            entry.status = status.empty() ? reason : status;
-            entry.outputs = outputs;
-            if (!AppendManifestLine(manifest, ManifestLine(entry), error)) {
-                if (manifestError.empty()) manifestError = error;
-                row.message = WithNote(row.message, "not recorded in the manifest");
-            }
-        }
-        progress.Finished(row);
-    };
-    callbacks.tick = [&] { progress.Draw(); };
-
+    callbacks.prepare = [&](std::size_t job) { return PrepareConversion(state, job); };
+    callbacks.finished = [&](std::size_t job, const ChildResult& result) { RecordConversion(state, job, result); };
+    callbacks.tick = [&] { state.progress.Draw(); };
     const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
-    const std::size_t started = RunJobs(toConvert.size(), jobs, environment, callbacks, &gStopSignal, gWakeFds[0]);
-    for (std::size_t job = started; job < toConvert.size(); ++job) {
-        SummaryRow& row = rows[toConvert[job]];
-        row.status = RowStatus::Failed;
-        row.message = WithNote(decisions[toConvert[job]].note, "not converted: the run was interrupted");
+    const std::size_t started =
+        RunJobs(state.toConvert.size(), jobs, environment, callbacks, &gStopSignal, gWakeFds[0]);
+    for (std::size_t job = started; job < state.toConvert.size(); ++job) {
+        const std::size_t i = state.toConvert[job];
+        state.rows[i].message = WithNote(decisions[i].note, "not converted: the run was interrupted");
     }
-    progress.End();
-    CloseManifest(manifest);
+    state.progress.End();
+    CloseManifest(state.manifest);
     fs::remove_all(work.path);
 
-    if (!manifestError.empty()) problems.push_back("manifest: " + manifestError);
-    const std::string summaryPath = output + "/" + SummaryFileName(options.shard.index, options.shard.count);
-    if (!WriteSummary(summaryPath, rows, error)) problems.push_back("summary: " + error);
-    Totals totals = CountRows(rows);
+    if (!state.manifestError.empty()) problems.push_back("manifest: " + state.manifestError);
+    const std::string summaryPath = setup.output + "/" + SummaryFileName(options.shard.index, options.shard.count);
+    if (!WriteSummary(summaryPath, state.rows, error)) problems.push_back("summary: " + error);
+    Totals totals = CountRows(state.rows);
     totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fputs(FinalTable(rows, totals, problems).c_str(), stdout);
+    std::fputs(FinalTable(state.rows, totals, problems).c_str(), stdout);
     std::fflush(stdout);
 
     if (gStopSignal != 0) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "batch/plan.h"
+#include "batch/runner.h"
 
 struct BatchOptions {
     std::string archive;
@@ -28,6 +29,17 @@ constexpr int kBatchCannotRun = 2;   // bad usage, or the run could not start
 // with a message naming where it looked.
 bool FindConverter(const std::string& explicitPath, const std::string& selfPath,
                    std::string& converter, std::string& error);
+
+// What one vm-fits run came to: converted when it exited with 1 and its scan
+// index and scan files were found (`collected`; else `missing` says what is
+// not there); `reason` is the message of the summary row, `status` the last
+// line vm-fits printed.
+struct ConversionVerdict {
+    bool converted = false;
+    std::string reason;
+    std::string status;
+};
+ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing);
 
 // Processors this process may run on.
 int ProcessorCount();

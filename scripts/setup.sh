@@ -15,6 +15,8 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || missing+=("$1"); }
 
 need cmake; need g++; need make; need libgtest-dev
+# The command line of vm-batch (header-only).
+need libcli11-dev
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "batch/batch_run.h"
 #include "batch/discovery.h"
 #include "batch/json.h"
 #include "batch/manifest.h"
@@ -442,6 +443,39 @@ TEST(BatchRunner, StopEndsRunningJobsAndStartsNoMore) {
     callbacks.tick = [&] { stop = 1; };
     EXPECT_EQ(RunJobs(5, 2, {}, callbacks, &stop, -1), 2u);
     EXPECT_EQ(done, 2u);
+}
+
+TEST(BatchVerdict, WhatCountsAsConverted) {
+    struct Case {
+        int exitCode, signal;
+        const char* output;
+        const char* startError;
+        bool collected;
+        bool converted;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {1, 0, "", "", true, true, ""},
+        {1, 0, "", "", false, false, "vm-fits wrote no scan index x.0hd"},  // success without its files
+        {2, 0, "Can't open a\nCan't open b\n", "", true, false, "Can't open b"},
+        {2, 0, "", "", false, false, "vm-fits exited with 2"},
+        {0, 0, "", "", false, false, "vm-fits exited with 0"},
+        {127, 0, "Can't run /x/vm-fits: Permission denied\n", "", false, false,
+         "vm-fits exited with 127: Can't run /x/vm-fits: Permission denied"},
+        {-1, 11, "half a line", "", false, false, "vm-fits ended by signal 11 (Segmentation fault)"},
+        {-1, 0, "", "Can't start /x/vm-fits: Resource temporarily unavailable", false, false,
+         "Can't start /x/vm-fits: Resource temporarily unavailable"},
+    };
+    for (const Case& c : cases) {
+        ChildResult result;
+        result.exitCode = c.exitCode;
+        result.signal = c.signal;
+        result.output = c.output;
+        result.startError = c.startError;
+        const ConversionVerdict v = JudgeConversion(result, c.collected, "vm-fits wrote no scan index x.0hd");
+        EXPECT_EQ(v.converted, c.converted) << c.reason;
+        EXPECT_EQ(v.reason, c.reason);
+    }
 }
 
 }  // namespace
