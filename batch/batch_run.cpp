@@ -416,6 +416,7 @@ int RunBatch(const BatchOptions& options) {
     }
     const std::vector<std::string> environment = ChildEnvironment(work.settings);
     if (!ConverterRuns(work.converter, environment, error)) {
+        if (work.converter != setup.converter) error += " (a copy made for --cfg; TMPDIR must allow running programs)";
         fs::remove_all(work.path);
         CloseManifest(state.manifest);
         return CannotRun(error);
