@@ -16,7 +16,7 @@ missing=()
 need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || missing+=("$1"); }
 
 need cmake; need g++; need make; need libgtest-dev
-# vm-scan: FITS files through CFITSIO, its command line with CLI11; its tests
+# vm-scan: FITS files through CFITSIO, its command line with CLI11 (as vm-batch's); its tests
 # check the FITS files with fitsverify and astropy.
 need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need python3-astropy
 # vm-scan's pictures: PLplot with its cairo devices (PNG and SVG), the font its
