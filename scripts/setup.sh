@@ -19,6 +19,9 @@ need cmake; need g++; need make; need libgtest-dev
 # vm-scan: FITS files through CFITSIO, its command line with CLI11; its tests
 # check the FITS files with fitsverify and astropy.
 need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need python3-astropy
+# Robustness: the fuzz targets are built with clang and libFuzzer; the
+# end-to-end tests also run under valgrind.
+need clang-14; need libclang-rt-14-dev; need valgrind
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386
