@@ -100,7 +100,10 @@ CalibrationLookup FindCalibration(const std::string& tablePath, float frequency)
         }
         previous = current;
     }
+    // A folder opens on some systems but cannot be read: no table.
+    const bool readFailed = std::ferror(reader.file) != 0;
     std::fclose(reader.file);
+    if (readFailed) return lookup;
     lookup.lastRowFrequency = current.frequency;
     lookup.result = CalibrationResult::NoRowBelow;
     if (!found) return lookup;

@@ -152,7 +152,10 @@ bool ReadObservationHeader(const std::string& path, ObservationHeader& header) {
     // The three blocks are read in file order; a short file leaves the rest zero.
     std::vector<uint8_t> bytes(kObservationHeaderSize, 0);
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    // A folder opens on some systems but cannot be read: it is no header.
+    const bool readFailed = std::ferror(file) != 0;
     std::fclose(file);
+    if (readFailed) return false;
     bytes.resize(got);
     header = DecodeObservationHeader(bytes);
     return true;

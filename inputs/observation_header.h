@@ -73,5 +73,5 @@ ObservationHeader DecodeObservationHeader(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> EncodeObservationHeader(const ObservationHeader& header);
 
 // Reads the header file at `path` into `header`. Returns false, leaving
-// `header` untouched, when the file cannot be opened.
+// `header` untouched, when the file cannot be opened or read (a folder).
 bool ReadObservationHeader(const std::string& path, ObservationHeader& header);

@@ -97,7 +97,9 @@ CardRead NextCard(const std::string& bytes, std::size_t& pos, ScanCard& card) {
     const std::string rest = text.substr(10);
     std::size_t commentAt = std::string::npos;
     if (!rest.empty() && rest[0] == '\'') {
-        std::size_t close = rest.find("'\t/");
+        // The closing quote comes after the opening one, even when the text
+        // itself begins with "\t/".
+        std::size_t close = rest.find("'\t/", 1);
         if (close == std::string::npos) close = rest.rfind('\'');
         if (close == 0) return CardRead::Malformed;  // no closing quote
         card.quoted = true;

@@ -22,8 +22,11 @@ need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need p
 # vm-scan's pictures: PLplot with its cairo devices (PNG and SVG), the font its
 # text is drawn with; its tests decode the PNG files with zlib.
 need libplplot-dev; need plplot-driver-cairo; need fonts-dejavu-core; need zlib1g-dev
-# The micro-benchmarks (bench/), and GNU time and valgrind for bench/run.
+# The micro-benchmarks (bench/), GNU time and valgrind for bench/run; the
+# end-to-end tests also run under valgrind.
 need libbenchmark-dev; need time; need valgrind
+# Robustness: the fuzz targets are built with clang and libFuzzer.
+need clang-14; need libclang-rt-14-dev
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds vm-fits four times and runs every test:
+# Builds vm-fits five times and runs every test:
 #   build/linux   the Linux program and its tests
 #   build/asan    the same with address and undefined-behaviour sanitizers
 #   build/win64   the 64-bit Windows program, its tests under 64-bit Wine
 #   build/win32   the 32-bit Windows program, its tests under 32-bit Wine where
 #                 this machine can execute 32-bit x86 code (skipped elsewhere,
 #                 with the reason); its static checks everywhere
+#   build/fuzz    the fuzz targets with libFuzzer (clang); build/linux's
+#                 end-to-end tests then run again under valgrind memcheck
 # The last lines say which builds ran their tests and which were skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,6 +46,16 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 run_tests "64-bit Windows tests under 64-bit Wine" build/win64
 run_tests "32-bit Windows tests under 32-bit Wine" build/win32
 
+# Fuzzing (clang, libFuzzer, address and undefined-behaviour sanitizers): the
+# saved corpus and the regression inputs replayed, then each target fuzzed for
+# 30 s, two at a time. Then the Linux end-to-end tests under valgrind memcheck.
+cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMFITS_FUZZ=ON
+cmake --build build/fuzz -j"$jobs" --target fuzzers
+run_tests "Fuzz replays and bounded fuzz runs" build/fuzz -j"$jobs"
+echo "== Linux end-to-end tests under valgrind memcheck"
+bash tests/memcheck/memcheck.sh build/linux 2>&1 | tee build/linux/memcheck-report.txt || status=1
+
 # summarise TITLE BUILD: one line of what the build's tests did; skipped
 # tests are named with the reasons they gave.
 summarise() {
@@ -72,5 +84,7 @@ summarise "Linux" build/linux
 summarise "Linux with sanitizers" build/asan
 summarise "Windows 64-bit (build/win64, wine64)" build/win64
 summarise "Windows 32-bit (build/win32, 32-bit wine)" build/win32
+summarise "Fuzzing (build/fuzz: replays, 30 s runs)" build/fuzz
+echo "Linux under valgrind (build/linux): $(tail -n 1 build/linux/memcheck-report.txt)"
 if [ "$status" -ne 0 ]; then echo "SOME TESTS FAILED"; fi
 exit "$status"

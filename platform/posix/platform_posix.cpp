@@ -22,6 +22,7 @@ const char* const kDefaultFolder = "/tmp";
 namespace {
 
 std::vector<std::string> gArguments;
+std::vector<std::string>* gStatusLines = nullptr;  // null: standard error
 
 // A chosen path must fit the 127-character file-name buffer of the dialog.
 constexpr std::size_t kLongestChosenPath = 126;
@@ -251,7 +252,13 @@ void PlatformRegisterControls(InstanceHandle) {}
 void PlatformUnregisterControls(InstanceHandle) {}
 void PlatformPumpMessages(WindowHandle) {}
 
+void PosixCaptureStatus(std::vector<std::string>* lines) { gStatusLines = lines; }
+
 void PlatformShowStatus(WindowHandle, const std::string& text) {
+    if (gStatusLines) {
+        gStatusLines->push_back(text);
+        return;
+    }
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 

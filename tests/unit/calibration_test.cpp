@@ -162,6 +162,18 @@ TEST(LookupCalibration, MissingTableLeavesTheOutputsAsTheyWere) {
     EXPECT_EQ(beam, 8.0f);
 }
 
+// A folder where the table belongs opens on Linux but cannot be read: no
+// table, as on Windows.
+TEST(LookupCalibration, TableThatIsAFolderCannotBeRead) {
+    TempFolder folder;
+    ASSERT_TRUE(PlatformCreateFolder(CalibrationTablePath(folder.path())));
+    for (const float frequency : {15.0f, 0.0f, -3.0f}) {
+        EXPECT_EQ(FindCalibration(CalibrationTablePath(folder.path()), frequency).result,
+                  CalibrationResult::TableUnreadable)
+            << frequency;
+    }
+}
+
 TEST(LookupCalibration, ReadsTheTableBesideALongFolderPath) {
     TempFolder base;
     const std::string folder = base / std::string(140, 'f');

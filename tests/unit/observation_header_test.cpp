@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
@@ -148,6 +149,17 @@ TEST(ReadObservationHeader, MissingFileIsReportedAndLeavesTheHeader) {
     ObservationHeader h;
     h.setup.year = 1999;
     EXPECT_FALSE(ReadObservationHeader(folder / "none.05h", h));
+    EXPECT_EQ(h.setup.year, 1999);
+}
+
+// A folder opens for reading on Linux but holds no bytes: it is no header, as
+// on Windows, where it does not open at all.
+TEST(ReadObservationHeader, FolderIsNotAHeader) {
+    TempFolder folder;
+    ASSERT_TRUE(PlatformCreateFolder(folder / "sun.05h"));
+    ObservationHeader h;
+    h.setup.year = 1999;
+    EXPECT_FALSE(ReadObservationHeader(folder / "sun.05h", h));
     EXPECT_EQ(h.setup.year, 1999);
 }
 
