@@ -14,7 +14,8 @@ logs=$build/memcheck
 rm -rf "$logs"
 mkdir -p "$logs"
 valgrind=(valgrind --error-exitcode=1 --leak-check=full --trace-children=yes
-          --trace-children-skip='*python3*,*fitsverify*' --log-file="$logs/%p.log")
+          --trace-children-skip='*python3*,*fitsverify*' --log-file="$logs/%p.log"
+          --suppressions="$here/plot-libraries.supp")
 
 status=0
 # check NAME COMMAND...: runs the command under valgrind, its output in NAME.out.
