@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "batch/json.h"
+#include "json/json.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/run_driver.h"
-#include "scan/json_writer.h"
+#include "json/json.h"
 
 namespace {
 
@@ -292,17 +292,17 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
 void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     const RunPlan& run = e.run;
     out << "{\n";
-    out << "  \"header\": " << JsonString(e.headerPath) << ",\n";
-    out << "  \"marker_file\": " << JsonString(run.markerPath) << ",\n";
+    out << "  \"header\": " << JsonQuote(e.headerPath) << ",\n";
+    out << "  \"marker_file\": " << JsonQuote(run.markerPath) << ",\n";
     out << "  \"marker_values\": " << (run.markerFileRead ? std::to_string(run.markers.size()) : "null")
         << ",\n";
     out << "  \"scan_number\": " << run.scanNumber.number << ",\n";
     out << "  \"scan_number_source\": \"" << NamesOf(run.scanNumber.source).key << "\",\n";
-    out << "  \"base_name\": " << JsonString(run.baseName) << ",\n";
-    out << "  \"scan_index\": " << JsonString(run.scanIndexName) << ",\n";
+    out << "  \"base_name\": " << JsonQuote(run.baseName) << ",\n";
+    out << "  \"scan_index\": " << JsonQuote(run.scanIndexName) << ",\n";
     out << "  \"repair\": \"" << (IsBack(run) ? "back" : "two-sided") << "\",\n";
     out << "  \"calibration_table\": "
-        << (e.tableReadable ? JsonString(run.inputs.calibrationTablePath) : "null") << ",\n";
+        << (e.tableReadable ? JsonQuote(run.inputs.calibrationTablePath) : "null") << ",\n";
     out << "  \"channels\": [";
     for (std::size_t i = 0; i < e.channels.size(); ++i) {
         const ChannelPlan& c = e.channels[i];
@@ -321,23 +321,23 @@ void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
         for (std::size_t k = 0; k < noEffect.size(); ++k) {
             out << (k ? ", " : "") << "{\"position\": " << noEffect[k].position
                 << ", \"polarisation\": \"" << noEffect[k].polarisation
-                << "\", \"reason\": " << JsonString(noEffect[k].reason) << "}";
+                << "\", \"reason\": " << JsonQuote(noEffect[k].reason) << "}";
         }
         out << "], \"markers_passed_over\": [";
         bool first = true;
         for (const ChannelMarker& marker : c.markers) {
             if (marker.pair.use == MarkerPairUse::Collected) continue;
             out << (first ? "" : ", ") << "{\"position\": " << marker.pair.position
-                << ", \"reason\": " << JsonString(PassedOverReason(marker.pair)) << "}";
+                << ", \"reason\": " << JsonQuote(PassedOverReason(marker.pair)) << "}";
             first = false;
         }
         out << "], \"flux_factor\": " << (found ? JsonFloat(v.fluxFactor) : "null")
             << ", \"quiet_sun_temperature\": " << (found ? std::to_string(v.quietSunTemperature) : "null")
             << ", \"beam_width\": " << (found ? JsonFloat(v.beamWidth) : "null")
             << ", \"scan_file\": "
-            << (c.verdict == ChannelVerdict::ScanFile ? JsonString(c.scanFileName) : "null")
+            << (c.verdict == ChannelVerdict::ScanFile ? JsonQuote(c.scanFileName) : "null")
             << ", \"reason\": "
-            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonString(ChannelReason(c))) << "}";
+            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonQuote(ChannelReason(c))) << "}";
     }
     out << "\n  ]\n}\n";
 }

@@ -9,7 +9,7 @@
 
 #include "batch/batch_run.h"
 #include "batch/discovery.h"
-#include "batch/json.h"
+#include "json/json.h"
 #include "batch/manifest.h"
 #include "batch/plan.h"
 #include "batch/runner.h"

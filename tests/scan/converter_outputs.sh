@@ -6,6 +6,7 @@
 #   converter_outputs.sh VM-FITS VM-SIMOBS [EXPECTED]
 # Without EXPECTED the list is printed; with it, a difference fails the test.
 set -euo pipefail
+source "$(dirname "$0")/../support/recordings.sh"
 vmfits=$1 simobs=$2 expected=${3:-}
 # The scan number is read after the first "." of the whole path: the work
 # folder must hold none.
@@ -18,55 +19,6 @@ cp "$vmfits" "$work/bin/vm-fits"
 cp "$vmfits" "$work/nocfg/vm-fits"
 "$simobs" --out "$work/table" --cfg --channels 1 >/dev/null
 cp "$work/table/vm-fits.cfg" "$work/bin/vm-fits.cfg"
-
-# Hand-made edges, applied to a vm-simobs recording in folder $1.
-edit_short_files() {  # n = 0 in channel 0, n = 1 in channel 1, one float and a bit in 2
-  : >"$1/al0"; : >"$1/ar0"
-  head -c 4 "$1/al1" >"$1/x" && mv "$1/x" "$1/al1"
-  head -c 4 "$1/ar1" >"$1/x" && mv "$1/x" "$1/ar1"
-  head -c 6 "$1/ar2" >"$1/x" && mv "$1/x" "$1/ar2"
-}
-put_floats() {  # FILE INDEX BYTES...: floats from INDEX on, as octal escapes
-  local file=$1 at=$2
-  shift 2
-  printf "$(printf '%s' "$@")" | dd of="$file" bs=4 seek="$at" conv=notrunc status=none
-}
-NAN='\000\000\300\177' MINUS_NAN='\000\000\300\377' INF='\000\000\200\177'
-MINUS_INF='\000\000\200\377' DENORMAL='\001\000\000\000' HUGE='\231\166\226\176'
-edit_odd_values() {
-  put_floats "$1/al0" 10 "$NAN"
-  put_floats "$1/ar0" 3 "$MINUS_NAN" "$MINUS_NAN"
-  put_floats "$1/al1" 0 "$INF"
-  put_floats "$1/ar1" 7 "$MINUS_INF"
-  put_floats "$1/al2" 0 "$HUGE"
-  : >"$1/ar2"
-  for i in $(seq 0 49); do put_floats "$1/ar2" "$i" "$DENORMAL"; done
-}
-random_bytes() {  # SEED COUNT
-  local x=$1 i escapes=""
-  for ((i = 0; i < $2; i++)); do
-    x=$(((x * 1103515245 + 12345) & 0x7fffffff))
-    escapes+=$(printf '\\%03o' $(((x >> 16) & 255)))
-  done
-  printf "$escapes"
-}
-put_random() { random_bytes "$4" "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
-edit_random_fields() {  # FOLDER SEED: calibration, sampling, pointing fields
-  put_random "$1/sun.05h" 126 132 "$2"
-  put_random "$1/sun.05h" 322 128 "$(($2 + 1))"
-  put_random "$1/sun.05h" 1276 18 "$(($2 + 2))"
-  put_random "$1/sun.05h" 1414 64 "$(($2 + 3))"
-}
-edit_missing_ar() { rm -f "$1/ar0" "$1/ar5"; }
-edit_missing_al() { rm -f "$1/al1"; }
-edit_missing_marker() { rm -f "$1"/*.*p; }
-edit_empty_marker() { : >"$1/sun.05p"; }
-edit_missing_header() { rm -f "$1/sun.05h"; }
-edit_many_markers() {  # 25 markers of every tag, some at the ends
-  local escapes="" i
-  for i in $(seq 1 25); do escapes+=$(printf '\\%03o\\%03o\\%03o\\%03o' $((i * 37 % 256)) $((i * 37 / 256)) $((i * 8 % 256)) 0); done
-  printf "$escapes\001\000\070\000\377\377\010\000" >"$1/sun.05p"
-}
 
 # name | vm-simobs options | edit | extra converter arguments | program folder
 cases=(
@@ -102,13 +54,7 @@ report=$work/report
 for entry in "${cases[@]}"; do
   IFS='|' read -r name options edit extra folder <<<"$entry"
   rec=$work/$name/rec out=$work/$name/out
-  # shellcheck disable=SC2086
-  "$simobs" --out "$rec" $options >/dev/null
-  if [ -n "$edit" ]; then
-    read -r -a edit_words <<<"$edit"
-    "${edit_words[0]}" "$rec" "${edit_words[@]:1}"
-  fi
-  header=$(compgen -G "$rec/*.*h" || echo "$rec/sun.05h")
+  header=$(make_recording "$simobs" "$rec" "$options" "$edit")
   read -r -a extra_args <<<"$extra"
   if [ "$extra" = blocked ]; then  # a folder where the first scan file goes
     extra_args=()

@@ -1,5 +1,6 @@
-// The little JSON that the manifest needs: objects, arrays, strings, whole
-// numbers, true, false and null. One value per manifest line.
+// The little JSON that the tools read and write: vm-batch's manifest (objects,
+// arrays, strings, whole numbers, true, false and null; one value per line)
+// and vm-scan's reports.
 #pragma once
 
 #include <cstdint>
@@ -29,3 +30,7 @@ bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
 // ParseJson turns back into the same single byte, so any file name survives
 // the round trip.
 std::string JsonQuote(const std::string& text);
+// The shortest text that reads back as the same double; null when not finite.
+std::string JsonNumber(double value);
+// The shortest text that reads back as the same float; null when not finite.
+std::string JsonFloat(float value);

@@ -1,6 +1,8 @@
-#include "batch/json.h"
+#include "json/json.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -253,4 +255,24 @@ std::string JsonQuote(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+std::string JsonNumber(double value) {
+    if (!std::isfinite(value)) return "null";
+    char text[40];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, value);
+        if (std::strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string JsonFloat(float value) {
+    if (!std::isfinite(value)) return "null";
+    char text[40];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
 }
