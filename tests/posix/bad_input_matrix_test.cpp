@@ -69,21 +69,7 @@ std::vector<float> Wave(int n, int phase) {
 Setup GoodRecording() {
     Setup s;
     ObservationHeader& h = s.header;
-    h.setup.day = 5;
-    h.setup.month = 11;
-    h.setup.year = 2003;
-    h.setup.objectName = "SUN A15";
-    h.setup.calibrationLevels[1] = 100;
-    h.setup.calibrationLevels[9] = 223;
-    h.setup.calibrationLevels[10] = -5;
-    h.receiver.samplingFactor1 = 10;
-    h.receiver.samplingFactor2 = 99;
-    h.receiver.angleP = 12.5f;
-    h.receiver.pmc = 400.5f;
-    h.pointing.azimuthDms = {10, 30, 0.0f};
-    h.pointing.altitudeDms = {45, 15, 0.0f};
-    h.pointing.observationTime = {9, 5, 7.25f};
-    h.pointing.solarRadius = 961;
+    SetUsualRecordingFields(h);
     const struct {
         int16_t calibrationIndex;
         double frequency;

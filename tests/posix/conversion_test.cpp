@@ -118,21 +118,7 @@ public:
         fs::copy_file(VMFITS_BINARY, program_);
         fs::permissions(program_, fs::perms::owner_all);
         WriteFileBytes(home_ / "bin/vm-fits.cfg", std::string(kTable));
-        header_.setup.day = 5;
-        header_.setup.month = 11;
-        header_.setup.year = 2003;
-        header_.setup.objectName = "SUN A15";
-        header_.setup.calibrationLevels[1] = 100;
-        header_.setup.calibrationLevels[9] = 223;
-        header_.setup.calibrationLevels[10] = -5;
-        header_.receiver.samplingFactor1 = 10;
-        header_.receiver.samplingFactor2 = 99;
-        header_.receiver.angleP = 12.5f;
-        header_.receiver.pmc = 400.5f;
-        header_.pointing.azimuthDms = {10, 30, 0.0f};
-        header_.pointing.altitudeDms = {45, 15, 0.0f};
-        header_.pointing.observationTime = {9, 5, 7.25f};
-        header_.pointing.solarRadius = 961;
+        SetUsualRecordingFields(header_);
     }
 
     ObservationHeader& header() { return header_; }

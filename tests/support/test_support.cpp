@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "inputs/observation_header.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -85,4 +86,22 @@ std::string Int16Bytes(const std::vector<int16_t>& values) {
         bytes += static_cast<char>(u >> 8);
     }
     return bytes;
+}
+
+void SetUsualRecordingFields(ObservationHeader& header) {
+    header.setup.day = 5;
+    header.setup.month = 11;
+    header.setup.year = 2003;
+    header.setup.objectName = "SUN A15";
+    header.setup.calibrationLevels[1] = 100;
+    header.setup.calibrationLevels[9] = 223;
+    header.setup.calibrationLevels[10] = -5;
+    header.receiver.samplingFactor1 = 10;
+    header.receiver.samplingFactor2 = 99;
+    header.receiver.angleP = 12.5f;
+    header.receiver.pmc = 400.5f;
+    header.pointing.azimuthDms = {10, 30, 0.0f};
+    header.pointing.altitudeDms = {45, 15, 0.0f};
+    header.pointing.observationTime = {9, 5, 7.25f};
+    header.pointing.solarRadius = 961;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct ObservationHeader;
+
 // A fresh, empty folder that is removed with everything in it at the end of scope.
 class TempFolder {
 public:
@@ -28,3 +30,8 @@ bool FileExists(const std::string& path);
 // Little-endian bytes of sample and marker files.
 std::string FloatBytes(const std::vector<float>& values);
 std::string Int16Bytes(const std::vector<int16_t>& values);
+
+// The fields of the tests' usual recording besides its channels: observed on
+// 5 November 2003, object "SUN A15", calibration levels at indexes 1, 9 and
+// 10, sampling factors 10 and 99, angle P 12.5, PMC 400.5 and its pointing.
+void SetUsualRecordingFields(ObservationHeader& header);
