@@ -41,14 +41,14 @@ static int ReadWhole(const char* path) {
     return failed ? Fail("can't read", path) : 0;
 }
 
-static int WriteSized(const char* folder, const char* spec) {
-    const char* equals = strchr(spec, '=');
+static int WriteSized(const char* folder, const char* nameAndSize) {
+    const char* equals = strchr(nameAndSize, '=');
     char* end = NULL;
     if (!equals) return Usage();
     const unsigned long long size = strtoull(equals + 1, &end, 10);
     if (end == equals + 1 || *end != '\0') return Usage();
     char path[4096];
-    const int length = snprintf(path, sizeof path, "%s/%.*s", folder, (int)(equals - spec), spec);
+    const int length = snprintf(path, sizeof path, "%s/%.*s", folder, (int)(equals - nameAndSize), nameAndSize);
     if (length < 0 || (size_t)length >= sizeof path) return Usage();
     FILE* file = fopen(path, "wb");
     if (!file) return Fail("can't open", path);
