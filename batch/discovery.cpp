@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "convert/channel_plan.h"
 #include "inputs/observation_header.h"
 
 namespace {
@@ -97,17 +98,11 @@ bool operator==(const FileStamp& a, const FileStamp& b) {
     return a.name == b.name && a.size == b.size && a.mtimeNs == b.mtimeNs;
 }
 
-std::string MarkerName(const std::string& headerName) {
-    std::string marker = headerName;
-    if (!marker.empty()) marker.back() = 'p';
-    return marker;
-}
-
 std::vector<std::string> HeadersInFolder(const FolderListing& files) {
     std::vector<std::string> headers;
     for (const auto& [name, stamp] : files) {
         if (name.empty() || name.back() == 'p') continue;
-        if (files.count(MarkerName(name)) != 0 || stamp.size == kHeaderFileSize) headers.push_back(name);
+        if (files.count(MarkerPathOf(name)) != 0 || stamp.size == static_cast<int64_t>(kObservationHeaderSize)) headers.push_back(name);
     }
     return headers;
 }
@@ -124,7 +119,7 @@ Recording RecordingInFolder(const std::string& folder, const std::string& header
         recording.headerSize = header->second.size;
         recording.inputs.push_back(header->second);
     }
-    const auto marker = files.find(MarkerName(headerName));
+    const auto marker = files.find(MarkerPathOf(headerName));
     recording.hasMarker = marker != files.end();
     if (recording.hasMarker) recording.inputs.push_back(marker->second);
     for (int c = 0; c < kChannelCount; ++c) {

@@ -26,12 +26,6 @@ bool StampOfFile(const std::string& path, FileStamp& stamp);
 // The regular files of one folder (symbolic links to files included), by name.
 using FolderListing = std::map<std::string, FileStamp>;
 
-// The length of a complete observation header.
-constexpr int64_t kHeaderFileSize = 1478;
-
-// The marker file's name: the header's name with its last character replaced by "p".
-std::string MarkerName(const std::string& headerName);
-
 // The headers of one folder, in name order. A header is a file whose name does
 // not end in "p" and that either has its marker file beside it or is exactly
 // 1478 bytes long.

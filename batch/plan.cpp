@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "convert/channel_loop.h"
+#include "convert/channel_plan.h"
 #include "inputs/observation_header.h"
 #include "output/scan_output.h"
 
@@ -43,7 +44,7 @@ bool ScanIndexNameOf(const std::string& headerPath, const std::string& headerNam
     if (!ReadObservationHeader(headerPath, header)) return false;
     const SetupBlock& setup = header.setup;
     indexName = ScanIndexName(BaseName(setup.day, setup.month, setup.year),
-                              ScanNumberFromPath(MarkerName(headerName), '/'));
+                              ScanNumberFromPath(MarkerPathOf(headerName), '/'));
     return true;
 }
 
@@ -75,12 +76,12 @@ Decision Decide(const Recording& recording, const std::string& clash,
                 const std::map<std::string, ManifestEntry>& latest, const FileStamp& table,
                 bool back, const std::string& outputFolder) {
     Decision decision;
-    if (recording.headerSize != kHeaderFileSize)
+    if (recording.headerSize != static_cast<int64_t>(kObservationHeaderSize))
         decision.note = "header is " + std::to_string(recording.headerSize) + " bytes, not " +
-                        std::to_string(kHeaderFileSize);
+                        std::to_string(kObservationHeaderSize);
     if (!recording.hasMarker) {
         decision.action = Action::Fail;
-        decision.reason = "marker file " + MarkerName(recording.headerName) + " is missing";
+        decision.reason = "marker file " + MarkerPathOf(recording.headerName) + " is missing";
         return decision;
     }
     if (!clash.empty()) {

@@ -9,12 +9,13 @@
 
 #include "batch/batch_run.h"
 #include "batch/discovery.h"
-#include "json/json.h"
 #include "batch/manifest.h"
 #include "batch/plan.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
+#include "convert/channel_plan.h"
 #include "inputs/observation_header.h"
+#include "json/json.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -254,7 +255,7 @@ TEST(BatchPlan, NameClashesWithinAFolder) {
         WriteFileBytes(archive / path, EncodeObservationHeader(h));
         const std::string folder = fs::path(path).parent_path().string();
         const std::string name = fs::path(path).filename().string();
-        FolderListing files = Listing({{name, 1478}, {MarkerName(name), 0}});
+        FolderListing files = Listing({{name, 1478}, {MarkerPathOf(name), 0}});
         return RecordingInFolder(folder, name, files);
     };
     // sun.05h and moon.05h of one day share s05b03_05z.*; sun.06h and the
