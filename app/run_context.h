@@ -18,6 +18,7 @@ struct RunContext {
     // Slot 0 the executable's full path, slots 1 to 4 the first four arguments.
     std::array<std::string, 5> arguments;
     std::string inputHeaderPath;
+    int64_t headerFileLength = -1;  // bytes of the header file as read
     std::string inputFolder;
     std::string outputFolder;
     int32_t repairMode = 0;

@@ -26,12 +26,16 @@ bool StoreFolderSetting(SettingsRoot root, const std::string& keyPath,
     return PlatformWriteSetting(root, keyPath, valueName, text);
 }
 
-bool EnsureFolder(const std::string& path) { return PlatformCreateFolder(path); }
+bool EnsureFolder(const std::string& path, std::string* failure) {
+    return PlatformCreateFolder(path, failure);
+}
 
 void ReportStatus(const std::string& message) {
     gRun.statusText = message;
     PlatformShowStatus(gRun.statusDialog, gRun.statusText);
 }
+
+void ReportWarning(const std::string& line) { PlatformShowWarning(line); }
 
 int32_t RepairModeForArguments(int32_t argumentCount) {
     return argumentCount < 3 ? kTwoSidedExtrapolation : kBackExtrapolation;
@@ -67,7 +71,7 @@ int RunConverter(InstanceHandle instance) {
     if (run.inputHeaderPath.empty()) return kExitNoInput;
 
     // A header that cannot be opened ends the run before anything is written.
-    if (!ReadObservationHeader(run.inputHeaderPath, run.header)) {
+    if (!ReadObservationHeader(run.inputHeaderPath, run.header, &run.headerFileLength)) {
         ReportStatus("Can't open " + run.inputHeaderPath);
         PlatformUnregisterControls(instance);
         return kExitFailed;
@@ -81,7 +85,11 @@ int RunConverter(InstanceHandle instance) {
                       kDefaultFolder);
     if (run.argumentCount >= 2) outputText = run.arguments[2];
     run.outputFolder = WithoutTrailingSeparator(outputText, kFolderSeparator);
-    EnsureFolder(run.outputFolder);  // an existing folder is the ordinary case
+    // An existing folder is the ordinary case; any other failure is said,
+    // and the scan index then cannot be created either.
+    std::string failure;
+    if (!EnsureFolder(run.outputFolder, &failure) && !failure.empty())
+        ReportStatus("Can't create " + run.outputFolder + ": " + failure);
     StoreFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kSaveFolderValue, run.outputFolder);
 
     run.repairMode = RepairModeForArguments(run.argumentCount);

@@ -30,8 +30,13 @@ bool LoadFolderSetting(SettingsRoot root, const std::string& keyPath,
 bool StoreFolderSetting(SettingsRoot root, const std::string& keyPath,
                         const std::string& valueName, const std::string& text);
 
-// Creates the folder (one level). Returns true when it was created.
-bool EnsureFolder(const std::string& path);
+// Creates the folder (one level). Returns true when it was created; else
+// `failure`, when given, says why (empty when the folder exists).
+bool EnsureFolder(const std::string& path, std::string* failure = nullptr);
 
 // Formats "Can't open %s" (or another message) into the status text and shows it.
 void ReportStatus(const std::string& message);
+
+// Shows a warning about the recording ("id: message"); the Windows program
+// shows none.
+void ReportWarning(const std::string& line);

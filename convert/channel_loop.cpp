@@ -1,10 +1,13 @@
 #include "convert/channel_loop.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/run_context.h"
 #include "app/run_driver.h"
+#include "convert/run_warnings.h"
 #include "inputs/calibration.h"
 #include "output/scan_output.h"
 
@@ -18,6 +21,9 @@ bool WriteAndClose(std::FILE* file, const std::string& bytes) {
     const bool closed = std::fclose(file) == 0;
     return written && closed;
 }
+
+// ": " and the system's reason for the last failed call.
+std::string SystemReason() { return std::string(": ") + std::strerror(errno); }
 
 }  // namespace
 
@@ -34,7 +40,9 @@ bool ConvertChannels() {
     inputs.inputFolder = run.inputFolder;
     inputs.repairMode = run.repairMode;
     inputs.calibrationTablePath = CalibrationTablePath(run.executableFolder);
+    inputs.headerLength = run.headerFileLength;
     const RunPlan plan = PlanRun(inputs, run.header);
+    for (const RunWarning& warning : RunWarnings(plan, run.header)) ReportWarning(WarningLine(warning));
     // The header path keeps the marker path's form for the rest of the run.
     run.inputHeaderPath = plan.markerPath;
     if (!plan.markerFileRead) {
@@ -46,7 +54,7 @@ bool ConvertChannels() {
     // Binary, so that every line ends with CR LF on every platform.
     std::FILE* index = std::fopen(indexPath.c_str(), "wb");
     if (!index) {
-        fail("Can't open " + indexPath);
+        fail("Can't open " + indexPath + SystemReason());
         return false;
     }
 
@@ -54,6 +62,7 @@ bool ConvertChannels() {
     for (int c = 0; c < kChannelCount; ++c) {
         PlatformPumpMessages(run.statusDialog);
         const ChannelPlan channel = PlanChannel(plan, run.header, c, scanCounter + 1);
+        for (const RunWarning& warning : ChannelWarnings(plan, channel)) ReportWarning(WarningLine(warning));
         if (channel.verdict != ChannelVerdict::ScanFile) continue;
 
         ++scanCounter;

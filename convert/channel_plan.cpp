@@ -1,6 +1,7 @@
 #include "convert/channel_plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -58,19 +59,26 @@ std::vector<ChannelMarker> DescribeMarkers(const RunPlan& run, const ChannelPlan
 void LookAt(SampleFilePlan& file) {
     std::vector<uint8_t> bytes;
     file.found = ReadInputFile(file.path, kLongestInputFile, bytes);
+    file.bytes = file.found ? static_cast<int64_t>(bytes.size()) : -1;
     file.samples = file.found ? static_cast<int32_t>(bytes.size() / 4) : -1;
+}
+
+int32_t NotFinite(const std::vector<float>& samples) {
+    int32_t count = 0;
+    for (const float x : samples) count += std::isfinite(x) ? 0 : 1;
+    return count;
 }
 
 }  // namespace
 
 ScanNumber FindScanNumber(const std::string& markerPath, char separator) {
-    const std::size_t firstDot = markerPath.find('.');
+    const std::size_t separatorAt = markerPath.rfind(separator);
+    const std::size_t nameStart = separatorAt == std::string::npos ? 0 : separatorAt + 1;
+    const std::size_t firstDot = markerPath.find('.', nameStart);
     if (firstDot != std::string::npos) {
         if (const auto number = ReadDecimal(markerPath.c_str() + firstDot + 1))
             return ScanNumber{*number, ScanNumberSource::FirstDot};
     }
-    const std::size_t separatorAt = markerPath.rfind(separator);
-    const std::size_t nameStart = separatorAt == std::string::npos ? 0 : separatorAt + 1;
     const std::size_t lastDot = markerPath.rfind('.');
     if (lastDot != std::string::npos && lastDot >= nameStart) {
         if (const auto number = ReadDecimal(markerPath.c_str() + lastDot + 1))
@@ -81,6 +89,11 @@ ScanNumber FindScanNumber(const std::string& markerPath, char separator) {
 
 int ScanNumberFromPath(const std::string& markerPath, char separator) {
     return FindScanNumber(markerPath, separator).number;
+}
+
+std::string FileNameOfPath(const std::string& path, char separator) {
+    const std::size_t at = path.rfind(separator);
+    return at == std::string::npos ? path : path.substr(at + 1);
 }
 
 std::string MarkerPathOf(const std::string& headerPath) {
@@ -125,8 +138,12 @@ RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header) {
     if (inputs.repairMode != 0) {
         std::vector<uint8_t> bytes;
         plan.markerFileRead = ReadInputFile(plan.markerPath, kLongestInputFile, bytes);
-        if (plan.markerFileRead) plan.markers = DecodeMarkers(bytes);
+        if (plan.markerFileRead) {
+            plan.markerFileLength = static_cast<int64_t>(bytes.size());
+            plan.markers = DecodeMarkers(bytes);
+        }
     }
+    plan.tableReadable = CalibrationTableReadable(inputs.calibrationTablePath);
     const SetupBlock& setup = header.setup;
     plan.baseName = BaseName(setup.day, setup.month, setup.year);
     plan.scanIndexName = ScanIndexName(plan.baseName, plan.scanNumber.number);
@@ -169,15 +186,17 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
         return plan;
     }
     const int32_t n = static_cast<int32_t>(leftBytes.size() / 4);
+    plan.left.bytes = static_cast<int64_t>(leftBytes.size());
     plan.left.samples = n;
-    plan.right.found = ReadInputFile(
-        plan.right.path, options.inspect ? kLongestInputFile : 4 * static_cast<std::size_t>(n),
-        rightBytes);
+    // The ar file is read whole, so that a longer one is known; the
+    // conversion takes its first n samples.
+    plan.right.found = ReadInputFile(plan.right.path, kLongestInputFile, rightBytes);
     if (!plan.right.found) {
         plan.verdict = ChannelVerdict::RightMissing;
         if (options.inspect) plan.markers = DescribeMarkers(run, plan, false);
         return plan;
     }
+    plan.right.bytes = static_cast<int64_t>(rightBytes.size());
     plan.right.samples = static_cast<int32_t>(rightBytes.size() / 4);
 
     ScanChannel& scan = plan.scan;
@@ -197,6 +216,7 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
         if (options.keepSamples) read = samples;
         if (repairMode != 0)
             RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode, &file.repair);
+        file.notFinite = NotFinite(samples);
         if (options.keepSamples) repaired = samples;
         return ScaleSamples(samples.data(), n, seed);
     };

@@ -16,7 +16,7 @@
 
 // Where the scan number of a run was found.
 enum class ScanNumberSource {
-    FirstDot,    // right after the first "." of the marker path
+    FirstDot,    // right after the first "." of the marker file's name
     NameLastDot, // right after the last "." of the file name
     None,        // neither holds a number: 0
 };
@@ -27,12 +27,16 @@ struct ScanNumber {
 };
 
 // Scan number from the marker path: the decimal number right after the
-// path's first "." (white space and a sign may come first, as "%d" reads);
-// when there is none, the number right after the last "." of the file name
-// (the text after the last `separator`); 0 when there is neither. Numbers
-// beyond the int range are held at its limits.
+// first "." of the file name (the text after the last `separator`; white
+// space and a sign may come first, as "%d" reads), so that a dot in a folder
+// name plays no part; when there is none, the number right after the last
+// "." of the file name; 0 when there is neither. Numbers beyond the int
+// range are held at its limits.
 ScanNumber FindScanNumber(const std::string& markerPath, char separator = kFolderSeparator);
 int ScanNumberFromPath(const std::string& markerPath, char separator = kFolderSeparator);
+
+// The text after the last `separator` of `path` (all of it when it holds none).
+std::string FileNameOfPath(const std::string& path, char separator = kFolderSeparator);
 
 // The header path with its last character replaced by "p".
 std::string MarkerPathOf(const std::string& headerPath);
@@ -60,6 +64,7 @@ struct RunInputs {
     std::string inputFolder;
     int32_t repairMode = kTwoSidedExtrapolation;
     std::string calibrationTablePath;
+    int64_t headerLength = -1;  // bytes of the header file; -1 when not known
 };
 
 // The decisions made once per run.
@@ -68,7 +73,9 @@ struct RunPlan {
     bool headerHasFolder = false;
     std::string markerPath;
     bool markerFileRead = false;   // false: it cannot be opened and nothing is written
+    int64_t markerFileLength = -1; // its bytes; -1 when it was not read
     std::vector<int16_t> markers;  // its 16-bit values (empty with repair mode 0)
+    bool tableReadable = false;    // the calibration table can be opened and read
     ScanNumber scanNumber;
     std::string baseName;
     std::string scanIndexName;  // without its folder
@@ -92,10 +99,13 @@ enum class ChannelVerdict {
 struct SampleFilePlan {
     std::string path;
     bool found = false;
-    // Whole floats taken from the file: for the al file its sample count n;
-    // for the ar file at most n, unless the plan inspects the files, when it
-    // is the count the whole file holds. -1 when the file was not looked at.
+    int64_t bytes = -1;  // the file's length; -1 when it was not looked at
+    // Whole floats the file holds (for the al file the sample count n; the
+    // conversion takes at most n of the ar file's). -1 when not looked at.
     int32_t samples = -1;
+    // Samples of this polarisation that reach the scaling as infinities or
+    // NaNs (as read, or made so by the repair); they are stored as 0.
+    int32_t notFinite = 0;
     RepairReport repair;  // what the repair did to this polarisation
 };
 

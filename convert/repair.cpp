@@ -113,9 +113,9 @@ void VisitPairsOfChannel(int16_t calibrationIndex, int32_t markerCount, const in
     for (int32_t i = 0; i + 1 < markerCount; i += 2) {
         const int16_t position = markers[i];
         const int16_t tag = markers[i + 1];
-        if ((tag >> 3) != calibrationIndex) continue;
+        if (CalibrationIndexOfTag(tag) != calibrationIndex) continue;
         MarkerPairUse use = MarkerPairUse::Collected;
-        if (position == -1 || position == 0) {
+        if (!IsMarkerPosition(position)) {
             use = MarkerPairUse::NotAPosition;
         } else if (collected < kMaxCollected) {
             ++collected;

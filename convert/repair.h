@@ -20,6 +20,12 @@ enum class MarkerPairUse {
     BeyondLimit,   // after the 19th collected one: passed over
 };
 
+// The calibration index a tag selects: the tag shifted right by 3 (its low
+// 3 bits are not used).
+inline int16_t CalibrationIndexOfTag(int16_t tag) { return static_cast<int16_t>(tag >> 3); }
+// -1 and 0 are not positions: a pair holding one is passed over.
+inline bool IsMarkerPosition(int16_t position) { return position != -1 && position != 0; }
+
 struct ChannelMarkerPair {
     int32_t pair = 0;  // index of the pair in the marker list
     int16_t position = 0;

@@ -77,6 +77,15 @@ std::string CalibrationTablePath(const std::string& executableFolder) {
     return executableFolder + kFolderSeparator + "vm-fits.cfg";
 }
 
+bool CalibrationTableReadable(const std::string& tablePath) {
+    std::FILE* file = std::fopen(tablePath.c_str(), "rb");
+    if (!file) return false;
+    std::getc(file);
+    const bool readFailed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !readFailed;
+}
+
 CalibrationLookup FindCalibration(const std::string& tablePath, float frequency) {
     CalibrationLookup lookup;
     TableReader reader;

@@ -146,7 +146,8 @@ std::vector<uint8_t> EncodeObservationHeader(const ObservationHeader& h) {
     return image;
 }
 
-bool ReadObservationHeader(const std::string& path, ObservationHeader& header) {
+bool ReadObservationHeader(const std::string& path, ObservationHeader& header,
+                           int64_t* fileLength) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
     // The three blocks are read in file order; a short file leaves the rest zero.
@@ -154,6 +155,15 @@ bool ReadObservationHeader(const std::string& path, ObservationHeader& header) {
     const std::size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
     // A folder opens on some systems but cannot be read: it is no header.
     const bool readFailed = std::ferror(file) != 0;
+    if (fileLength && !readFailed) {
+        *fileLength = static_cast<int64_t>(got);
+        if (got == kObservationHeaderSize && std::fgetc(file) != EOF) {
+            // Longer than a header: its length from its end.
+            const bool atEnd = std::fseek(file, 0, SEEK_END) == 0;
+            const long length = atEnd ? std::ftell(file) : -1L;
+            *fileLength = length > 0 ? static_cast<int64_t>(length) : -1;
+        }
+    }
     std::fclose(file);
     if (readFailed) return false;
     bytes.resize(got);

@@ -46,8 +46,11 @@ bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
 bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
                           const std::string& valueName, const std::string& value);
 
-// Creates one folder level. Fails when the folder exists or its parent is missing.
-bool PlatformCreateFolder(const std::string& path);
+// Creates one folder level. Fails when the folder exists or its parent is
+// missing. `failure`, when given, receives why it failed: empty when
+// something of that name exists already, else the system's reason ("the
+// folder P does not exist" for a missing parent).
+bool PlatformCreateFolder(const std::string& path, std::string* failure = nullptr);
 
 // Three-dimensional look of the program's dialogs (Windows only; no-op elsewhere).
 void PlatformRegisterControls(InstanceHandle instance);
@@ -58,5 +61,9 @@ void PlatformPumpMessages(WindowHandle statusDialog);
 // Shows a text on the status line. Linux: the text and a line feed on standard
 // error. Windows: the status dialog's item 100 (nothing happens without a window).
 void PlatformShowStatus(WindowHandle statusDialog, const std::string& text);
+// Shows a warning about the recording being converted ("id: message").
+// Linux: "vm-fits: warning: " and the text on standard error. Windows:
+// nothing; the program stays silent.
+void PlatformShowWarning(const std::string& text);
 // Destroys the status dialog window at the end of a run.
 void PlatformDestroyWindow(WindowHandle window);

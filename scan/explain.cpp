@@ -1,6 +1,7 @@
 #include "scan/explain.h"
 
 #include <cstdio>
+#include <map>
 
 #include "app/command_line.h"
 #include "app/run_driver.h"
@@ -14,11 +15,6 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
-std::string FileName(const std::string& path) {
-    const std::size_t separator = path.rfind(kFolderSeparator);
-    return separator == std::string::npos ? path : path.substr(separator + 1);
-}
-
 bool IsBack(const RunPlan& run) { return run.inputs.repairMode != kTwoSidedExtrapolation; }
 
 // How the scan number was found: the JSON key and the words of the table.
@@ -30,14 +26,14 @@ struct ScanNumberNames {
 ScanNumberNames NamesOf(ScanNumberSource source) {
     switch (source) {
         case ScanNumberSource::FirstDot:
-            return {"first-dot", "read after the first \".\" of the marker path"};
+            return {"first-dot", "read after the first \".\" of the marker file's name"};
         case ScanNumberSource::NameLastDot:
             return {"name-last-dot",
-                    "read after the last \".\" of the file name (none after the path's first \".\")"};
+                    "read after the last \".\" of the file name (none after its first \".\")"};
         case ScanNumberSource::None:
             break;
     }
-    return {"none", "no number after a \".\" of the marker path: 0"};
+    return {"none", "no number after a \".\" of the marker file's name: 0"};
 }
 
 bool ChangesNothing(MarkerEffect effect) {
@@ -45,11 +41,15 @@ bool ChangesNothing(MarkerEffect effect) {
 }
 
 // Why a collected marker changed nothing in a polarisation.
-std::string NoEffectReason(const RunPlan& run, const ChannelPlan& channel, MarkerEffect effect) {
+std::string NoEffectReason(const RunPlan& run, const ChannelPlan& channel, int16_t position,
+                           MarkerEffect effect) {
+    const std::string samples = std::to_string(channel.left.samples) + " samples";
+    if (effect == MarkerEffect::OutsideSamples && position >= channel.left.samples)
+        return "past the end of the " + samples;
+    if (effect == MarkerEffect::OutsideSamples && position < 0) return "before the first of the " + samples;
     if (effect == MarkerEffect::OutsideSamples) {
-        return std::string("too close to an end of the ") + std::to_string(channel.left.samples) +
-               " samples for " + RuleName(run) + " (it reads the samples from 2 before it to " +
-               (IsBack(run) ? "3" : "2") + " after it)";
+        return "too close to an end of the " + samples + " for " + RuleName(run) +
+               " (it reads the samples from 2 before it to " + (IsBack(run) ? "3" : "2") + " after it)";
     }
     return IsBack(run) ? "the estimate from the three samples after it is 0"
                        : "the estimate from the two samples after it is 0";
@@ -69,10 +69,10 @@ std::vector<NoEffect> MarkersWithoutEffect(const RunPlan& run, const ChannelPlan
         const bool left = ChangesNothing(marker.left), right = ChangesNothing(marker.right);
         const int16_t position = marker.pair.position;
         if (left && right && marker.left == marker.right) {
-            found.push_back({position, "both", NoEffectReason(run, channel, marker.left)});
+            found.push_back({position, "both", NoEffectReason(run, channel, position, marker.left)});
         } else {
-            if (left) found.push_back({position, "al", NoEffectReason(run, channel, marker.left)});
-            if (right) found.push_back({position, "ar", NoEffectReason(run, channel, marker.right)});
+            if (left) found.push_back({position, "al", NoEffectReason(run, channel, position, marker.left)});
+            if (right) found.push_back({position, "ar", NoEffectReason(run, channel, position, marker.right)});
         }
     }
     return found;
@@ -133,22 +133,25 @@ std::string JoinPositions(const std::vector<int16_t>& positions, const char* sep
     return text;
 }
 
-}  // namespace
-
-std::vector<std::string> SampleFileNotes(const ChannelPlan& channel) {
-    std::vector<std::string> notes;
-    const int32_t n = channel.left.samples;
-    const bool converted = channel.calibrationLooked;
-    if (converted && channel.right.samples < n) {
-        notes.push_back(FileName(channel.right.path) + " holds " + std::to_string(channel.right.samples) +
-                        " samples: samples " + std::to_string(channel.right.samples) + " to " +
-                        std::to_string(n - 1) + " keep the repaired al values");
-    } else if (converted && channel.right.samples > n) {
-        notes.push_back(FileName(channel.right.path) + " holds " + std::to_string(channel.right.samples) +
-                        " samples: only the first " + std::to_string(n) + " are read");
+// The markers column of the table: at most 14 characters, the first
+// positions and "+k" for the k that do not fit; "-" for none.
+constexpr std::size_t kMarkerColumnWidth = 14;
+std::string MarkerColumn(const std::vector<int16_t>& positions) {
+    if (positions.empty()) return "-";
+    const std::string all = JoinPositions(positions, ",");
+    if (all.size() <= kMarkerColumnWidth) return all;
+    std::string shown;
+    std::size_t count = 0;
+    for (; count < positions.size(); ++count) {
+        const std::string next = (count ? "," : "") + std::to_string(positions[count]);
+        const std::string rest = ",+" + std::to_string(positions.size() - count - 1);
+        if (shown.size() + next.size() + rest.size() > kMarkerColumnWidth) break;
+        shown += next;
     }
-    return notes;
+    return shown + (count ? ",+" : "+") + std::to_string(positions.size() - count);
 }
+
+}  // namespace
 
 std::vector<std::string> MarkerNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
     std::vector<std::string> notes;
@@ -178,10 +181,45 @@ std::vector<std::string> MarkerNotes(const RecordingExplanation& e, const Channe
     return notes;
 }
 
-std::vector<std::string> ChannelNotes(const RecordingExplanation& e, const ChannelPlan& channel) {
-    std::vector<std::string> notes = SampleFileNotes(channel);
-    for (std::string& note : MarkerNotes(e, channel)) notes.push_back(std::move(note));
-    return notes;
+std::vector<RunWarning> WarningsOf(const RecordingExplanation& e, int channel) {
+    std::vector<RunWarning> found;
+    for (const RunWarning& warning : e.warnings)
+        if (warning.channel == channel) found.push_back(warning);
+    return found;
+}
+
+std::string SummaryLine(const RecordingExplanation& e) {
+    int scanFiles = 0, disabled = 0;
+    std::map<std::string, int> skipped;  // by reason, in the order of the verdicts
+    const char* const kinds[] = {"al file missing", "ar file missing", "without calibration values",
+                                 "with a calibration value of 0"};
+    for (const ChannelPlan& c : e.channels) {
+        switch (c.verdict) {
+            case ChannelVerdict::ScanFile: ++scanFiles; break;
+            case ChannelVerdict::Disabled: ++disabled; break;
+            case ChannelVerdict::MarkerFileMissing: break;
+            case ChannelVerdict::LeftMissing: ++skipped[kinds[0]]; break;
+            case ChannelVerdict::RightMissing: ++skipped[kinds[1]]; break;
+            case ChannelVerdict::NoCalibration: ++skipped[kinds[2]]; break;
+            case ChannelVerdict::ZeroCalibration: ++skipped[kinds[3]]; break;
+        }
+    }
+    const auto count = [](int k, const char* one, const char* many) {
+        return std::to_string(k) + " " + (k == 1 ? one : many);
+    };
+    std::string line = e.run.markerFileRead ? count(scanFiles, "scan file", "scan files")
+                                            : std::string("nothing written (no marker file)");
+    line += ", " + count(disabled, "channel disabled", "channels disabled");
+    int skippedTotal = 0;
+    std::string reasons;
+    for (const char* kind : kinds) {
+        const auto found = skipped.find(kind);
+        if (found == skipped.end()) continue;
+        skippedTotal += found->second;
+        reasons += (reasons.empty() ? "" : ", ") + std::to_string(found->second) + " " + kind;
+    }
+    line += ", " + std::to_string(skippedTotal) + " skipped" + (reasons.empty() ? "" : " (" + reasons + ")");
+    return line + ", " + count(static_cast<int>(e.warnings.size()), "warning", "warnings");
 }
 
 bool MarkerChangesNothing(const ChannelMarker& marker) {
@@ -203,24 +241,21 @@ bool ExplainRecording(const std::string& headerPath, bool thirdArgument, const s
                       bool keepSamples, RecordingExplanation& explanation, std::string& error) {
     explanation = RecordingExplanation();
     explanation.headerPath = headerPath;
-    if (headerPath.empty() || !ReadObservationHeader(headerPath, explanation.header)) {
+    RunInputs inputs;
+    if (headerPath.empty() || !ReadObservationHeader(headerPath, explanation.header, &inputs.headerLength)) {
         error = "Can't open " + headerPath;
         return false;
     }
-    RunInputs inputs;
     inputs.inputHeaderPath = headerPath;
     inputs.inputFolder = FolderOfPath(headerPath, kFolderSeparator);
     inputs.repairMode = RepairModeForArguments(thirdArgument ? 3 : 2);
     inputs.calibrationTablePath = tablePath;
     explanation.run = PlanRun(inputs, explanation.header);
-    if (std::FILE* table = std::fopen(tablePath.c_str(), "rb")) {
-        explanation.tableReadable = true;
-        std::fclose(table);
-    }
     PlanOptions options;
     options.inspect = true;
     options.keepSamples = keepSamples;
     explanation.channels = PlanChannels(explanation.run, explanation.header, options);
+    explanation.warnings = RecordingWarnings(explanation.run, explanation.header, explanation.channels);
     return true;
 }
 
@@ -233,9 +268,9 @@ std::string ChannelReason(const ChannelPlan& channel) {
         case ChannelVerdict::Disabled:
             return "disabled";
         case ChannelVerdict::LeftMissing:
-            return FileName(channel.left.path) + " cannot be opened";
+            return FileNameOfPath(channel.left.path) + " cannot be opened";
         case ChannelVerdict::RightMissing:
-            return FileName(channel.right.path) + " cannot be opened";
+            return FileNameOfPath(channel.right.path) + " cannot be opened";
         case ChannelVerdict::NoCalibration:
             return NoCalibrationReason(channel);
         case ChannelVerdict::ZeroCalibration:
@@ -259,10 +294,16 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
     out << "Repair:            " << RuleName(run)
         << (IsBack(run) ? " (a third argument)\n" : " (no third argument)\n");
     out << "Calibration table: " << run.inputs.calibrationTablePath
-        << (e.tableReadable ? "\n" : " cannot be read: no channel gets calibration values\n");
-    out << "Scan index:        " << run.scanIndexName << "\n\n";
+        << (run.tableReadable ? "\n" : " cannot be read: no channel gets calibration values\n");
+    out << "Scan index:        " << run.scanIndexName << "\n";
+    out << "Warnings:          " << (e.warnings.empty() ? "none" : std::to_string(e.warnings.size())) << "\n";
+    for (const RunWarning& warning : e.warnings) {
+        out << "  " << (warning.channel == kWholeRecording ? "" : "channel " + std::to_string(warning.channel) + " ")
+            << WarningLine(warning) << "\n";
+    }
+    out << "\n";
 
-    char line[256];
+    char line[1024];
     std::snprintf(line, sizeof line, "%3s %-3s %4s %10s %6s %6s %9s %9s %6s %9s  %-14s %s\n", "ch",
                   "on", "cal", "TCALIBR", "al", "ar", "GHz", "FLUX_L", "TQSUN", "THETA-DG", "markers",
                   "scan file / reason");
@@ -276,23 +317,32 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
             theta = Format("%.2f", static_cast<double>(v.beamWidth));
         }
         const std::vector<int16_t> applied = AppliedPositions(channel);
-        const std::string markers = applied.empty() ? "-" : JoinPositions(applied, ",");
-        const std::string verdict =
+        const std::string markers = MarkerColumn(applied);
+        std::string verdict =
             channel.verdict == ChannelVerdict::ScanFile ? channel.scanFileName : ChannelReason(channel);
+        std::string ids;
+        for (const RunWarning& warning : WarningsOf(e, channel.channel))
+            if (ids.find("[" + warning.id + "]") == std::string::npos) ids += " [" + warning.id + "]";
+        verdict += ids;
         std::snprintf(line, sizeof line, "%3d %-3s %4d %10.4f %6s %6s %9.3f %9s %6s %9s  %-14s ",
                       channel.channel, channel.enabled ? "yes" : "no", channel.calibrationIndex,
                       static_cast<double>(channel.calibrationStep), SampleCount(channel.left).c_str(),
                       SampleCount(channel.right).c_str(), channel.frequency, flux.c_str(), tqsun.c_str(),
                       theta.c_str(), markers.c_str());
         out << line << verdict << "\n";
-        for (const std::string& note : ChannelNotes(e, channel)) out << "      " << note << "\n";
+        if (markers != JoinPositions(applied, ",") && !applied.empty())
+            out << "      markers applied at " << JoinPositions(applied, ", ") << "\n";
+        for (const std::string& note : MarkerNotes(e, channel)) out << "      " << note << "\n";
     }
+    out << "\n" << SummaryLine(e) << "\n";
 }
 
 void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     const RunPlan& run = e.run;
     out << "{\n";
     out << "  \"header\": " << JsonQuote(e.headerPath) << ",\n";
+    out << "  \"header_bytes\": " << (run.inputs.headerLength >= 0 ? std::to_string(run.inputs.headerLength) : "null")
+        << ",\n";
     out << "  \"marker_file\": " << JsonQuote(run.markerPath) << ",\n";
     out << "  \"marker_values\": " << (run.markerFileRead ? std::to_string(run.markers.size()) : "null")
         << ",\n";
@@ -302,7 +352,16 @@ void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     out << "  \"scan_index\": " << JsonQuote(run.scanIndexName) << ",\n";
     out << "  \"repair\": \"" << (IsBack(run) ? "back" : "two-sided") << "\",\n";
     out << "  \"calibration_table\": "
-        << (e.tableReadable ? JsonQuote(run.inputs.calibrationTablePath) : "null") << ",\n";
+        << (run.tableReadable ? JsonQuote(run.inputs.calibrationTablePath) : "null") << ",\n";
+    out << "  \"warnings\": [";
+    for (std::size_t i = 0; i < e.warnings.size(); ++i) {
+        const RunWarning& w = e.warnings[i];
+        out << (i ? ",\n" : "\n") << "    {\"id\": " << JsonQuote(w.id) << ", \"channel\": "
+            << (w.channel == kWholeRecording ? "null" : std::to_string(w.channel))
+            << ", \"message\": " << JsonQuote(w.message) << "}";
+    }
+    out << (e.warnings.empty() ? "],\n" : "\n  ],\n");
+    out << "  \"summary\": " << JsonQuote(SummaryLine(e)) << ",\n";
     out << "  \"channels\": [";
     for (std::size_t i = 0; i < e.channels.size(); ++i) {
         const ChannelPlan& c = e.channels[i];
@@ -337,7 +396,11 @@ void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
             << ", \"scan_file\": "
             << (c.verdict == ChannelVerdict::ScanFile ? JsonQuote(c.scanFileName) : "null")
             << ", \"reason\": "
-            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonQuote(ChannelReason(c))) << "}";
+            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonQuote(ChannelReason(c)))
+            << ", \"warnings\": [";
+        const std::vector<RunWarning> own = WarningsOf(e, c.channel);
+        for (std::size_t k = 0; k < own.size(); ++k) out << (k ? ", " : "") << JsonQuote(own[k].id);
+        out << "]}";
     }
     out << "\n  ]\n}\n";
 }

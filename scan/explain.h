@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "convert/channel_plan.h"
+#include "convert/run_warnings.h"
 #include "inputs/observation_header.h"
 
 struct ExplainOptions {
@@ -21,8 +22,8 @@ struct RecordingExplanation {
     std::string headerPath;
     ObservationHeader header;
     RunPlan run;
-    bool tableReadable = false;
     std::vector<ChannelPlan> channels;  // 0 to 63
+    std::vector<RunWarning> warnings;   // the recording's, then each channel's
 };
 
 // Reads the header and plans the run and every channel (files inspected; with
@@ -36,12 +37,14 @@ std::string ChannelReason(const ChannelPlan& channel);
 
 // "two-sided extrapolation" or "back extrapolation".
 const char* RuleName(const RunPlan& run);
-// Notes on a channel: its ar file's length when it differs from n (sample
-// file notes); markers that change nothing and why, markers whose range is
-// empty, pairs passed over (marker notes). ChannelNotes gives both.
-std::vector<std::string> SampleFileNotes(const ChannelPlan& channel);
+// Notes on a channel's markers: markers that change nothing and why, markers
+// whose range is empty, pairs passed over.
 std::vector<std::string> MarkerNotes(const RecordingExplanation& explanation, const ChannelPlan& channel);
-std::vector<std::string> ChannelNotes(const RecordingExplanation& explanation, const ChannelPlan& channel);
+// The warnings of one channel (kWholeRecording: of the recording as a whole).
+std::vector<RunWarning> WarningsOf(const RecordingExplanation& explanation, int channel);
+// "7 scan files, 54 channels disabled, 3 skipped (1 ar file missing, 2 without
+// calibration values), 1 warning".
+std::string SummaryLine(const RecordingExplanation& explanation);
 // True for a pair that changes no sample of either polarisation: passed over,
 // or collected but without effect in al and in ar.
 bool MarkerChangesNothing(const ChannelMarker& marker);

@@ -333,7 +333,8 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
     if (!ignored.empty())
         picture.caption.push_back("Dashed: the markers that change nothing, at " + JoinPositions(ignored) + ":");
     for (const std::string& note : MarkerNotes(e, c)) picture.caption.push_back(PictureText(note, 240));
-    for (const std::string& note : SampleFileNotes(c)) picture.caption.push_back(PictureText(note, 240));
+    for (const RunWarning& warning : WarningsOf(e, c.channel))
+        picture.caption.push_back(PictureText(warning.message, 240));
     if (c.verdict != ChannelVerdict::ScanFile)
         picture.caption.push_back("vm-fits writes no scan file of the channel: " + PictureText(ChannelReason(c), 140));
     LimitCaption(picture.caption);

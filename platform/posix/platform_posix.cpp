@@ -246,7 +246,20 @@ bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
     return ok;
 }
 
-bool PlatformCreateFolder(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+bool PlatformCreateFolder(const std::string& path, std::string* failure) {
+    if (mkdir(path.c_str(), 0777) == 0) return true;
+    if (failure) {
+        const int error = errno;
+        const std::size_t slash = path.find_last_not_of('/') == std::string::npos
+                                      ? std::string::npos
+                                      : path.rfind('/', path.find_last_not_of('/'));
+        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        *failure = error == EEXIST   ? std::string()
+                   : error == ENOENT ? "the folder " + parent + " does not exist"
+                                     : std::string(std::strerror(error));
+    }
+    return false;
+}
 
 void PlatformRegisterControls(InstanceHandle) {}
 void PlatformUnregisterControls(InstanceHandle) {}
@@ -260,6 +273,10 @@ void PlatformShowStatus(WindowHandle, const std::string& text) {
         return;
     }
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void PlatformShowWarning(const std::string& text) {
+    PlatformShowStatus(nullptr, "vm-fits: warning: " + text);
 }
 
 void PlatformDestroyWindow(WindowHandle) {}

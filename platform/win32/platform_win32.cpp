@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 
 #include "app/command_line.h"
 #include "platform/win32/program_width.h"
@@ -144,8 +145,15 @@ bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
     return result == ERROR_SUCCESS;
 }
 
-bool PlatformCreateFolder(const std::string& path) {
-    return CreateDirectoryA(path.c_str(), nullptr) != 0;
+bool PlatformCreateFolder(const std::string& path, std::string* failure) {
+    if (CreateDirectoryA(path.c_str(), nullptr) != 0) return true;
+    if (failure) {
+        const DWORD error = GetLastError();
+        *failure = error == ERROR_ALREADY_EXISTS ? std::string()
+                   : error == ERROR_PATH_NOT_FOUND ? std::string("its parent folder does not exist")
+                                                   : "system error " + std::to_string(error);
+    }
+    return false;
 }
 
 void PlatformRegisterControls(InstanceHandle instance) {
@@ -176,6 +184,8 @@ void PlatformShowStatus(WindowHandle statusDialog, const std::string& text) {
     // Without a window the call has no effect.
     SetDlgItemTextA(static_cast<HWND>(statusDialog), 100, text.c_str());
 }
+
+void PlatformShowWarning(const std::string&) {}
 
 void PlatformDestroyWindow(WindowHandle window) {
     if (window) DestroyWindow(static_cast<HWND>(window));

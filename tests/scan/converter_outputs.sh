@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Converts a fixed set of recordings with vm-fits and prints, for each, the
-# exit code, the status lines and a SHA-256 digest of every file written. The
-# list is compared with converter_outputs.txt, so that no change to the
-# converter alters a byte, a file name, a status line or an exit code.
+# exit code, the status lines, the ids of its warnings and a SHA-256 digest
+# of every file written. The list is compared with converter_outputs.txt, so
+# that no change to the converter alters a byte, a file name, a status line,
+# a warning or an exit code.
 #   converter_outputs.sh VM-FITS VM-SIMOBS [EXPECTED]
 # Without EXPECTED the list is printed; with it, a difference fails the test.
 set -euo pipefail
 source "$(dirname "$0")/../support/recordings.sh"
 vmfits=$1 simobs=$2 expected=${3:-}
-# The scan number is read after the first "." of the whole path: the work
-# folder must hold none.
+# The list was made in a work folder without a dot in its path; keep it so.
 work=$(mktemp -d "${TMPDIR:-/tmp}/vmfits_outputs_XXXXXX")
 trap 'rm -rf "$work"' EXIT
 case "$work" in *.*) echo "the work folder $work holds a dot; set TMPDIR to one without"; exit 1 ;; esac
@@ -66,7 +66,9 @@ for entry in "${cases[@]}"; do
   code=$?
   set -e
   echo "$name exit $code" >>"$report"
-  sed "s|$work|WORK|g; s|^|$name status |" "$work/$name/err" >>"$report"
+  # Status lines as they are; of the warnings, their ids.
+  grep -v '^vm-fits: warning: ' "$work/$name/err" | sed "s|$work|WORK|g; s|^|$name status |" >>"$report" || true
+  sed -n "s|^vm-fits: warning: \([a-z-]*\): .*|$name warning \1|p" "$work/$name/err" >>"$report"
   if [ -d "$out" ]; then
     (cd "$out" && find . -type f | sort | while read -r f; do
       echo "$name file ${f#./} $(sha256sum "$f" | cut -d' ' -f1)"

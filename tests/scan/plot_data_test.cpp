@@ -314,7 +314,7 @@ TEST(PlotData, RepairOfOtherChannels) {
     EXPECT_EQ(picture.caption.back(),
               "vm-fits writes no scan file of the channel: 0.500 GHz is at or below the table's last row (0.800 GHz)");
     ASSERT_TRUE(RepairPicture(e, 0, picture, error));
-    EXPECT_EQ(picture.caption.back(), "ar0 holds 1024 samples: samples 1024 to 2047 keep the repaired al values");
+    EXPECT_EQ(picture.caption.back(), "ar0 holds 1024 samples, al0 2048: LL samples 1024 to 2047 keep the repaired al values");
 }
 
 // Markers that change nothing are dashed, and their reasons are in the caption.

@@ -231,16 +231,18 @@ TEST(BaseName, DayHexMonthAndTwoDigitYear) {
     EXPECT_EQ(BaseName(15, 10, 2012), "s15a12");
 }
 
-TEST(ScanNumberFromPath, FirstDotThenTheFileNamesLastDot) {
+TEST(ScanNumberFromPath, FileNamesFirstDotThenItsLastDot) {
     const struct {
         const char* path;
         char separator;
         int expected;
     } cases[] = {
         {"D:\\obs\\sun.05p", '\\', 5},
-        {"D:\\data.2\\sun.07p", '\\', 2},      // the first dot lies in a folder name
-        {"D:\\obs.x\\sun.07p", '\\', 7},       // no number there: the file name's last dot
-        {"/data/obs.x/sun.5.07p", '/', 7},
+        {"D:\\data.2\\sun.07p", '\\', 7},      // a dot in a folder name plays no part
+        {"./obs/sun.05p", '/', 5},
+        {"D:\\obs.x\\sun.07p", '\\', 7},
+        {"/data/obs.x/sun.5.07p", '/', 5},     // the file name's first dot
+        {"/data/sun.x.07p", '/', 7},           // no number there: the file name's last dot
         {"/data/obs.x/sun", '/', 0},           // the file name has no dot
         {"/data/a.x/b.5/sun", '/', 0},         // dots in folders only
         {"sunp", '/', 0},
@@ -374,7 +376,8 @@ TEST_F(ChannelLoop, IndexThatCannotBeCreatedFails) {
     WriteFileBytes(folder_ / "sun.05p", std::string());
     fs::remove(out());
     EXPECT_FALSE(Convert(kTwoSidedExtrapolation));
-    EXPECT_EQ(gRun.statusText, "Can't open " + out() + kFolderSeparator + "s05b03_05z.0hd");
+    EXPECT_EQ(gRun.statusText.rfind("Can't open " + out() + kFolderSeparator + "s05b03_05z.0hd: ", 0), 0u)
+        << gRun.statusText;
     EXPECT_FALSE(FileExists(out()));
 }
 
