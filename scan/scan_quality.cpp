@@ -1,0 +1,63 @@
+#include "scan/scan_quality.h"
+
+#include <cmath>
+
+const QualityFlagName kQualityFlagNames[] = {
+    {kQualityFromAl, "LL value taken from al"},
+    {kQualityNotFinite, "not a finite number"},
+};
+const int kQualityFlagCount = static_cast<int>(sizeof kQualityFlagNames / sizeof kQualityFlagNames[0]);
+
+namespace {
+
+// Flags of the points of one polarisation: sample k stands at point n - 1 - k.
+std::vector<uint8_t> PointFlags(const std::vector<float>& repaired, int32_t takenFromFile,
+                                bool takenFromAl) {
+    const std::size_t n = repaired.size();
+    std::vector<uint8_t> flags(n, kQualityGood);
+    for (std::size_t k = 0; k < n; ++k) {
+        uint8_t& flag = flags[n - 1 - k];
+        if (!std::isfinite(repaired[k])) flag |= kQualityNotFinite;
+        if (takenFromAl && static_cast<int64_t>(k) >= takenFromFile) flag |= kQualityFromAl;
+    }
+    return flags;
+}
+
+}  // namespace
+
+bool PlanRecordingOfScanFiles(const std::string& headerPath, bool thirdArgument,
+                              const std::string& tablePath, RecordingExplanation& recording,
+                              std::string& error) {
+    return ExplainRecording(headerPath, thirdArgument, tablePath, true, recording, error);
+}
+
+bool QualityOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
+                       const ScanFileContents& scan, ScanFileQuality& quality, std::string& error) {
+    quality = ScanFileQuality();
+    const ChannelPlan* channel = nullptr;
+    for (const ChannelPlan& c : recording.channels)
+        if (c.verdict == ChannelVerdict::ScanFile && c.scanFileName == scanName) channel = &c;
+    if (!channel) {
+        error = scanName + " is not a scan file that " + recording.headerPath + " gives";
+        return false;
+    }
+    if (channel->scan.sampleCount != scan.naxis1 || !(std::fabs(channel->frequency - scan.obsFreq) < 0.0005)) {
+        error = scanName + " is not the one " + recording.headerPath + " gives: channel " +
+                std::to_string(channel->channel) + " has " + std::to_string(channel->scan.sampleCount) +
+                " points at " + std::to_string(channel->frequency) + " GHz";
+        return false;
+    }
+    quality.channel = channel->channel;
+    for (const RunWarning& warning : recording.warnings)
+        if (warning.channel == kWholeRecording || warning.channel == channel->channel)
+            quality.warnings.push_back(warning);
+    quality.flags[0] = PointFlags(channel->leftRepaired, channel->left.samples, false);
+    quality.flags[1] = PointFlags(channel->rightRepaired, channel->right.samples, true);
+    return true;
+}
+
+std::size_t FlaggedPoints(const std::vector<uint8_t>& flags, QualityFlag flag) {
+    std::size_t count = 0;
+    for (const uint8_t f : flags) count += (f & flag) ? 1 : 0;
+    return count;
+}
