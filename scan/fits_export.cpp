@@ -2,7 +2,9 @@
 
 #include <fitsio.h>
 
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -170,9 +172,21 @@ bool EpochInstant(const std::string& seconds, std::string& iso) {
     return IsoFromMilliseconds(std::stoll(seconds) * 1000, false, iso);
 }
 
-bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
-                   const std::string& fitsPath, const std::string& date, std::string& error) {
-    const std::string where = sourceName + ": ";
+std::string CurrentInstant() {
+    std::string iso;
+    IsoFromMilliseconds(static_cast<long long>(std::time(nullptr)) * 1000, false, iso);
+    return iso;
+}
+
+bool OffsetAxisIsDegenerate(const ScanFileContents& scan) {
+    return !std::isfinite(scan.cdelt1) || !std::isfinite(scan.pmcsun) ||
+           StepIsDegenerate(static_cast<float>(scan.cdelt1));
+}
+
+namespace {
+
+// What a scan file must hold to be exported; false with the reason.
+bool CheckExportable(const ScanFileContents& scan, const std::string& where, std::string& error) {
     std::string observed;
     if (!ObservationInstant(scan, observed)) {
         error = where + "DATE-OBS '" + HeaderText(scan.dateObs) + "' and TIME-OBS '" +
@@ -185,38 +199,37 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
         return false;
     }
     // POLARIZ 1 is R, 0 is L; axis 2 holds RR first, then LL.
-    const int rr = scan.blocks[0].polariz == 1 ? 0 : scan.blocks[1].polariz == 1 ? 1 : -1;
-    if (rr < 0 || scan.blocks[static_cast<std::size_t>(1 - rr)].polariz != 0) {
+    if (!((scan.blocks[0].polariz == 1 && scan.blocks[1].polariz == 0) ||
+          (scan.blocks[0].polariz == 0 && scan.blocks[1].polariz == 1))) {
         error = where + "POLARIZ is " + std::to_string(scan.blocks[0].polariz) + " and " +
                 std::to_string(scan.blocks[1].polariz) + "; one block must be R (1), the other L (0)";
         return false;
     }
-    const ScanBlock& right = scan.blocks[static_cast<std::size_t>(rr)];
-    const ScanBlock& left = scan.blocks[static_cast<std::size_t>(1 - rr)];
-    if (!std::isfinite(scan.cdelt1) || !std::isfinite(scan.pmcsun) || !std::isfinite(scan.obsFreq)) {
-        error = where + "CDELT1, PMCSUN and OBS-FREQ must be finite numbers for the axes";
+    if (!std::isfinite(scan.obsFreq)) {
+        error = where + "OBS-FREQ must be a finite number for the frequency axis";
         return false;
     }
+    return true;
+}
 
-    const std::string temporary = fitsPath + ".part";
-    std::remove(temporary.c_str());
-    fitsfile* file = nullptr;
-    int status = 0;
-    fits_create_diskfile(&file, temporary.c_str(), &status);
-    if (status != 0) {
-        error = "Can't create " + temporary + ": " + FitsError(status);
-        return false;
+// The block of the R polarisation (POLARIZ 1): 0 or 1.
+std::size_t RightBlock(const ScanFileContents& scan) { return scan.blocks[0].polariz == 1 ? 0 : 1; }
+
+// The three axes: offset (unless degenerate), STOKES RR then LL, frequency.
+void WriteAxes(Header& h, const ScanFileContents& scan) {
+    if (!OffsetAxisIsDegenerate(scan)) {
+        h.Text("CTYPE1", "OFFSET", "offset from the post-meridian centre");
+        h.Text("CUNIT1", "arcsec", "");
+        h.Real("CRPIX1", scan.pmcsun, "place of the post-meridian centre (PMCSUN)");
+        h.Real("CRVAL1", 0.0, "offset at the post-meridian centre");
+        h.Real("CDELT1", scan.cdelt1, "arc seconds between two points");
+    } else {
+        // No offset: axis 1 counts the places of the points, 1 to n.
+        h.Text("CTYPE1", "PLACE", "place of the point in the scan file (no offset axis)");
+        h.Real("CRPIX1", 1.0, "");
+        h.Real("CRVAL1", 1.0, "the first point");
+        h.Real("CDELT1", 1.0, "one place");
     }
-    const long n = static_cast<long>(scan.naxis1);
-    long axes[3] = {n, 2, 1};
-    fits_create_img(file, FLOAT_IMG, 3, axes, &status);
-
-    Header h{file, status};
-    h.Text("CTYPE1", "OFFSET", "offset from the post-meridian centre");
-    h.Text("CUNIT1", "arcsec", "");
-    h.Real("CRPIX1", scan.pmcsun, "place of the post-meridian centre (PMCSUN)");
-    h.Real("CRVAL1", 0.0, "offset at the post-meridian centre");
-    h.Real("CDELT1", scan.cdelt1, "arc seconds between two points");
     h.Text("CTYPE2", "STOKES", "polarisation");
     h.Real("CRPIX2", 1.0, "");
     h.Real("CRVAL2", -1.0, "RR: the al block (POLARIZ 1, FLAG_IV 1)");
@@ -225,6 +238,14 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     h.Text("CUNIT3", "Hz", "");
     h.Real("CRPIX3", 1.0, "");
     h.Real("CRVAL3", scan.obsFreq * 1e9, "OBS-FREQ in Hz");
+}
+
+// The scan file's own values, the dates and where the file came from.
+void WriteScanCards(Header& h, const ScanFileContents& scan, const std::string& sourceName,
+                    const std::string& date) {
+    std::string observed;
+    ObservationInstant(scan, observed);
+    h.Text("BUNIT", "adu", "recorder units: v * BSCALE + BZERO of the scan file");
     h.Text("DATE-OBS", observed, "start of the observation (UTC)");
     h.Text("TIMESYS", "UTC", "time scale of DATE-OBS");
     long long milliseconds = 0;
@@ -232,7 +253,7 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     const long long mjdZero = DaysFromCivil(1858, 11, 17) * kMillisecondsPerDay;
     h.Real("MJD-OBS", static_cast<double>(milliseconds - mjdZero) / static_cast<double>(kMillisecondsPerDay),
            "DATE-OBS as a modified Julian date");
-    h.Text("DATE", date, "observation date, or SOURCE_DATE_EPOCH");
+    if (!date.empty()) h.Text("DATE", date, "when this file was written (UTC)");
     h.Text("TELESCOP", scan.telescope, "telescope");
     h.Text("ORIGIN", scan.origin, "origin of the observation");
     h.Text("OBJECT", scan.object, "observed object");
@@ -247,16 +268,93 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     h.Whole("TQSUN", scan.tqsun, "antenna temperature of the quiet Sun [K]");
     h.Real("THETA_DG", scan.thetaDg, "dimension of the antenna beam [arcsec]");
     h.Real("OBSFREQ", scan.obsFreq, "observing frequency [GHz]");
+    const ScanBlock& right = scan.blocks[RightBlock(scan)];
+    const ScanBlock& left = scan.blocks[1 - RightBlock(scan)];
     h.Real("RRSCALE", right.bscale, "BSCALE of the RR block in the scan file");
     h.Real("RRZERO", right.bzero, "BZERO of the RR block in the scan file");
     h.Real("LLSCALE", left.bscale, "BSCALE of the LL block in the scan file");
     h.Real("LLZERO", left.bzero, "BZERO of the LL block in the scan file");
     const std::string history = "vm-scan " VMSCAN_VERSION " from the scan file " + HeaderText(FileNameOf(sourceName));
-    fits_write_history(file, history.c_str(), &status);
-    fits_write_history(file, "points in the scan file's order; values v * BSCALE + BZERO", &status);
+    fits_write_history(h.file, history.c_str(), &h.status);
+    fits_write_history(h.file, "points in the scan file's order; values v * BSCALE + BZERO", &h.status);
+}
+
+// The warnings: QWARNn = 'id' with the message in COMMENT cards; a degenerate
+// offset axis is one of them whether or not the recording is known.
+void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQuality* quality) {
+    std::vector<RunWarning> warnings;
+    if (quality) warnings = quality->warnings;
+    const bool named = std::any_of(warnings.begin(), warnings.end(),
+                                   [](const RunWarning& w) { return w.id == "pointing-degenerate"; });
+    if (OffsetAxisIsDegenerate(scan) && !named) {
+        char text[160];
+        std::snprintf(text, sizeof text, "CDELT1 %.4f and PMCSUN %.4f of the scan file give no offset axis",
+                      scan.cdelt1, scan.pmcsun);
+        warnings.push_back(RunWarning{"pointing-degenerate", kWholeRecording, text});
+    }
+    h.Whole("NQWARN", static_cast<long>(warnings.size()), "warnings about the recording");
+    for (std::size_t i = 0; i < warnings.size() && i < 999; ++i) {
+        const std::string keyword = "QWARN" + std::to_string(i + 1);
+        h.Text(keyword.c_str(), warnings[i].id, "warning, explained in the COMMENT below");
+        const std::string comment = keyword + " " + WarningLine(warnings[i]);
+        fits_write_comment(h.file, HeaderText(comment).c_str(), &h.status);
+    }
+    if (OffsetAxisIsDegenerate(scan))
+        fits_write_comment(h.file, "axis 1 is the place of each point (1 to n), not an offset", &h.status);
+}
+
+// The image extension QUALITY: the flags of every point, in the data's shape.
+void WriteQuality(fitsfile* file, const ScanFileContents& scan, const ScanFileQuality& quality, int& status) {
+    const long n = static_cast<long>(scan.naxis1);
+    long axes[3] = {n, 2, 1};
+    fits_create_img(file, BYTE_IMG, 3, axes, &status);
+    Header h{file, status};
+    h.Text("EXTNAME", "QUALITY", "flags of the points of the primary image");
+    for (int bit = 0; bit < kQualityFlagCount; ++bit) {
+        const std::string keyword = "QFLAG" + std::to_string(kQualityFlagNames[bit].flag);
+        h.Text(keyword.c_str(), kQualityFlagNames[bit].name, "meaning of this bit value");
+    }
+    h.Text("DATASUM", "0", "checksum of the data unit");
+    h.Text("CHECKSUM", "0000000000000000", "checksum of the HDU");
+    std::vector<unsigned char> flags(2 * static_cast<std::size_t>(n), 0);
+    // Axis 2 holds RR (the R block) first, then LL.
+    const std::size_t rr = RightBlock(scan);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        flags[i] = quality.flags[rr].at(i);
+        flags[static_cast<std::size_t>(n) + i] = quality.flags[1 - rr].at(i);
+    }
+    if (n > 0) fits_write_img(file, TBYTE, 1, static_cast<LONGLONG>(flags.size()), flags.data(), &status);
+    WriteChecksums(file, status);
+}
+
+}  // namespace
+
+bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
+                   const std::string& fitsPath, const std::string& date,
+                   const ScanFileQuality* quality, std::string& error) {
+    if (!CheckExportable(scan, sourceName + ": ", error)) return false;
+
+    const std::string temporary = fitsPath + ".part";
+    std::remove(temporary.c_str());
+    fitsfile* file = nullptr;
+    int status = 0;
+    fits_create_diskfile(&file, temporary.c_str(), &status);
+    if (status != 0) {
+        error = "Can't create " + temporary + ": " + FitsError(status);
+        return false;
+    }
+    const long n = static_cast<long>(scan.naxis1);
+    long axes[3] = {n, 2, 1};
+    fits_create_img(file, FLOAT_IMG, 3, axes, &status);
+    Header h{file, status};
+    WriteAxes(h, scan);
+    WriteScanCards(h, scan, sourceName, date);
+    WriteWarnings(h, scan, quality);
     h.Text("DATASUM", "0", "checksum of the data unit");
     h.Text("CHECKSUM", "0000000000000000", "checksum of the HDU");
 
+    const ScanBlock& right = scan.blocks[RightBlock(scan)];
+    const ScanBlock& left = scan.blocks[1 - RightBlock(scan)];
     std::vector<float> data(2 * static_cast<std::size_t>(n));
     for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
         data[i] = PhysicalValue(right, right.values[i]);
@@ -264,6 +362,7 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     }
     if (n > 0) fits_write_img(file, TFLOAT, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
     WriteChecksums(file, status);
+    if (quality) WriteQuality(file, scan, *quality, status);
 
     int closeStatus = 0;
     fits_close_file(file, &closeStatus);
@@ -294,16 +393,26 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
             paths.push_back(path);
         if (entries.empty()) out << options.indexPath << " lists no scan files\n";
     }
-    std::string epochDate;
-    if (options.sourceDateEpochSet && !EpochInstant(options.sourceDateEpoch, epochDate)) {
+    std::string date = CurrentInstant();
+    if (options.sourceDateEpochSet && !EpochInstant(options.sourceDateEpoch, date)) {
         err << "SOURCE_DATE_EPOCH '" << options.sourceDateEpoch
             << "' is not a whole number of seconds up to the year 9999\n";
         return 1;
     }
+    RecordingExplanation recording;
+    if (!options.recordingHeader.empty()) {
+        std::string error;
+        if (!PlanRecordingOfScanFiles(options.recordingHeader, options.backRule, options.tablePath, recording,
+                                      error)) {
+            err << error << "\n";
+            return 2;
+        }
+    }
     std::error_code ignored;
     std::filesystem::create_directories(options.outputFolder, ignored);
     if (!std::filesystem::is_directory(options.outputFolder, ignored)) {
-        err << "Can't create " << options.outputFolder << "\n";
+        err << "Can't create " << options.outputFolder
+            << (ignored ? ": " + ignored.message() : std::string(": a file of that name is in the way")) << "\n";
         return 1;
     }
 
@@ -311,20 +420,24 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
     std::map<std::string, std::string> written;  // FITS name -> scan file it came from
     for (const std::string& path : paths) {
         ScanFileContents scan;
+        ScanFileQuality quality;
         std::string error;
         const std::string name = FileNameOf(path) + ".fits";
         const std::string fitsPath = options.outputFolder + "/" + name;
-        std::string date = epochDate;
         if (!ReadScanFile(path, scan, error)) {
             // reported below
         } else if (written.count(name)) {
             error = path + ": " + fitsPath + " was already written from " + written[name];
-        } else if (date.empty() && !ObservationInstant(scan, date)) {
-            date.clear();  // WriteScanFits names the problem
+        } else if (!options.recordingHeader.empty()) {
+            QualityOfScanFile(recording, FileNameOf(path), scan, quality, error);
         }
-        if (error.empty() && WriteScanFits(scan, path, fitsPath, date, error)) {
+        const ScanFileQuality* known = options.recordingHeader.empty() ? nullptr : &quality;
+        if (error.empty() && WriteScanFits(scan, path, fitsPath, date, known, error)) {
             written[name] = path;
             out << "wrote " << fitsPath << "\n";
+            if (OffsetAxisIsDegenerate(scan))
+                err << path << ": warning: CDELT1 and PMCSUN give no offset axis; " << fitsPath
+                    << " numbers the points only\n";
             continue;
         }
         err << error << "\n";

@@ -71,13 +71,23 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
     CLI::App* fitsCommand = app.add_subcommand(
         "fits", "Writes DIR/<scan file name>.fits for each scan file: a standard FITS image of "
                 "the points (axis 1, offset in arc seconds), RR and LL (axis 2, STOKES) and the "
-                "frequency (axis 3, Hz).");
+                "frequency (axis 3, Hz), in recorder units (BUNIT 'adu'). A scan file whose CDELT1 "
+                "or PMCSUN gives no offset axis is written with its points only numbered and a "
+                "QWARN card saying why. DATE is when the file is written (SOURCE_DATE_EPOCH "
+                "when set).");
     CLI::Option* files = fitsCommand->add_option("SCANFILE", fits.scanFiles, "scan files");
     CLI::Option* index =
         fitsCommand->add_option("--index", fits.indexPath, "every scan file this scan index lists");
     files->excludes(index);
     fitsCommand->add_option("-o,--output", fits.outputFolder, "the folder of the FITS files")
         ->required();
+    fitsCommand->add_option("--recording", fits.recordingHeader,
+                            "the observation header the scan files were converted from: its warnings "
+                            "as QWARNn cards and a QUALITY image of each point's flags");
+    fitsCommand->add_option("--cfg", fits.tablePath,
+                            "with --recording: the calibration table (default: vm-fits.cfg beside vm-scan)");
+    fitsCommand->add_flag("--back", fits.backRule,
+                          "with --recording: it was converted with a third argument (back extrapolation)");
 
     PictureOptions picture;
     CLI::App* plotCommand = app.add_subcommand(
@@ -149,6 +159,7 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
     }
     if (cardsCommand->parsed()) return CardsCommand(scanPath, out, err);
     if (dataCommand->parsed()) return DataCommand(scanPath, out, err);
+    if (fits.tablePath.empty()) fits.tablePath = context.defaultTablePath;
     fits.sourceDateEpochSet = context.sourceDateEpochSet;
     fits.sourceDateEpoch = context.sourceDateEpoch;
     return FitsCommand(fits, out, err);

@@ -3,6 +3,7 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <sstream>
@@ -69,10 +70,10 @@ protected:
 };
 
 TEST_F(FitsExport, ChecksumsHoldAndTheFilesAreTheSameEveryTime) {
-    const ExportRun first = Export(All(), home_ / "fits-1");
+    const ExportRun first = Export(All(), home_ / "fits-1", "", "1700000000");
     ASSERT_EQ(first.code, 0) << first.err;
     EXPECT_EQ(first.out.find("wrote " + FitsName(home_ / "fits-1", scans_[0]) + "\n"), 0u);
-    const ExportRun second = Export(All(), home_ / "fits-2");
+    const ExportRun second = Export(All(), home_ / "fits-2", "", "1700000000");
     ASSERT_EQ(second.code, 0) << second.err;
     for (const std::string& scan : All()) {
         const std::string one = FitsName(home_ / "fits-1", scan), two = FitsName(home_ / "fits-2", scan);
@@ -90,13 +91,17 @@ TEST_F(FitsExport, ChecksumsHoldAndTheFilesAreTheSameEveryTime) {
     EXPECT_FALSE(FileExists(FitsName(home_ / "fits-1", scans_[0]) + ".part"));
 }
 
-// SOURCE_DATE_EPOCH sets DATE and nothing else.
+// DATE is when the file is written; SOURCE_DATE_EPOCH sets it and nothing else.
 TEST_F(FitsExport, SourceDateEpochSetsTheDate) {
+    const std::string before = CurrentInstant();
     ASSERT_EQ(Export({scans_[0]}, home_ / "observed").code, 0);
     ASSERT_EQ(Export({scans_[0]}, home_ / "epoch", "", "1700000000").code, 0);
     const std::string observed = ReadFileBytes(FitsName(home_ / "observed", scans_[0]));
     const std::string epoch = ReadFileBytes(FitsName(home_ / "epoch", scans_[0]));
-    EXPECT_NE(observed.find("DATE    = '2003-11-05T09:13:21.060'"), std::string::npos);
+    const std::size_t date = observed.find("DATE    = '");
+    ASSERT_NE(date, std::string::npos);
+    EXPECT_GE(observed.substr(date + 11, 19), before);
+    EXPECT_NE(observed.find("BUNIT   = 'adu     '"), std::string::npos);
     EXPECT_NE(epoch.find("DATE    = '2023-11-14T22:13:20'"), std::string::npos);
     EXPECT_NE(epoch.find("DATE-OBS= '2003-11-05T09:13:21.060'"), std::string::npos);
     ASSERT_EQ(observed.size(), epoch.size());
@@ -139,6 +144,47 @@ TEST_F(FitsExport, AstropyReadsShapeAxesDateAndData) {
     }
 }
 
+// With the recording: its warnings as cards, and the points of channel 0's
+// LL block that hold repaired al values (ar0 is short) flagged in QUALITY.
+TEST_F(FitsExport, RecordingWarningsAndQuality) {
+    FitsOptions options;
+    options.scanFiles = {scans_[0], scans_[1]};
+    options.outputFolder = home_ / "quality";
+    options.recordingHeader = kSample + "/sun.05h";
+    options.tablePath = kSample + "/vm-fits.cfg";
+    std::ostringstream out, err;
+    ASSERT_EQ(FitsCommand(options, out, err), 0) << err.str();
+    const struct {
+        std::size_t scan;
+        long warnings, flaggedRR, flaggedLL;
+    } expected[] = {{0, 1, 0, 1024}, {1, 0, 0, 0}};
+    for (const auto& e : expected) {
+        fitsfile* file = nullptr;
+        int status = 0;
+        long warnings = -1;
+        char id[FLEN_VALUE] = {};
+        fits_open_diskfile(&file, FitsName(home_ / "quality", scans_[e.scan]).c_str(), READONLY, &status);
+        fits_read_key(file, TLONG, "NQWARN", &warnings, nullptr, &status);
+        if (e.warnings > 0) fits_read_key(file, TSTRING, "QWARN1", id, nullptr, &status);
+        fits_movnam_hdu(file, IMAGE_HDU, const_cast<char*>("QUALITY"), 0, &status);
+        const long n = 2048;
+        std::vector<unsigned char> flags(2 * n);
+        fits_read_img(file, TBYTE, 1, 2 * n, nullptr, flags.data(), nullptr, &status);
+        fits_close_file(file, &status);
+        ASSERT_EQ(status, 0) << scans_[e.scan];
+        EXPECT_EQ(warnings, e.warnings);
+        if (e.warnings > 0) {
+            EXPECT_STREQ(id, "ar-short");
+        }
+        EXPECT_EQ(std::count(flags.begin(), flags.begin() + n, kQualityFromAl), e.flaggedRR);
+        EXPECT_EQ(std::count(flags.begin() + n, flags.end(), kQualityFromAl), e.flaggedLL);
+    }
+    options.scanFiles = {home_ / "made/empty.001"};
+    std::ostringstream out2, err2;
+    EXPECT_EQ(FitsCommand(options, out2, err2), 1);
+    EXPECT_EQ(err2.str(), "empty.001 is not a scan file that " + kSample + "/sun.05h gives\n");
+}
+
 TEST_F(FitsExport, ByIndexAndWithLiteralNames) {
     const ExportRun byIndex = Export({}, home_ / "index", home_ / "scans/s05b03_05z.0hd");
     ASSERT_EQ(byIndex.code, 0) << byIndex.err;
@@ -175,7 +221,7 @@ TEST_F(FitsExport, FailuresAreNamedAndTheOthersWritten) {
     WriteFileBytes(home_ / "file", std::string("x"));
     const ExportRun folder = Export({scans_[0]}, home_ / "file");
     EXPECT_EQ(folder.code, 1);
-    EXPECT_EQ(folder.err, "Can't create " + (home_ / "file") + "\n");
+    EXPECT_EQ(folder.err, "Can't create " + (home_ / "file") + ": a file of that name is in the way\n");
     const ExportRun noIndex = Export({}, home_ / "fits", home_ / "none.0hd");
     EXPECT_EQ(noIndex.code, 1);
     EXPECT_EQ(noIndex.err, "Can't open " + (home_ / "none.0hd") + "\n");
