@@ -143,7 +143,8 @@ RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header) {
             plan.markers = DecodeMarkers(bytes);
         }
     }
-    plan.tableReadable = CalibrationTableReadable(inputs.calibrationTablePath);
+    plan.tableRows = CountCalibrationRows(inputs.calibrationTablePath);
+    plan.tableReadable = plan.tableRows >= 0;
     const SetupBlock& setup = header.setup;
     plan.baseName = BaseName(setup.day, setup.month, setup.year);
     plan.scanIndexName = ScanIndexName(plan.baseName, plan.scanNumber.number);

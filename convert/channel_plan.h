@@ -76,6 +76,7 @@ struct RunPlan {
     int64_t markerFileLength = -1; // its bytes; -1 when it was not read
     std::vector<int16_t> markers;  // its 16-bit values (empty with repair mode 0)
     bool tableReadable = false;    // the calibration table can be opened and read
+    int tableRows = 0;             // its rows of numbers
     ScanNumber scanNumber;
     std::string baseName;
     std::string scanIndexName;  // without its folder

@@ -166,10 +166,11 @@ bool RadiusIsDegenerate(int32_t radius) { return radius <= 0; }
 std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader& header) {
     std::vector<RunWarning> warnings;
     HeaderWarnings(run, warnings);
-    if (!run.tableReadable)
+    if (!run.tableReadable || run.tableRows == 0)
         Add(warnings, "no-calibration-table", kWholeRecording,
             "the calibration table " + run.inputs.calibrationTablePath +
-                " cannot be read: no channel gets calibration values, so no scan file is written");
+                (run.tableReadable ? " holds no row of numbers" : " cannot be read") +
+                ": no channel gets calibration values, so no scan file is written");
     MarkerFileWarnings(run, header, warnings);
     PointingWarnings(header, warnings);
     return warnings;

@@ -77,13 +77,20 @@ std::string CalibrationTablePath(const std::string& executableFolder) {
     return executableFolder + kFolderSeparator + "vm-fits.cfg";
 }
 
-bool CalibrationTableReadable(const std::string& tablePath) {
-    std::FILE* file = std::fopen(tablePath.c_str(), "rb");
-    if (!file) return false;
-    std::getc(file);
-    const bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
-    return !readFailed;
+int CountCalibrationRows(const std::string& tablePath) {
+    TableReader reader;
+    reader.file = std::fopen(tablePath.c_str(), "rb");
+    if (!reader.file) return -1;
+    int rows = 0;
+    while (!reader.atEnd) {
+        char row[kRowBufferSize] = {};
+        reader.ReadRow(row);
+        float value = 0.0f;
+        if (std::sscanf(row, "%f", &value) == 1) ++rows;
+    }
+    const bool readFailed = std::ferror(reader.file) != 0;
+    std::fclose(reader.file);
+    return readFailed ? -1 : rows;
 }
 
 CalibrationLookup FindCalibration(const std::string& tablePath, float frequency) {

@@ -43,9 +43,10 @@ void LookupCalibration(const std::string& executableFolder, float frequency,
 void LookupCalibrationInTable(const std::string& tablePath, float frequency, float& fluxFactor,
                               int16_t& quietSunTemperature, float& beamWidth);
 
-// True when the table at `tablePath` can be opened and read (an empty file
-// can; a folder or a missing file cannot).
-bool CalibrationTableReadable(const std::string& tablePath);
+// The rows of the table at `tablePath`, read as the lookup reads them: the
+// lines that hold at least one number, up to a Ctrl-Z. -1 when the table
+// cannot be opened or read (a missing file, a folder).
+int CountCalibrationRows(const std::string& tablePath);
 
 // Path of the table inside `executableFolder`.
 std::string CalibrationTablePath(const std::string& executableFolder);

@@ -294,7 +294,9 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
     out << "Repair:            " << RuleName(run)
         << (IsBack(run) ? " (a third argument)\n" : " (no third argument)\n");
     out << "Calibration table: " << run.inputs.calibrationTablePath
-        << (run.tableReadable ? "\n" : " cannot be read: no channel gets calibration values\n");
+        << (!run.tableReadable     ? " cannot be read: no channel gets calibration values\n"
+            : run.tableRows == 0 ? " holds no row of numbers: no channel gets calibration values\n"
+                                 : "\n");
     out << "Scan index:        " << run.scanIndexName << "\n";
     out << "Warnings:          " << (e.warnings.empty() ? "none" : std::to_string(e.warnings.size())) << "\n";
     for (const RunWarning& warning : e.warnings) {

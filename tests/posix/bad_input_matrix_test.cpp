@@ -15,9 +15,11 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "inputs/observation_header.h"
 #include "output/scan_reader.h"
+#include "scan/explain.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
 
@@ -53,8 +55,11 @@ using Edit = std::function<void(Setup&)>;
 
 struct Outcome {
     int exitCode = -1;
-    std::string status;  // standard error, the folders written as {obs} and {out}
+    std::string status;  // standard error but its warnings, the folders written as {obs} and {out}
     Files files;         // the regular files of the output folder
+    Names warnings;      // the ids of vm-fits's warnings, in order
+    Names explained;     // the ids of the warnings vm-scan explain gives (none when it cannot read the header)
+    std::string fitsProblems;  // what fitsverify finds in the FITS files of the scan files written
 };
 
 std::vector<float> Wave(int n, int phase) {
@@ -103,6 +108,29 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 // Creates every folder level of `path` below `home` (each at most 255 bytes).
 void MakeFolders(const std::string& path) { fs::create_directories(path); }
 
+// What fitsverify finds in the FITS files that vm-scan fits writes of the
+// scan files (with the recording, when given): "" when they are all clean.
+std::string FitsProblems(const std::string& home, const std::vector<std::string>& scanFiles,
+                         const std::string& recording, const std::vector<std::string>& extra) {
+    if (scanFiles.empty() || !FileExists("/usr/bin/fitsverify")) return std::string();
+    std::vector<std::string> argv{VMFITS_TOOLS_DIR "/vm-scan", "fits", "-o", home + "/fits"};
+    if (!recording.empty()) {
+        argv.insert(argv.end(), {"--recording", recording, "--cfg", home + "/bin/vm-fits.cfg"});
+        if (!extra.empty()) argv.push_back("--back");
+    }
+    argv.insert(argv.end(), scanFiles.begin(), scanFiles.end());
+    const ProcessResult exported = RunProcess(argv);
+    if (exported.exitCode != 0) return "vm-scan fits: " + exported.err;
+    std::vector<std::string> verify{"/usr/bin/fitsverify", "-q"};
+    for (const auto& entry : fs::directory_iterator(home + "/fits")) verify.push_back(entry.path().string());
+    const ProcessResult verified = RunProcess(verify);
+    std::string problems;
+    std::istringstream lines(verified.out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("verification OK") == std::string::npos) problems += line + "\n";
+    return problems;
+}
+
 Outcome Convert(const Setup& s) {
     TempFolder home;
     fs::create_directories(home / "bin");
@@ -130,14 +158,30 @@ Outcome Convert(const Setup& s) {
 
     Outcome outcome;
     outcome.exitCode = r.exitCode;
-    outcome.status = Replaced(Replaced(r.err, obs, "{obs}"), out, "{out}");
-    std::error_code error;
-    if (fs::is_directory(out, error)) {
-        for (const auto& entry : fs::directory_iterator(out)) {
-            if (entry.is_regular_file() && !entry.is_symlink())
-                outcome.files[entry.path().filename().string()] = ReadFileBytes(entry.path().string());
+    std::istringstream lines(r.err);
+    const std::string warning = "vm-fits: warning: ";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, warning.size(), warning) == 0) {
+            outcome.warnings.push_back(line.substr(warning.size(), line.find(':', warning.size()) - warning.size()));
+        } else {
+            outcome.status += Replaced(Replaced(Replaced(line, obs, "{obs}"), out, "{out}"), home.path(), "{home}") + "\n";
         }
     }
+    RecordingExplanation explained;
+    std::string error;
+    if (ExplainRecording(argv[1], !s.extra.empty(), home / "bin/vm-fits.cfg", false, explained, error))
+        for (const RunWarning& w : explained.warnings) outcome.explained.push_back(w.id);
+    std::vector<std::string> scanFiles;
+    std::error_code failure;
+    if (fs::is_directory(out, failure)) {
+        for (const auto& entry : fs::directory_iterator(out)) {
+            if (!entry.is_regular_file() || entry.is_symlink()) continue;
+            const std::string name = entry.path().filename().string();
+            outcome.files[name] = ReadFileBytes(entry.path().string());
+            if (name.find(".0hd") == std::string::npos) scanFiles.push_back(entry.path().string());
+        }
+    }
+    outcome.fitsProblems = FitsProblems(home.path(), scanFiles, r.exitCode == 1 ? argv[1] : "", s.extra);
     return outcome;
 }
 
@@ -295,6 +339,9 @@ struct Row {
     int exitCode;
     std::string status;
     Expect expect;
+    // The ids of the warnings that explain, vm-fits (when it converts) and
+    // vm-batch's manifest show.
+    Names warnings{};
     bool needsUnprivileged = false;  // permission bits do not stop root
 };
 
@@ -302,7 +349,7 @@ std::vector<Row> Rows() {
     const std::string header = GoodHeaderBytes();
     const std::string openHeader = "Can't open {obs}/sun.05h\n";
     const std::string openMarker = "Can't open {obs}/sun.05p\n";
-    const std::string openIndex = "Can't open {out}/" + kIndex + "\n";
+    const auto openIndex = [](const char* reason) { return "Can't open {out}/" + kIndex + ": " + reason + "\n"; };
     const Expect noScanFiles = Exactly({kIndex}, "");
     const Expect noChannel1 = Exactly({kScan1, kIndex}, kLine1, Same(kScan1, kScan1));
     std::vector<int16_t> manyPairs{20, 8}, firstNineteen{20, 8};
@@ -321,11 +368,11 @@ std::vector<Row> Rows() {
 
     return {
         // The observation header.
-        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, "")},
-        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, "")},
-        {"header of 1477 bytes", HeaderBytes(header.substr(0, 1477)), 1, "", AsGood()},
+        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
+        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
+        {"header of 1477 bytes", HeaderBytes(header.substr(0, 1477)), 1, "", AsGood(), {"header-short"}},
         {"header of 1 MiB", HeaderBytes(header + std::string((1 << 20) - header.size(), '\xa5')), 1, "",
-         AsGood()},
+         AsGood(), {"header-long"}},
         {"header a folder", [](Setup& s) { s.headerName = "x"; s.headerArgument = "sun.05h";
              s.prepare = [](const std::string& obs, const std::string&) { fs::create_directory(obs + "/sun.05h"); }; },
          2, openHeader, Exactly({})},
@@ -335,7 +382,7 @@ std::vector<Row> Rows() {
          "Can't open {obs}/sun.05h/sun.05h\n", Exactly({})},
         {"header without read permission",
          [](Setup& s) { s.prepare = [](const std::string& obs, const std::string&) { chmod((obs + "/sun.05h").c_str(), 0); }; },
-         2, openHeader, Exactly({}), true},
+         2, openHeader, Exactly({}), {}, true},
         {"object name without its zero byte",
          [](Setup& s) { s.header.setup.objectName = "SUN A15" + std::string(81, 'x'); }, 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files& good) {
@@ -352,12 +399,12 @@ std::vector<Row> Rows() {
              EXPECT_EQ(scan.naxis1, 0);
              ExpectZeroBlock(scan.blocks[0], -3.333333e+05, 0);
              ExpectZeroBlock(scan.blocks[1], -3.333333e+06, 0);
-         }))},
-        {"al of 1 byte", File("al1", "\x01"), 1, "", Like(File("al1", ""))},
-        {"al of 2 bytes", File("al1", "\x01\x02"), 1, "", Like(File("al1", ""))},
-        {"al of 3 bytes", File("al1", "\x01\x02\x03"), 1, "", Like(File("al1", ""))},
+         })), {"al-empty", "ar-long"}},
+        {"al of 1 byte", File("al1", "\x01"), 1, "", Like(File("al1", "")), {"al-empty", "sample-trailing-bytes", "ar-long"}},
+        {"al of 2 bytes", File("al1", "\x01\x02"), 1, "", Like(File("al1", "")), {"al-empty", "sample-trailing-bytes", "ar-long"}},
+        {"al of 3 bytes", File("al1", "\x01\x02\x03"), 1, "", Like(File("al1", "")), {"al-empty", "sample-trailing-bytes", "ar-long"}},
         {"al and ar of 32767 bytes", [](Setup& s) { s.files["al1"] = WaveBytes(8191, 0) + "abc"; s.files["ar1"] = WaveBytes(8191, 5) + "abc"; },
-         1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(8191))},
+         1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(8191)), {"sample-trailing-bytes", "sample-trailing-bytes"}},
         {"al and ar of 32768 bytes", [](Setup& s) { s.files["al1"] = WaveBytes(8192, 0); s.files["ar1"] = WaveBytes(8192, 5); },
          1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(8192))},
         {"al and ar of 1 MiB", [](Setup& s) { s.files["al1"] = WaveBytes(1 << 18, 0); s.files["ar1"] = WaveBytes(1 << 18, 5); },
@@ -371,18 +418,18 @@ std::vector<Row> Rows() {
              const ScanFileContents scan = Parsed(files, kScan2), expected = Parsed(good, kScan2);
              EXPECT_EQ(scan.naxis1, kSamples);
              EXPECT_EQ(scan.blocks[0].values, expected.blocks[0].values);
-         })},
-        {"ar longer than al", [](Setup& s) { s.files["ar1"] += FloatBytes({1e6f, -1e6f, 3.0f}); }, 1, "", AsGood()},
+         }), {"ar-short"}},
+        {"ar longer than al", [](Setup& s) { s.files["ar1"] += FloatBytes({1e6f, -1e6f, 3.0f}); }, 1, "", AsGood(), {"ar-long"}},
         // A sample that is not a number is stored as 0; place 19 of the block
         // holds sample 20 (the block runs from the last sample to the first).
-        {"NaN sample", SampleAt("al1", 20, kNaN), 1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, FirstBlockPlaceZero(19))},
-        {"+infinity sample", SampleAt("al1", 20, kInfinity), 1, "", Like(SampleAt("al1", 20, kNaN))},
-        {"-infinity sample", SampleAt("al1", 20, -kInfinity), 1, "", Like(SampleAt("al1", 20, kNaN))},
+        {"NaN sample", SampleAt("al1", 20, kNaN), 1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, FirstBlockPlaceZero(19)), {"samples-not-finite"}},
+        {"+infinity sample", SampleAt("al1", 20, kInfinity), 1, "", Like(SampleAt("al1", 20, kNaN)), {"samples-not-finite"}},
+        {"-infinity sample", SampleAt("al1", 20, -kInfinity), 1, "", Like(SampleAt("al1", 20, kNaN)), {"samples-not-finite"}},
         // Among the ten first samples it spoils the baseline, and with it every sample.
         {"NaN sample in the baseline", SampleAt("al1", 3, kNaN), 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files&) {
              ExpectZeroBlock(Parsed(files, kScan2).blocks[0], -3.333333e+05, kSamples);
-         })},
+         }), {"samples-not-finite"}},
         {"all-equal samples", Samples("ar1", std::vector<float>(kSamples, 7.5f)), 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files& good) {
              const ScanFileContents scan = Parsed(files, kScan2);
@@ -400,13 +447,13 @@ std::vector<Row> Rows() {
              EXPECT_NE(files.at(kScan1), good.at(kScan1));  // the jump stays
              EXPECT_EQ(files.at(kScan2), good.at(kScan2));
          })},
-        {"marker file of odd length", File("sun.05p", Int16Bytes({20, 8}) + "\x07"), 1, "", AsGood()},
-        {"marker file of 40000 bytes", Markers(longMarkers), 1, "", AsGood()},
-        {"marker at position -2", Channel1MarkerAt(-2), 1, "", AsGood()},
+        {"marker file of odd length", File("sun.05p", Int16Bytes({20, 8}) + "\x07"), 1, "", AsGood(), {"marker-odd-length"}},
+        {"marker file of 40000 bytes", Markers(longMarkers), 1, "", AsGood(), {"marker-unused"}},
+        {"marker at position -2", Channel1MarkerAt(-2), 1, "", AsGood(), {"marker-before-start"}},
         {"marker at position 1", Channel1MarkerAt(1), 1, "", AsGood()},
         {"marker at position n-1", Channel1MarkerAt(kSamples - 1), 1, "", AsGood()},
-        {"marker at position n", Channel1MarkerAt(kSamples), 1, "", AsGood()},
-        {"marker at position 32767", Channel1MarkerAt(32767), 1, "", AsGood()},
+        {"marker at position n", Channel1MarkerAt(kSamples), 1, "", AsGood(), {"marker-past-end"}},
+        {"marker at position 32767", Channel1MarkerAt(32767), 1, "", AsGood(), {"marker-past-end"}},
         {"duplicate markers", Markers({20, 8, 20, 8}), 1, "", AsGood()},
         {"duplicate markers, back extrapolation", [](Setup& s) { s.files["sun.05p"] = Int16Bytes({20, 8, 20, 8}); s.extra = {"back"}; },
          1, "", Like([](Setup& s) { s.extra = {"back"}; })},
@@ -422,12 +469,12 @@ std::vector<Row> Rows() {
         {"channelFrequency 1e300", Frequency1(1e300), 1, "", noChannel1},
 
         // The calibration table: without values no channel gets a scan file.
-        {"table missing", Table(std::nullopt), 1, "", noScanFiles},
-        {"table empty", Table(""), 1, "", noScanFiles},
-        {"table of binary junk", Table(junk), 1, "", noScanFiles},
+        {"table missing", Table(std::nullopt), 1, "", noScanFiles, {"no-calibration-table"}},
+        {"table empty", Table(""), 1, "", noScanFiles, {"no-calibration-table"}},
+        {"table of binary junk", Table(junk), 1, "", noScanFiles, {"no-calibration-table"}},
         {"table a folder", [](Setup& s) { s.table = std::nullopt;
              s.prepare = [](const std::string& obs, const std::string&) { fs::create_directory(obs + "/../bin/vm-fits.cfg"); }; },
-         1, "", noScanFiles},
+         1, "", noScanFiles, {"no-calibration-table"}},
         {"table with a 10,000-character line", Table(longLine), 1, "", AsGood()},
         {"table in rising order", Table("5 8 4000 40\n10 4 12000 20\n20 2 10000 10\n"), 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files& good) {
@@ -445,14 +492,15 @@ std::vector<Row> Rows() {
         {"table with Ctrl-Z after its last row", Table(std::string(kTable) + "\x1a" "1 1 1 1\n"), 1, "", AsGood()},
 
         // The output folder.
-        {"output folder whose parent is missing", [](Setup& s) { s.out = "missing/out"; }, 2, openIndex,
+        {"output folder whose parent is missing", [](Setup& s) { s.out = "missing/out"; }, 2,
+         "Can't create {out}: the folder {home}/missing does not exist\n" + openIndex("No such file or directory"),
          Exactly({})},
         {"output folder is a file", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) { WriteFileBytes(out, "x"); }; },
-         2, openIndex, Exactly({})},
+         2, openIndex("Not a directory"), Exactly({})},
         {"read-only output folder", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) {
              fs::create_directory(out); chmod(out.c_str(), 0555); }; },
-         2, openIndex, Exactly({}), true},
-        {"index name taken by a folder", InTheWay(kIndex, false), 2, openIndex, Exactly({})},
+         2, openIndex("Permission denied"), Exactly({}), {}, true},
+        {"index name taken by a folder", InTheWay(kIndex, false), 2, openIndex("Is a directory"), Exactly({})},
         // Both channels try the first number in turn.
         {"scan file name taken by a folder", InTheWay(kScan1, false), 2,
          "Can't open {out}/s05b03_05z.001\nCan't open {out}/s05b03_05z.001\n", Exactly({kIndex}, "")},
@@ -521,6 +569,15 @@ TEST(BadInputMatrix, EachDefectHasItsOutcome) {
         const Outcome outcome = Convert(With(row.defect));
         EXPECT_EQ(outcome.exitCode, row.exitCode);
         EXPECT_EQ(outcome.status, row.status);
+        EXPECT_EQ(outcome.explained, row.warnings);
+        // vm-fits says each as it comes to it: a run that ends early says the first ones.
+        if (outcome.exitCode == 1) {
+            EXPECT_EQ(outcome.warnings, row.warnings);
+        } else {
+            EXPECT_LE(outcome.warnings.size(), row.warnings.size());
+            EXPECT_TRUE(std::equal(outcome.warnings.begin(), outcome.warnings.end(), row.warnings.begin()));
+        }
+        EXPECT_EQ(outcome.fitsProblems, "");
         // Nothing lost silently: a failed run says which file, a good one says nothing.
         EXPECT_EQ(outcome.exitCode == 2, !outcome.status.empty());
         ExpectNothingCutShort(outcome);
