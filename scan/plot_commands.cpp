@@ -1,5 +1,6 @@
 #include "scan/plot_commands.h"
 
+#include <optional>
 #include <vector>
 
 #include "scan/scan_file_commands.h"
@@ -22,20 +23,42 @@ int Failed(const std::string& error, std::ostream& err) {
     return 1;
 }
 
+std::string FileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The recording planned, or 2 with the message when its header cannot be read.
+int PlannedRecording(const RecordingOptions& options, RecordingExplanation& recording, std::ostream& err) {
+    std::string error;
+    if (PlanRecordingOfScanFiles(options.headerPath, options.thirdArgument, options.tablePath, recording, error))
+        return 0;
+    err << error << "\n";
+    return 2;
+}
+
 }  // namespace
 
-int PlotCommand(const std::string& scanPath, const PictureOptions& options, std::ostream& out,
-                std::ostream& err) {
+int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, const PictureOptions& options,
+                std::ostream& out, std::ostream& err) {
     ScanFileContents scan;
     std::string error;
+    if (!ReadScanFile(scanPath, scan, error)) return Failed(error, err);
+    std::optional<PictureQuality> quality;
+    if (!recording.headerPath.empty()) {
+        RecordingExplanation planned;
+        if (const int code = PlannedRecording(recording, planned, err)) return code;
+        quality.emplace();
+        if (!PictureQualityOf(planned, FileNameOf(scanPath), scan, *quality, error)) return Failed(error, err);
+    }
     PlotPicture picture;
-    if (!ReadScanFile(scanPath, scan, error) || !ScanPicture(scan, scanPath, picture, error))
-        return Failed(error, err);
+    if (!ScanPicture(scan, scanPath, picture, error, quality ? &*quality : nullptr)) return Failed(error, err);
     return Written(picture, options, out, err);
 }
 
 int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
-                    const PictureOptions& options, std::ostream& out, std::ostream& err) {
+                    const RecordingOptions& recording, const PictureOptions& options, std::ostream& out,
+                    std::ostream& err) {
     std::vector<ScanIndexEntry> entries;
     std::string error;
     if (!ReadScanIndex(indexPath, entries, error)) return Failed(error, err);
@@ -47,9 +70,28 @@ int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisat
         if (!ReadScanFile(path, named.scan, error)) return Failed(error, err);
         scans.push_back(std::move(named));
     }
+    if (!recording.headerPath.empty()) {
+        RecordingExplanation planned;
+        if (const int code = PlannedRecording(recording, planned, err)) return code;
+        for (NamedScan& named : scans) {
+            named.quality.emplace();
+            if (!PictureQualityOf(planned, FileNameOf(named.name), named.scan, *named.quality, error))
+                return Failed(error, err);
+        }
+    }
     PlotPicture picture;
     if (!OverviewPicture(scans, polarisation, picture, error)) return Failed(error, err);
     return Written(picture, options, out, err);
+}
+
+int PlotCommand(const std::string& scanPath, const PictureOptions& options, std::ostream& out,
+                std::ostream& err) {
+    return PlotCommand(scanPath, RecordingOptions(), options, out, err);
+}
+
+int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
+                    const PictureOptions& options, std::ostream& out, std::ostream& err) {
+    return OverviewCommand(indexPath, polarisation, RecordingOptions(), options, out, err);
 }
 
 int RepairPlotCommand(const std::string& headerPath, int channel, bool thirdArgument,

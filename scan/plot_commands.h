@@ -9,12 +9,28 @@
 #include "scan/plots.h"
 
 struct PictureOptions {
-    std::string outputPath;  // PNG, or SVG when it ends in ".svg"
+    std::string outputPath;  // PNG when it ends in ".png", SVG when in ".svg"
     PictureSize size;
 };
 
+// The recording that the scan files of `plot` and `overview` come from, as
+// 'vm-fits HEADER OUT [THIRD]' converted it; none when headerPath is empty.
+struct RecordingOptions {
+    std::string headerPath;
+    bool thirdArgument = false;
+    std::string tablePath;
+};
+
 // Each subcommand: 0 after "wrote OUT" on `out`; 1 with a message on `err`
-// when an input cannot be read or drawn, or the picture cannot be written.
+// when an input cannot be read or drawn, a scan file is not one the
+// recording gives, or the picture cannot be written; 2 when the recording's
+// header cannot be read, as for explain.
+int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, const PictureOptions& options,
+                std::ostream& out, std::ostream& err);
+int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
+                    const RecordingOptions& recording, const PictureOptions& options, std::ostream& out,
+                    std::ostream& err);
+// The same without a recording.
 int PlotCommand(const std::string& scanPath, const PictureOptions& options, std::ostream& out,
                 std::ostream& err);
 int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,

@@ -36,25 +36,57 @@ std::string ObservationOf(const ScanFileContents& scan) {
 
 std::string Ghz(double frequency) { return PictureText(Format("%.3f GHz", frequency), 40); }
 
-// The offsets of the places 1 to n, as `vm-scan data` prints them.
-bool Offsets(const ScanFileContents& scan, const std::string& name, std::vector<double>& x,
-             std::string& error) {
+const char* const kPlaceLabel = "Place in the scan file (1 to n): no offset axis";
+
+// Why a scan file has no offset axis ("CDELT1 is 0.0000 and RADIUS is 0"),
+// or nothing when it has one.
+std::string NoOffsetAxis(const ScanFileContents& scan) {
+    std::vector<std::string> why;
+    if (StepIsDegenerate(static_cast<float>(scan.cdelt1))) why.push_back(Format("CDELT1 is %.4f", scan.cdelt1));
+    if (RadiusIsDegenerate(scan.radius)) why.push_back("RADIUS is " + std::to_string(scan.radius));
+    return why.empty() ? std::string() : why.size() == 1 ? why[0] : why[0] + " and " + why[1];
+}
+
+// The places 1 to n.
+std::vector<double> Places(const ScanFileContents& scan) {
+    std::vector<double> x;
+    for (int64_t place = 1; place <= scan.naxis1; ++place) x.push_back(static_cast<double>(place));
+    return x;
+}
+
+// The x of the points of a scan file: the offsets of the places 1 to n, as
+// `vm-scan data` prints them, or the places themselves when the file has no
+// offset axis. False with the reason (without the file's name) when the
+// points cannot be drawn.
+bool PointsX(const ScanFileContents& scan, std::vector<double>& x, std::string& reason) {
     if (scan.naxis1 == 0) {
-        error = name + ": the scan file holds no points to draw";
+        reason = "the scan file holds no points to draw";
         return false;
     }
-    if (!std::isfinite(scan.cdelt1) || !std::isfinite(scan.pmcsun)) {
-        error = name + ": CDELT1 and PMCSUN must be finite numbers for the offset axis";
+    if (!NoOffsetAxis(scan).empty()) {
+        x = Places(scan);
+        return true;
+    }
+    if (!std::isfinite(scan.pmcsun)) {
+        reason = "CDELT1 and PMCSUN must be finite numbers for the offset axis";
         return false;
     }
     x.clear();
     for (int64_t place = 1; place <= scan.naxis1; ++place) x.push_back(PlaceOffset(scan, place));
     PlotRange range;
     if (!FiniteRange(x, 0.0, range)) {
-        error = name + ": the offsets CDELT1 x (place - PMCSUN) lie beyond the range of numbers";
+        reason = "the offsets CDELT1 x (place - PMCSUN) lie beyond the range of numbers";
         return false;
     }
     return true;
+}
+
+// "a, b and c".
+std::string Listed(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    return text;
 }
 
 std::vector<double> BlockValues(const ScanBlock& block) {
@@ -137,11 +169,15 @@ bool FiniteRange(const std::vector<double>& values, double margin, PlotRange& ra
 }
 
 bool ScanPicture(const ScanFileContents& scan, const std::string& name, PlotPicture& picture,
-                 std::string& error) {
+                 std::string& error, const PictureQuality* quality) {
     picture = PlotPicture();
     PlotPanel panel;
     std::vector<double> x;
-    if (!Offsets(scan, name, x, error)) return false;
+    std::string reason;
+    if (!PointsX(scan, x, reason)) {
+        error = name + ": " + reason;
+        return false;
+    }
     const std::vector<double> rr = BlockValues(scan.blocks[0]), ll = BlockValues(scan.blocks[1]);
     if (!FiniteRange(Joined(rr, ll), 0.05, panel.y)) {
         error = name + ": no value of either block is a finite number";
@@ -150,12 +186,33 @@ bool ScanPicture(const ScanFileContents& scan, const std::string& name, PlotPict
     FiniteRange(x, 0.0, panel.x);
     picture.title = ObservationOf(scan) + ", " + Ghz(scan.obsFreq);
     panel.heading = PictureText(FileNameOf(name));
-    panel.xLabel = kOffsetLabel;
+    const std::string noAxis = NoOffsetAxis(scan);
+    panel.xLabel = noAxis.empty() ? kOffsetLabel : kPlaceLabel;
     panel.yLabel = kSignalLabel;
     panel.traces.push_back({"RR (al)", PlotColour::Red, PlotLineStyle::Solid, x, rr});
     panel.traces.push_back({"LL (ar)", PlotColour::Blue, PlotLineStyle::Solid, x, ll});
     for (const PlotTrace& trace : panel.traces) panel.legend.push_back({trace.label, trace.colour, trace.style});
-    MarkTheDisk(scan, panel, true);
+    if (noAxis.empty()) {
+        MarkTheDisk(scan, panel, true);
+    } else {
+        picture.caption.push_back(noAxis + ": there is no offset axis, so the points are drawn against their place "
+                                           "in the file (1 to " + std::to_string(scan.naxis1) + ").");
+    }
+    if (quality) {
+        for (int i = 0; i < kQualityFlagCount; ++i) {
+            const QualityFlag flag = kQualityFlagNames[i].flag;
+            bool shaded = false;
+            for (const int block : {0, 1})
+                shaded = ShadeFlaggedPoints(quality->quality.flags[block], flag, x, true, 0.0, 0.0, panel) || shaded;
+            if (shaded) AddFlagLegend(panel, flag, quality);
+        }
+        const std::vector<std::string> warnings = WarningCaption(*quality, true, "");
+        if (warnings.empty())
+            picture.caption.push_back("No warning of " + PictureText(quality->headerName) + " concerns " +
+                                      PictureText(quality->scanName) + ".");
+        picture.caption.insert(picture.caption.end(), warnings.begin(), warnings.end());
+        LimitCaption(picture.caption);
+    }
     picture.panels.push_back(panel);
     return true;
 }
@@ -213,46 +270,130 @@ bool OverviewPicture(const std::vector<NamedScan>& scans, OverviewPolarisation p
     };
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
 
+    // The scan files that can be drawn, and why each of the others cannot.
+    struct Drawn {
+        std::size_t index;
+        std::vector<double> x, values;
+    };
+    std::vector<Drawn> drawn;
+    std::vector<std::pair<std::string, std::vector<std::string>>> leftOut;  // reason, the files
+    std::string firstError;
+    std::vector<std::string> noAxis;  // the files without an offset axis
+    std::string noAxisWhy;
+    for (const std::size_t i : order) {
+        const NamedScan& named = scans[i];
+        Drawn d{i, {}, PolarisationValues(named.scan, polarisation)};
+        std::string reason;
+        PlotRange own;
+        if (PointsX(named.scan, d.x, reason) && !FiniteRange(d.values, 0.0, own))
+            reason = std::string("no ") + PolarisationName(polarisation) + " value is a finite number";
+        if (reason.empty()) {
+            const std::string why = NoOffsetAxis(named.scan);
+            if (!why.empty()) {
+                if (noAxis.empty()) noAxisWhy = why;
+                noAxis.push_back(PictureText(FileNameOf(named.name)));
+            }
+            drawn.push_back(std::move(d));
+            continue;
+        }
+        if (firstError.empty()) firstError = named.name + ": " + reason;
+        auto found = std::find_if(leftOut.begin(), leftOut.end(), [&](const auto& r) { return r.first == reason; });
+        if (found == leftOut.end()) found = leftOut.insert(leftOut.end(), {reason, {}});
+        found->second.push_back(PictureText(FileNameOf(named.name)));
+    }
+    if (drawn.empty()) {
+        error = scans.size() == 1 ? firstError
+                                  : "none of the " + std::to_string(scans.size()) +
+                                        " scan files can be drawn; the first: " + firstError;
+        return false;
+    }
+
     const PlotColour colours[] = {PlotColour::Red, PlotColour::Blue, PlotColour::Black, PlotColour::Purple};
     const PlotColour colour = colours[static_cast<int>(polarisation)];
+    // The flags of a trace: RR of the al block, LL of the ar block, I and V of both.
+    const int block = polarisation == OverviewPolarisation::RR ? 0 : polarisation == OverviewPolarisation::LL ? 1 : -1;
     PlotPanel panel;
-    std::vector<double> allOffsets;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const NamedScan& named = scans[order[k]];
+    std::vector<double> allX;
+    std::vector<std::vector<uint8_t>> flagsOfRows;
+    for (std::size_t k = 0; k < drawn.size(); ++k) {
+        Drawn& d = drawn[k];
+        const NamedScan& named = scans[d.index];
+        // Without an offset axis in one of them, every trace is drawn against the place.
+        if (!noAxis.empty()) d.x = Places(named.scan);
         PlotTrace trace;
         trace.colour = colour;
-        if (!Offsets(named.scan, named.name, trace.x, error)) return false;
-        const std::vector<double> values = PolarisationValues(named.scan, polarisation);
+        trace.x = d.x;
         PlotRange own;
-        if (!FiniteRange(values, 0.0, own)) {
-            error = named.name + ": no " + PolarisationName(polarisation) + " value is a finite number";
-            return false;
-        }
+        FiniteRange(d.values, 0.0, own);
         // Each trace fills most of its own band, from its smallest to its largest value.
         const double base = static_cast<double>(k);
-        for (const double v : values) {
+        for (const double v : d.values) {
             const double scaled = (v - own.low) / (own.high - own.low);
             trace.y.push_back(std::isfinite(scaled) ? base + 0.08 + 0.84 * scaled
                                                     : std::numeric_limits<double>::quiet_NaN());
         }
-        allOffsets.insert(allOffsets.end(), trace.x.begin(), trace.x.end());
+        allX.insert(allX.end(), trace.x.begin(), trace.x.end());
         panel.sideLabels.push_back({base + 0.5, Ghz(named.scan.obsFreq)});
         panel.traces.push_back(std::move(trace));
     }
-    FiniteRange(allOffsets, 0.0, panel.x);
-    panel.y = {0.0, static_cast<double>(order.size())};
+    FiniteRange(allX, 0.0, panel.x);
+    panel.y = {0.0, static_cast<double>(drawn.size())};
     panel.yNumbers = false;
-    panel.xLabel = kOffsetLabel;
+    panel.xLabel = noAxis.empty() ? kOffsetLabel : kPlaceLabel;
     panel.yLabel = "Frequency (each trace scaled to its own range)";
 
-    const ScanFileContents& first = scans[order[0]].scan;
+    // The flagged points of each trace, shaded in its own row.
+    for (int i = 0; i < kQualityFlagCount; ++i) {
+        const QualityFlag flag = kQualityFlagNames[i].flag;
+        bool shaded = false;
+        for (std::size_t k = 0; k < drawn.size(); ++k) {
+            const NamedScan& named = scans[drawn[k].index];
+            if (!named.quality) continue;
+            const double base = static_cast<double>(k);
+            shaded = ShadeFlaggedPoints(FlagsOfTrace(named.quality->quality, block), flag, drawn[k].x, false,
+                                        base + 0.02, base + 0.98, panel) ||
+                     shaded;
+        }
+        if (shaded) AddFlagLegend(panel, flag, nullptr);
+    }
+
+    const ScanFileContents& first = scans[drawn[0].index].scan;
     const char* const what[] = {"RR (al)", "LL (ar)", "I = (RR + LL) / 2", "V = (RR - LL) / 2"};
-    picture.title = ObservationOf(first) + ": " + what[static_cast<int>(polarisation)] + ", " +
-                    std::to_string(scans.size()) + (scans.size() == 1 ? " scan file" : " scan files");
-    MarkTheDisk(first, panel, false);
-    picture.caption.push_back(
-        "Dotted: the meridian centre (offset 0, at PMCSUN). Dashed: the optical limbs at +-RADIUS (" +
-        std::to_string(first.radius) + " arcsec).");
+    const std::string count = drawn.size() == scans.size() ? std::to_string(scans.size())
+                                                           : std::to_string(drawn.size()) + " of " +
+                                                                 std::to_string(scans.size());
+    picture.title = ObservationOf(first) + ": " + what[static_cast<int>(polarisation)] + ", " + count +
+                    (scans.size() == 1 ? " scan file" : " scan files");
+    if (noAxis.empty()) {
+        MarkTheDisk(first, panel, false);
+        picture.caption.push_back(
+            "Dotted: the meridian centre (offset 0, at PMCSUN). Dashed: the optical limbs at +-RADIUS (" +
+            std::to_string(first.radius) + " arcsec).");
+    } else {
+        picture.caption.push_back(
+            noAxisWhy + (noAxis.size() == drawn.size() ? std::string(" in every scan file")
+                                                       : " in " + Listed(noAxis)) +
+            ": there is no offset axis, so each trace is drawn against the place in its file (1 to n).");
+    }
+    for (const auto& [reason, names] : leftOut)
+        picture.caption.push_back("Left out: " + Listed(names) + " (" + reason + ").");
+    // The recording's own warnings once, then each scan file's, lowest frequency first.
+    bool recordingToo = true;
+    std::size_t warnings = 0;
+    std::string header;
+    for (const std::size_t i : order) {
+        if (!scans[i].quality) continue;
+        const PictureQuality& q = *scans[i].quality;
+        for (const std::string& line : WarningCaption(q, recordingToo, PictureText(q.scanName) + ": ")) {
+            picture.caption.push_back(line);
+            ++warnings;
+        }
+        recordingToo = false;
+        header = q.headerName;
+    }
+    if (!recordingToo && warnings == 0)
+        picture.caption.push_back("No warning of " + PictureText(header) + " concerns these scan files.");
+    LimitCaption(picture.caption);
     picture.panels.push_back(panel);
     return true;
 }
@@ -298,6 +439,21 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
     read.traces.push_back({"LL (" + ar + ")", PlotColour::Blue, PlotLineStyle::Solid, x, rightRead});
     repaired.traces.push_back({"", PlotColour::Red, PlotLineStyle::Solid, x, leftRepaired});
     repaired.traces.push_back({"", PlotColour::Blue, PlotLineStyle::Solid, x, rightRepaired});
+    // Past the end of a short ar file, LL holds the repaired al values: a
+    // trace of their own in both panels.
+    const std::vector<uint8_t> llFlags = SampleQualityFlags(c, 1);
+    if (FlaggedPoints(llFlags, kQualityFromAl) > 0) {
+        const std::string label = "LL past the end of " + ar + ": repaired al values";
+        for (PlotPanel* panel : {&read, &repaired}) {
+            PlotTrace tail = panel->traces[1];
+            tail.label = panel == &read ? label : "";
+            tail.colour = PlotColour::Orange;
+            for (std::size_t k = 0; k < llFlags.size() && k < tail.y.size(); ++k)
+                ((llFlags[k] & kQualityFromAl) ? panel->traces[1].y[k] : tail.y[k]) =
+                    std::numeric_limits<double>::quiet_NaN();
+            panel->traces.push_back(std::move(tail));
+        }
+    }
     for (const PlotTrace& trace : read.traces) read.legend.push_back({trace.label, trace.colour, trace.style});
 
     std::vector<int> applied, ignored;

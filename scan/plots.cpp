@@ -25,6 +25,8 @@ const Rgb kColours[] = {
     {120, 120, 120},  // Grey
     {230, 130, 0},    // Orange
     {130, 40, 160},   // Purple
+    {253, 214, 160},  // PaleOrange
+    {222, 200, 238},  // PalePurple
 };
 
 PLINT ColourIndex(PlotColour colour) { return kFirstColour + static_cast<PLINT>(colour); }
@@ -222,29 +224,42 @@ void DrawLegend(const std::vector<PlotLegendEntry>& entries, const PanelLayout& 
     const PLINT columns = panel.legendColumns, rows = (n + columns - 1) / columns;
     std::vector<std::string> texts;
     std::vector<PLCHAR_VECTOR> textPointers;
-    std::vector<PLINT> options(entries.size(), PL_LEGEND_LINE), textColours, lineColours, lineStyles;
-    std::vector<PLFLT> lineWidths(entries.size(), 1.5 * page.lineWidth);
+    std::vector<PLINT> options, textColours, lineColours, lineStyles, boxColours, boxPatterns;
+    std::vector<PLFLT> lineWidths(entries.size(), 1.5 * page.lineWidth), boxScales(entries.size(), 0.8),
+        boxLineWidths(entries.size(), 1.0);
     for (const PlotLegendEntry& entry : entries) texts.push_back(Escaped(entry.text));
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        options.push_back(entries[i].box ? PL_LEGEND_COLOR_BOX : PL_LEGEND_LINE);
         textPointers.push_back(texts[i].c_str());
         textColours.push_back(ColourIndex(PlotColour::Black));
         lineColours.push_back(ColourIndex(entries[i].colour));
         lineStyles.push_back(StyleIndex(entries[i].style));
+        boxColours.push_back(ColourIndex(entries[i].colour));
+        boxPatterns.push_back(0);
     }
     PLFLT width = 0.0, height = 0.0;
     pllsty(1);
     pllegend(&width, &height, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX | PL_LEGEND_ROW_MAJOR,
              PL_POSITION_VIEWPORT | PL_POSITION_INSIDE | PL_POSITION_TOP | PL_POSITION_RIGHT, 0.005, 0.01,
              3.0 * page.lineX, kBackground, ColourIndex(PlotColour::Black), 1, rows, columns, n, options.data(),
-             1.0, kLegendTextScale * scale, 1.6, 0.0, textColours.data(), textPointers.data(), nullptr, nullptr,
-             nullptr, nullptr, lineColours.data(), lineStyles.data(), lineWidths.data(), nullptr, nullptr,
-             nullptr, nullptr);
+             1.0, kLegendTextScale * scale, 1.6, 0.0, textColours.data(), textPointers.data(), boxColours.data(),
+             boxPatterns.data(), boxScales.data(), boxLineWidths.data(), lineColours.data(), lineStyles.data(),
+             lineWidths.data(), nullptr, nullptr, nullptr, nullptr);
 }
 
 void DrawPanel(const PlotPanel& panel, const PageLayout& page, std::size_t index, double scale) {
     const PanelLayout& layout = page.panels[index];
     plvpor(page.left, page.right, layout.bottom, layout.top);
     plwind(panel.x.low, panel.x.high, layout.y.low, layout.y.high);
+    // The shading first, under the frame, the ticks and the traces.
+    for (const PlotBand& band : panel.bands) {
+        const double low = band.wholeHeight ? layout.y.low : band.yLow;
+        const double high = band.wholeHeight ? layout.y.high : band.yHigh;
+        PLFLT x[4] = {band.xLow, band.xHigh, band.xHigh, band.xLow}, y[4] = {low, low, high, high};
+        plcol0(ColourIndex(band.colour));
+        plpsty(0);
+        plfill(4, x, y);
+    }
     plcol0(ColourIndex(PlotColour::Black));
     pllsty(1);
     plwidth(page.lineWidth);
@@ -267,7 +282,8 @@ void DrawPanel(const PlotPanel& panel, const PageLayout& page, std::size_t index
     label("t", 0.6, 0.0, 0.0, panel.heading, width);
     label("b", 3.2, 0.5, 0.5, panel.xLabel, width);
     label("l", page.yLabelOffset, 0.5, 0.5, panel.yLabel, height);
-    for (const PlotSideLabel& label : panel.sideLabels) {
+    for (const std::size_t i : SideLabelsDrawn(panel.sideLabels, layout.y, height)) {
+        const PlotSideLabel& label = panel.sideLabels[i];
         const double at = (label.y - layout.y.low) / (layout.y.high - layout.y.low);
         plmtex("rv", 0.8, at, 0.0, Escaped(label.text).c_str());
     }
@@ -428,6 +444,37 @@ std::vector<std::string> WrappedLines(const std::vector<std::string>& lines, std
     return wrapped;
 }
 
+bool PictureFormatOfPath(const std::string& path, PictureFormat& format) {
+    std::string end = path.size() < 4 ? std::string() : path.substr(path.size() - 4);
+    for (char& c : end) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (end != ".png" && end != ".svg") return false;
+    format = end == ".svg" ? PictureFormat::Svg : PictureFormat::Png;
+    return true;
+}
+
+std::string NotAPictureName(const std::string& path) {
+    return "'" + PictureText(path, 200) + "' does not end in .png or .svg: a picture is written as PNG or SVG";
+}
+
+std::vector<std::size_t> SideLabelsDrawn(const std::vector<PlotSideLabel>& labels, const PlotRange& y,
+                                         double height) {
+    std::vector<std::size_t> order(labels.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return labels[a].y < labels[b].y; });
+    const double span = y.high - y.low;
+    std::vector<std::size_t> drawn;
+    double last = 0.0;
+    for (const std::size_t i : order) {
+        const double at = (labels[i].y - y.low) / span * height;  // in character heights
+        if (!std::isfinite(at)) continue;
+        if (!drawn.empty() && at - last < kSideLabelGap) continue;
+        drawn.push_back(i);
+        last = at;
+    }
+    return drawn;
+}
+
 PictureFormat FormatOfPath(const std::string& path) {
     if (path.size() < 4) return PictureFormat::Png;
     std::string end = path.substr(path.size() - 4);
@@ -498,8 +545,13 @@ bool DrawPicture(const PlotPicture& picture, const PictureSize& size, PictureFor
 
 bool WritePicture(const PlotPicture& picture, const PictureSize& size, const std::string& path,
                   std::string& error) {
+    PictureFormat format = PictureFormat::Png;
+    if (!PictureFormatOfPath(path, format)) {
+        error = NotAPictureName(path);
+        return false;
+    }
     std::string bytes;
-    if (!DrawPicture(picture, size, FormatOfPath(path), bytes, error)) return false;
+    if (!DrawPicture(picture, size, format, bytes, error)) return false;
     const std::string temporary = path + ".part";
     std::FILE* file = std::fopen(temporary.c_str(), "wb");
     if (!file) {

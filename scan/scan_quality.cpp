@@ -10,17 +10,21 @@ const int kQualityFlagCount = static_cast<int>(sizeof kQualityFlagNames / sizeof
 
 namespace {
 
-// Flags of the points of one polarisation: sample k stands at point n - 1 - k.
-std::vector<uint8_t> PointFlags(const std::vector<float>& repaired, int32_t takenFromFile,
-                                bool takenFromAl) {
+// Flags of the samples of one polarisation, in the recording's order.
+std::vector<uint8_t> Flags(const std::vector<float>& repaired, int32_t takenFromFile, bool takenFromAl) {
     const std::size_t n = repaired.size();
     std::vector<uint8_t> flags(n, kQualityGood);
     for (std::size_t k = 0; k < n; ++k) {
-        uint8_t& flag = flags[n - 1 - k];
-        if (!std::isfinite(repaired[k])) flag |= kQualityNotFinite;
-        if (takenFromAl && static_cast<int64_t>(k) >= takenFromFile) flag |= kQualityFromAl;
+        if (!std::isfinite(repaired[k])) flags[k] |= kQualityNotFinite;
+        if (takenFromAl && static_cast<int64_t>(k) >= takenFromFile) flags[k] |= kQualityFromAl;
     }
     return flags;
+}
+
+// Flags of the points of one polarisation: sample k stands at point n - 1 - k.
+std::vector<uint8_t> PointFlags(const ChannelPlan& channel, int block) {
+    std::vector<uint8_t> flags = SampleQualityFlags(channel, block);
+    return std::vector<uint8_t>(flags.rbegin(), flags.rend());
 }
 
 }  // namespace
@@ -51,9 +55,14 @@ bool QualityOfScanFile(const RecordingExplanation& recording, const std::string&
     for (const RunWarning& warning : recording.warnings)
         if (warning.channel == kWholeRecording || warning.channel == channel->channel)
             quality.warnings.push_back(warning);
-    quality.flags[0] = PointFlags(channel->leftRepaired, channel->left.samples, false);
-    quality.flags[1] = PointFlags(channel->rightRepaired, channel->right.samples, true);
+    quality.flags[0] = PointFlags(*channel, 0);
+    quality.flags[1] = PointFlags(*channel, 1);
     return true;
+}
+
+std::vector<uint8_t> SampleQualityFlags(const ChannelPlan& channel, int block) {
+    return block == 0 ? Flags(channel.leftRepaired, channel.left.samples, false)
+                      : Flags(channel.rightRepaired, channel.right.samples, true);
 }
 
 std::size_t FlaggedPoints(const std::vector<uint8_t>& flags, QualityFlag flag) {

@@ -46,5 +46,10 @@ bool PlanRecordingOfScanFiles(const std::string& headerPath, bool thirdArgument,
 bool QualityOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
                        const ScanFileContents& scan, ScanFileQuality& quality, std::string& error);
 
+// The flags of one polarisation of a planned channel (planned with the
+// samples kept), sample by sample in the recording's order (block 0: al,
+// block 1: ar); a scan file holds them last sample first.
+std::vector<uint8_t> SampleQualityFlags(const ChannelPlan& channel, int block);
+
 // How many points of a block carry `flag`.
 std::size_t FlaggedPoints(const std::vector<uint8_t>& flags, QualityFlag flag);

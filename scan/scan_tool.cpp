@@ -18,8 +18,13 @@ const char* const kExitCodes =
 
 // -o and --size of a picture subcommand.
 void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
-    command->add_option("-o,--output", picture.outputPath, "the picture: PNG, or SVG when it ends in .svg")
-        ->required();
+    command->add_option("-o,--output", picture.outputPath, "the picture: PNG when it ends in .png, SVG in .svg")
+        ->type_name("OUT")
+        ->required()
+        ->check([](const std::string& path) {
+            PictureFormat format;
+            return PictureFormatOfPath(path, format) ? std::string() : NotAPictureName(path);
+        });
     command
         ->add_option_function<std::string>(
             "--size",
@@ -29,6 +34,23 @@ void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
             },
             "WIDTHxHEIGHT in pixels (default 1200x800)")
         ->type_name("WxH");
+}
+
+// --recording, --cfg and --third of plot and overview.
+void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, std::string& third) {
+    CLI::Option* header = command->add_option(
+        "--recording", recording.headerPath,
+        "the observation header the scan files were converted from: shades the points its warnings "
+        "touch and lists the warnings")
+        ->type_name("HEADER");
+    command->add_option("--cfg", recording.tablePath, "the calibration table (default: vm-fits.cfg beside vm-scan)")
+        ->type_name("TABLE")
+        ->needs(header);
+    command->add_option("--third", third,
+                        "any text: the recording was converted with vm-fits's third argument (back "
+                        "extrapolation)")
+        ->type_name("THIRD")
+        ->needs(header);
 }
 
 }  // namespace
@@ -90,10 +112,14 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
                           "with --recording: it was converted with a third argument (back extrapolation)");
 
     PictureOptions picture;
+    RecordingOptions recording;
+    std::string recordingThird;
     CLI::App* plotCommand = app.add_subcommand(
         "plot", "Draws a scan file: RR (the al block) and LL (the ar block) as physical values "
-                "against the offset from the meridian centre in arc seconds.");
+                "against the offset from the meridian centre in arc seconds (against the place 1 to n "
+                "when CDELT1 or RADIUS leaves no offset axis).");
     plotCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
+    AddRecordingOptions(plotCommand, recording, recordingThird);
     AddPictureOptions(plotCommand, picture);
 
     std::string indexPath, polarisationName = "RR";
@@ -110,6 +136,7 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
             return PolarisationFromName(name, ignored) ? std::string()
                                                        : "'" + name + "' is not RR, LL, I or V";
         });
+    AddRecordingOptions(overviewCommand, recording, recordingThird);
     AddPictureOptions(overviewCommand, picture);
 
     int channel = 0;
@@ -145,11 +172,16 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
         if (explain.tablePath.empty()) explain.tablePath = context.defaultTablePath;
         return ExplainCommand(explain, out, err);
     }
-    if (plotCommand->parsed()) return PlotCommand(scanPath, picture, out, err);
+    for (CLI::App* command : {plotCommand, overviewCommand}) {
+        if (!command->parsed()) continue;
+        recording.thirdArgument = command->count("--third") > 0;
+        if (recording.tablePath.empty()) recording.tablePath = context.defaultTablePath;
+    }
+    if (plotCommand->parsed()) return PlotCommand(scanPath, recording, picture, out, err);
     if (overviewCommand->parsed()) {
         OverviewPolarisation polarisation = OverviewPolarisation::RR;
         PolarisationFromName(polarisationName, polarisation);
-        return OverviewCommand(indexPath, polarisation, picture, out, err);
+        return OverviewCommand(indexPath, polarisation, recording, picture, out, err);
     }
     if (repairCommand->parsed()) {
         const bool backRule = !repairThird.empty() || repairCommand->count("THIRD") > 0;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "scan/plot_data.h"
 #include "scan/plots.h"
@@ -108,6 +109,17 @@ TEST(PlotData, PictureSizesAndFormats) {
     EXPECT_EQ(FormatOfPath("a.png"), PictureFormat::Png);
     EXPECT_EQ(FormatOfPath("svg"), PictureFormat::Png);
     EXPECT_EQ(FormatOfPath("a.svg.png"), PictureFormat::Png);
+    // What a picture may be written as: .png or .svg in any case, nothing else.
+    for (const auto& [path, ok, svg] : std::vector<std::tuple<std::string, bool, bool>>{
+             {"a.PNG", true, false}, {"b/A.Svg", true, true}, {"a.jpg", false, false}, {"png", false, false},
+             {"a.png.gz", false, false}, {"", false, false}}) {
+        PictureFormat format = PictureFormat::Png;
+        EXPECT_EQ(PictureFormatOfPath(path, format), ok) << path;
+        if (ok) {
+            EXPECT_EQ(format == PictureFormat::Svg, svg) << path;
+        }
+    }
+    EXPECT_EQ(NotAPictureName("x.jpg"), "'x.jpg' does not end in .png or .svg: a picture is written as PNG or SVG");
 }
 
 TEST(PlotData, PolarisationsOfAScanFile) {
@@ -164,13 +176,27 @@ TEST(PlotData, ScanFilePicture) {
     EXPECT_EQ(picture.panels[0].lines[1].x, -961.0);
     EXPECT_EQ(picture.panels[0].lines[2].x, 961.0);
     EXPECT_EQ(picture.panels[0].legend.back().text, "optical limb (RADIUS 961 arcsec)");
+
+    // A step of 0 or a radius of 0 leaves no offset axis: the points stand at their places.
+    for (const auto& [step, radius, why] : std::vector<std::tuple<double, int, std::string>>{
+             {0.0, 961, "CDELT1 is 0.0000"}, {kNan, 0, "CDELT1 is nan and RADIUS is 0"}, {2.0, -1, "RADIUS is -1"}}) {
+        ScanFileContents flat = scan;
+        flat.cdelt1 = step;
+        flat.radius = radius;
+        ASSERT_TRUE(ScanPicture(flat, "x", picture, error)) << why;
+        EXPECT_EQ(picture.panels[0].traces[1].x[19], 20.0);
+        EXPECT_EQ(picture.panels[0].xLabel, "Place in the scan file (1 to n): no offset axis");
+        EXPECT_TRUE(picture.panels[0].lines.empty());
+        EXPECT_EQ(picture.caption, std::vector<std::string>{why + ": there is no offset axis, so the points are "
+                                                                  "drawn against their place in the file (1 to 20)."});
+    }
 }
 
 TEST(PlotData, ScanFilesThatCannotBeDrawn) {
     const ScanFileContents good = Parsed(MadeScanFile(5));
     ScanFileContents empty = Parsed(MadeScanFile(0));
     ScanFileContents noStep = good, noValues = good, farAway = good;
-    noStep.cdelt1 = kNan;
+    noStep.pmcsun = kNan;
     farAway.pmcsun = -1e308;
     farAway.cdelt1 = 10.0;
     noValues.blocks[0].bscale = noValues.blocks[1].bscale = kNan;
@@ -188,9 +214,17 @@ TEST(PlotData, ScanFilesThatCannotBeDrawn) {
         std::string error;
         EXPECT_FALSE(ScanPicture(*c.scan, "x.001", picture, error));
         EXPECT_EQ(error, c.message);
-        std::vector<NamedScan> scans{{"a.001", good}, {"x.001", *c.scan}};
-        EXPECT_FALSE(OverviewPicture(scans, OverviewPolarisation::I, picture, error));
-        EXPECT_EQ(error, c.message == cases[2].message ? "x.001: no I value is a finite number" : c.message);
+        // The overview leaves it out and says why; alone, it cannot be drawn.
+        const std::string message = c.message == cases[2].message ? "x.001: no I value is a finite number" : c.message;
+        std::vector<NamedScan> scans{{"a/a.001", good}, {"a/x.001", *c.scan}};
+        ASSERT_TRUE(OverviewPicture(scans, OverviewPolarisation::I, picture, error)) << c.message;
+        EXPECT_EQ(picture.panels[0].traces.size(), 1u);
+        EXPECT_EQ(picture.title.substr(picture.title.find(": ")), ": I = (RR + LL) / 2, 1 of 2 scan files");
+        EXPECT_EQ(picture.caption.back(), "Left out: x.001 (" + message.substr(7) + ").");
+        EXPECT_FALSE(OverviewPicture({{"x.001", *c.scan}}, OverviewPolarisation::I, picture, error));
+        EXPECT_EQ(error, message);
+        EXPECT_FALSE(OverviewPicture({{"x.001", *c.scan}, {"y.001", empty}}, OverviewPolarisation::I, picture, error));
+        EXPECT_EQ(error, "none of the 2 scan files can be drawn; the first: " + message);
     }
 }
 
@@ -315,6 +349,91 @@ TEST(PlotData, RepairOfOtherChannels) {
               "vm-fits writes no scan file of the channel: 0.500 GHz is at or below the table's last row (0.800 GHz)");
     ASSERT_TRUE(RepairPicture(e, 0, picture, error));
     EXPECT_EQ(picture.caption.back(), "ar0 holds 1024 samples, al0 2048: LL samples 1024 to 2047 keep the repaired al values");
+    // Past the end of ar0, LL is a trace of its own in both panels: the repaired al values.
+    for (const PlotPanel& panel : picture.panels) {
+        ASSERT_EQ(panel.traces.size(), 3u);
+        EXPECT_TRUE(std::isfinite(panel.traces[1].y[1023]) && std::isnan(panel.traces[1].y[1024]));
+        EXPECT_TRUE(std::isnan(panel.traces[2].y[1023]) && std::isfinite(panel.traces[2].y[2047]));
+    }
+    EXPECT_EQ(picture.panels[0].traces[2].y[1024], e.channels[0].leftRepaired[1024]);
+    EXPECT_EQ(picture.panels[0].legend[2].text, "LL past the end of ar0: repaired al values");
+}
+
+// With its recording, the pictures of the sample's channel 0 shade the LL
+// points that hold al values and list the warning.
+TEST(PlotData, FlaggedPointsOfTheSample) {
+    TempFolder home;
+    ASSERT_EQ(Convert(home, kSample + "/sun.05h", home / "out", kSample + "/vm-fits.cfg").exitCode, 1);
+    const RecordingExplanation e = SampleExplanation();
+    std::vector<NamedScan> scans;
+    for (const char* name : {"s05b03_05z.002", "s05b03_05z.001"}) {
+        NamedScan named;
+        named.name = home / ("out/" + std::string(name));
+        std::string error;
+        ASSERT_TRUE(ReadScanFile(named.name, named.scan, error)) << error;
+        named.quality.emplace();
+        ASSERT_TRUE(PictureQualityOf(e, name, named.scan, *named.quality, error)) << error;
+        scans.push_back(std::move(named));
+    }
+    const std::string warning =
+        "ar-short: ar0 holds 1024 samples, al0 2048: LL samples 1024 to 2047 keep the repaired al values";
+    PlotPicture picture;
+    std::string error;
+    ASSERT_TRUE(ScanPicture(scans[1].scan, scans[1].name, picture, error, &*scans[1].quality));
+    const PlotPanel& panel = picture.panels[0];
+    // Points 0 to 1023 hold the samples 2047 to 1024.
+    const std::vector<double>& x = panel.traces[1].x;
+    const double half = std::fabs(x[1] - x[0]) / 2;
+    ASSERT_EQ(panel.bands.size(), 1u);
+    EXPECT_DOUBLE_EQ(panel.bands[0].xLow, std::max(panel.x.low, std::min(x[0], x[1023]) - half));
+    EXPECT_DOUBLE_EQ(panel.bands[0].xHigh, std::min(panel.x.high, std::max(x[0], x[1023]) + half));
+    EXPECT_TRUE(panel.bands[0].wholeHeight);
+    EXPECT_EQ(panel.legend.back().text, "LL value taken from al (ar0 holds 1024 samples)");
+    EXPECT_TRUE(panel.legend.back().box);
+    EXPECT_EQ(picture.caption, std::vector<std::string>{warning});
+    ASSERT_TRUE(ScanPicture(scans[0].scan, scans[0].name, picture, error, &*scans[0].quality));
+    EXPECT_TRUE(picture.panels[0].bands.empty());
+    EXPECT_EQ(picture.caption, std::vector<std::string>{"No warning of sun.05h concerns s05b03_05z.002."});
+
+    // The overview shades the row of 1.168 GHz (the lowest) in LL, I and V, not in RR.
+    for (const OverviewPolarisation p : {OverviewPolarisation::LL, OverviewPolarisation::V, OverviewPolarisation::RR}) {
+        ASSERT_TRUE(OverviewPicture(scans, p, picture, error)) << error;
+        const std::vector<PlotBand>& bands = picture.panels[0].bands;
+        EXPECT_EQ(picture.caption.back(), "s05b03_05z.001: " + warning);
+        if (p == OverviewPolarisation::RR) {
+            EXPECT_TRUE(bands.empty());
+            continue;
+        }
+        ASSERT_EQ(bands.size(), 1u);
+        EXPECT_EQ(std::make_pair(bands[0].yLow, bands[0].yHigh), std::make_pair(0.02, 0.98));
+        EXPECT_EQ(picture.panels[0].legend.back().text, "LL value taken from al (its ar file is short)");
+    }
+}
+
+// However many traces the overview stacks, no two frequency labels overlap,
+// and a label is left out only where the one below leaves no room.
+TEST(PlotData, SideLabelsDoNotOverlap) {
+    for (const auto& [count, height, drawn] :
+         std::vector<std::tuple<int, double, std::size_t>>{{7, 36, 7}, {54, 36, 27}, {54, 20, 14}, {54, 90, 54}}) {
+        std::vector<PlotSideLabel> labels;
+        for (int k = count - 1; k >= 0; --k) labels.push_back({k + 0.5, "label"});
+        const PlotRange y{0.0, static_cast<double>(count)};
+        const std::vector<std::size_t> shown = SideLabelsDrawn(labels, y, height);
+        EXPECT_EQ(shown.size(), drawn) << count << " in " << height;
+        const auto at = [&](std::size_t i) { return labels[i].y / count * height; };
+        for (std::size_t k = 0, next = 0; k < labels.size(); ++k) {
+            const std::size_t i = labels.size() - 1 - k;  // from the lowest up
+            if (next < shown.size() && shown[next] == i) {
+                if (next > 0) {
+                    EXPECT_GE(at(i) - at(shown[next - 1]), kSideLabelGap);
+                }
+                ++next;
+            } else {
+                ASSERT_GT(next, 0u);
+                EXPECT_LT(at(i) - at(shown[next - 1]), kSideLabelGap);
+            }
+        }
+    }
 }
 
 // Markers that change nothing are dashed, and their reasons are in the caption.

@@ -68,6 +68,10 @@ TEST(Pictures, EachKindFromTheSample) {
     } cases[] = {
         {{"plot", home / "out/s05b03_05z.005"}, "plot.png", 1200, 800},
         {{"plot", home / "out/s05b03_05z.001"}, "plot.svg", 1200, 800},
+        {{"plot", home / "out/s05b03_05z.001", "--recording", kSample + "/sun.05h"}, "plot-flagged.PNG", 1200, 800},
+        {{"overview", "--index", index, "--pol", "LL", "--recording", kSample + "/sun.05h", "--cfg", kTable,
+          "--third", "back"},
+         "overview-flagged.svg", 1200, 800},
         {{"overview", "--index", index}, "overview.png", 1200, 800},
         {{"overview", "--index", index, "--pol", "LL"}, "overview-ll.png", 640, 480},
         {{"overview", "--index", index, "--pol", "i"}, "overview-i.svg", 1000, 1000},
@@ -192,6 +196,7 @@ std::vector<ErrorCase> ErrorCases(const TempFolder& home, const std::string& ind
     WriteFileBytes(home / "bad.0hd", "s05b03_05z.001 1.168[GHz]\r\n");
     WriteFileBytes(out + "/missing.0hd", "s05b03_05z.001\t1.168[GHz]\r\nnot-there.002\t2.000[GHz]\r\n");
     WriteFileBytes(home / "empty.0hd", "");
+    WriteFileBytes(home / "nopoints.0hd", "none.001\t12.500[GHz]\r\n");
     fs::create_directories(home / "dir.png");
     return {
         {{"plot", home / "none.999", "-o", home / "p.png"}, 1, "Can't open " + (home / "none.999")},
@@ -209,6 +214,15 @@ std::vector<ErrorCase> ErrorCases(const TempFolder& home, const std::string& ind
          "Can't open " + out + "/not-there.002"},
         {{"overview", "--index", home / "empty.0hd", "-o", home / "o.png"}, 1,
          home / "empty.0hd" + ": the index lists no scan files"},
+        {{"overview", "--index", home / "nopoints.0hd", "-o", home / "o.png"}, 1,
+         home / "none.001" + ": the scan file holds no points to draw"},
+        {{"plot", home / "none.001", "--recording", header, "-o", home / "p.png"}, 1,
+         "none.001 is not a scan file that " + header + " gives"},
+        {{"overview", "--index", index, "--recording", home / "none.05h", "-o", home / "o.png"}, 2,
+         "Can't open " + (home / "none.05h")},
+        {{"plot", out + "/s05b03_05z.001", "-o", home / "p.jpg"}, 2,
+         "--output: '" + home / "p.jpg" + "' does not end in .png or .svg: a picture is written as PNG or SVG"},
+        {{"plot", out + "/s05b03_05z.001", "--cfg", kTable, "-o", home / "p.png"}, 2, "--cfg requires --recording"},
         {{"repair-plot", header, "2", "-o", home / "r.png"}, 1,
          header + ": channel 2: disabled; vm-fits repairs no samples of it"},
         {{"repair-plot", header, "3", "-o", home / "r.png"}, 1,
@@ -242,7 +256,7 @@ TEST(Pictures, ErrorsAndBadUsage) {
         EXPECT_EQ(c.code == 1 ? run.err : run.err.substr(0, run.err.find('\n')), c.code == 1 ? c.message + "\n" : c.message);
         EXPECT_EQ(run.out, "");
     }
-    for (const char* name : {"p.png", "o.png", "r.png", "p.png.part", "dir.png.part"})
+    for (const char* name : {"p.png", "o.png", "r.png", "p.jpg", "p.png.part", "dir.png.part"})
         EXPECT_FALSE(FileExists(home / name)) << name;
 }
 
