@@ -120,7 +120,7 @@ void SampleFileWarnings(const ChannelPlan& channel, std::vector<RunWarning>& war
         Add(warnings, "ar-short", c,
             ar + " holds " + Number(m) + " samples, " + al + " " + Number(n) + ": LL samples " + Number(m) +
                 " to " + Number(n - 1) + " keep the repaired al values");
-    } else if (m > n) {
+    } else if (m > n && n > 0) {  // an al file without samples says so itself
         Add(warnings, "ar-long", c,
             ar + " holds " + Number(m) + " samples, " + al + " " + Number(n) + ": only the first " + Number(n) +
                 " are read");

@@ -1,6 +1,7 @@
 #include "scan/scan_quality.h"
 
 #include <cmath>
+#include <cstdio>
 
 const QualityFlagName kQualityFlagNames[] = {
     {kQualityFromAl, "LL value taken from al"},
@@ -46,9 +47,11 @@ bool QualityOfScanFile(const RecordingExplanation& recording, const std::string&
         return false;
     }
     if (channel->scan.sampleCount != scan.naxis1 || !(std::fabs(channel->frequency - scan.obsFreq) < 0.0005)) {
+        char frequency[64];
+        std::snprintf(frequency, sizeof frequency, "%.3f GHz", channel->frequency);
         error = scanName + " is not the one " + recording.headerPath + " gives: channel " +
                 std::to_string(channel->channel) + " has " + std::to_string(channel->scan.sampleCount) +
-                " points at " + std::to_string(channel->frequency) + " GHz";
+                " points at " + frequency;
         return false;
     }
     quality.channel = channel->channel;
