@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "batch/digest.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
 #include "platform/platform.h"
@@ -154,22 +155,25 @@ struct Progress {
         std::fflush(stderr);
     }
     // A finished recording: a line of its own without a terminal; on a
-    // terminal only failures get a line, above the bar.
+    // terminal only those not converted cleanly get a line, above the bar.
     void Finished(const SummaryRow& row) {
         ++done;
         char count[48];
         std::snprintf(count, sizeof count, "[%zu/%zu] ", done, total);
         std::string line = count + std::string(StatusName(row.status)) + " " + row.recording;
+        std::string counts;
         if (row.status == RowStatus::Converted)
-            line += " (" + std::to_string(row.scans) + (row.scans == 1 ? " scan file)" : " scan files)");
+            counts = std::to_string(row.scans) + (row.scans == 1 ? " scan file" : " scan files");
+        if (!row.warnings.empty()) counts += (counts.empty() ? "" : ", ") + WarningCount(row.warnings);
+        if (!counts.empty()) line += " (" + counts + ")";
         if (!row.message.empty()) line += ": " + row.message;
-        const bool failed = row.status == RowStatus::Failed;
+        const bool shown = row.status != RowStatus::Converted || !row.warnings.empty();
         if (!terminal) {
             std::fprintf(stderr, "%s\n", line.c_str());
-        } else if (failed) {
+        } else if (shown) {
             std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
         }
-        Draw(failed || done == total);
+        Draw(shown || done == total);
     }
     void End() const {
         if (terminal && total > 0) std::fputc('\n', stderr);
@@ -228,7 +232,9 @@ int ProcessorCount() {
 
 ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing) {
     ConversionVerdict verdict;
-    verdict.status = LastLine(result.output);
+    ConverterOutput said = SplitConverterOutput(result.output);
+    verdict.status = std::move(said.status);
+    verdict.warnings = std::move(said.warnings);
     if (!result.startError.empty()) {
         verdict.reason = result.startError;
     } else if (result.signal != 0) {
@@ -255,7 +261,7 @@ struct RunSetup {
     std::string archive;
     std::string converter;
     std::string tablePath;
-    FileStamp table;
+    TableStamp table;
     std::string output;
 };
 
@@ -272,12 +278,14 @@ bool SettleRun(const BatchOptions& options, RunSetup& setup, std::string& error)
     if (!FindConverter(options.converter, PlatformExecutablePath(nullptr), setup.converter, error))
         return false;
     const std::string table = options.table.empty() ? FolderOf(setup.converter) + "/" + kTableName : options.table;
-    if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table) ||
+    if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table.file) ||
         access(setup.tablePath.c_str(), R_OK) != 0) {
         error = options.table.empty() ? "no calibration table: " + table + " is missing; give one with --cfg TABLE"
                                       : "Can't read the calibration table " + options.table;
         return false;
     }
+    // Its bytes tell a copy elsewhere from another table.
+    if (!FileDigest(setup.tablePath, setup.table.digest, error)) return false;
     // The output folder: created (unless only listing), and never the archive itself.
     if (!options.dryRun && !MakeFolders(options.output)) {
         error = "Can't create " + options.output;
@@ -345,8 +353,8 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
     const bool interrupted = gStopSignal != 0 &&
                              (result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGHUP);
     if (interrupted) {  // not recorded: it is converted again next time
-        row.status = RowStatus::Failed;
-        row.message = WithNote(note, "interrupted");
+        row.status = RowStatus::Interrupted;
+        row.message = WithNote(note, "stopped: the run was interrupted");
         state.progress.Finished(row);
         return;
     }
@@ -358,6 +366,7 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
     row.status = verdict.converted ? RowStatus::Converted : RowStatus::Failed;
     row.scans = ScanCount(outputs);
     row.message = WithNote(note, verdict.reason);
+    row.warnings = verdict.warnings;
     if (result.startError.empty()) {
         // Failures are recorded too; they never count as done.
         ManifestEntry entry;
@@ -368,6 +377,7 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
         entry.back = state.options.back;
         entry.exitCode = result.exitCode;
         entry.status = verdict.status.empty() ? verdict.reason : verdict.status;
+        entry.warnings = verdict.warnings;
         entry.outputs = outputs;
         AppendToManifest(state, entry, &row);
     }
@@ -436,6 +446,7 @@ int RunBatch(const BatchOptions& options) {
             row.status = RowStatus::Skipped;
             row.exitCode = entry.exitCode;
             row.scans = ScanCount(entry.outputs);
+            row.warnings = entry.warnings;
             ++skipped;
         }
     }
@@ -460,6 +471,7 @@ int RunBatch(const BatchOptions& options) {
         RunJobs(state.toConvert.size(), jobs, environment, callbacks, &gStopSignal, gWakeFds[0]);
     for (std::size_t job = started; job < state.toConvert.size(); ++job) {
         const std::size_t i = state.toConvert[job];
+        state.rows[i].status = RowStatus::Interrupted;
         state.rows[i].message = WithNote(decisions[i].note, "not converted: the run was interrupted");
     }
     state.progress.End();

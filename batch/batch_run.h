@@ -4,9 +4,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "batch/plan.h"
 #include "batch/runner.h"
+#include "batch/warnings.h"
 
 struct BatchOptions {
     std::string archive;
@@ -20,7 +22,7 @@ struct BatchOptions {
 };
 
 // Exit codes of vm-batch.
-constexpr int kBatchAllDone = 0;     // every recording converted or skipped
+constexpr int kBatchAllDone = 0;     // every recording converted or skipped (warnings or not)
 constexpr int kBatchSomeFailed = 1;  // at least one failed
 constexpr int kBatchCannotRun = 2;   // bad usage, or the run could not start
 
@@ -32,12 +34,13 @@ bool FindConverter(const std::string& explicitPath, const std::string& selfPath,
 
 // What one vm-fits run came to: converted when it exited with 1 and its scan
 // index and scan files were found (`collected`; else `missing` says what is
-// not there); `reason` is the message of the summary row, `status` the last
-// line vm-fits printed.
+// not there), whatever it warned of; `reason` is the message of the summary
+// row, `status` the last line vm-fits printed that is not a warning.
 struct ConversionVerdict {
     bool converted = false;
     std::string reason;
     std::string status;
+    std::vector<ConverterWarning> warnings;
 };
 ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing);
 

@@ -51,9 +51,32 @@ bool Stamp(const JsonValue& object, const char* nameKey, FileStamp& stamp) {
            Whole(object, "size", stamp.size) && Whole(object, "mtime_ns", stamp.mtimeNs);
 }
 
-std::string StampText(const char* nameKey, const FileStamp& stamp) {
+std::string StampText(const char* nameKey, const FileStamp& stamp, const std::string& more = "") {
     return std::string("{\"") + nameKey + "\":" + JsonQuote(stamp.name) + ",\"size\":" +
-           Number(stamp.size) + ",\"mtime_ns\":" + Number(stamp.mtimeNs) + "}";
+           Number(stamp.size) + ",\"mtime_ns\":" + Number(stamp.mtimeNs) + more + "}";
+}
+
+const char* const kDigestKey = "fnv1a64";
+
+// The table's stamp; its digest is optional (older lines have none).
+bool Table(const JsonValue& object, TableStamp& table) {
+    if (!Stamp(object, "path", table.file)) return false;
+    return !object.Find(kDigestKey) || Text(object, kDigestKey, table.digest);
+}
+
+// The warnings of a line; none on older lines.
+bool Warnings(const JsonValue& object, std::vector<ConverterWarning>& warnings) {
+    const JsonValue* list = object.Find("warnings");
+    if (!list) return true;
+    if (list->kind != JsonValue::Kind::Array) return false;
+    for (const JsonValue& item : list->items) {
+        ConverterWarning warning;
+        if (item.kind != JsonValue::Kind::Object || !Text(item, "id", warning.id) ||
+            !Text(item, "message", warning.message))
+            return false;
+        warnings.push_back(std::move(warning));
+    }
+    return true;
 }
 
 // The last entry of each recording in one text, by line order.
@@ -112,9 +135,17 @@ std::string ManifestLine(const ManifestEntry& entry) {
         line += ",\"inputs\":[";
         for (std::size_t i = 0; i < entry.inputs.size(); ++i)
             line += (i ? "," : "") + StampText("name", entry.inputs[i]);
-        line += "],\"table\":" + StampText("path", entry.table);
+        const std::string digest = entry.table.digest.empty()
+                                       ? std::string()
+                                       : std::string(",\"") + kDigestKey + "\":" + JsonQuote(entry.table.digest);
+        line += "],\"table\":" + StampText("path", entry.table.file, digest);
         line += std::string(",\"back\":") + (entry.back ? "true" : "false");
         line += ",\"exit_code\":" + Number(entry.exitCode) + ",\"status\":" + JsonQuote(entry.status);
+        line += ",\"warnings\":[";
+        for (std::size_t i = 0; i < entry.warnings.size(); ++i)
+            line += std::string(i ? "," : "") + "{\"id\":" + JsonQuote(entry.warnings[i].id) +
+                    ",\"message\":" + JsonQuote(entry.warnings[i].message) + "}";
+        line += "]";
         line += ",\"outputs\":[";
         for (std::size_t i = 0; i < entry.outputs.size(); ++i)
             line += std::string(i ? "," : "") + "{\"path\":" + JsonQuote(entry.outputs[i].path) +
@@ -142,9 +173,10 @@ bool ParseManifestLine(const std::string& line, ManifestEntry& entry) {
     const JsonValue* back = value.Find("back");
     const JsonValue* outputs = value.Find("outputs");
     int64_t exitCode = 0;
-    if (!inputs || inputs->kind != JsonValue::Kind::Array || !table || !Stamp(*table, "path", entry.table) ||
+    if (!inputs || inputs->kind != JsonValue::Kind::Array || !table || !Table(*table, entry.table) ||
         !back || back->kind != JsonValue::Kind::Bool || !Whole(value, "exit_code", exitCode) ||
-        !Text(value, "status", entry.status) || !outputs || outputs->kind != JsonValue::Kind::Array)
+        !Text(value, "status", entry.status) || !Warnings(value, entry.warnings) || !outputs ||
+        outputs->kind != JsonValue::Kind::Array)
         return false;
     entry.back = back->boolean;
     entry.exitCode = static_cast<int>(exitCode);
@@ -207,13 +239,18 @@ bool ReadManifests(const std::string& outputFolder, std::map<std::string, Manife
     return true;
 }
 
+bool SameTable(const TableStamp& before, const TableStamp& now) {
+    if (before.digest.empty() || now.digest.empty()) return before.file == now.file;
+    return before.file.size == now.file.size && before.digest == now.digest;
+}
+
 std::string ReasonToConvert(const ManifestEntry& entry, const Recording& recording,
-                            const FileStamp& table, bool back, const std::string& outputFolder) {
+                            const TableStamp& table, bool back, const std::string& outputFolder) {
     if (entry.started) return "its last conversion did not finish";
     // A conversion counts when vm-fits reported success and its scan index was found.
     if (entry.exitCode != 1 || entry.outputs.empty()) return "it failed last time";
     if (entry.back != back) return "the repair rule changed";
-    if (entry.table != table) return "the calibration table changed";
+    if (!SameTable(entry.table, table)) return "the calibration table changed";
     for (const FileStamp& now : recording.inputs) {
         const auto before = std::find_if(entry.inputs.begin(), entry.inputs.end(),
                                          [&](const FileStamp& s) { return s.name == now.name; });

@@ -1,9 +1,9 @@
 // The manifest of converted recordings, OUTPUT/vm-batch-manifest.jsonl: one
 // JSON object per line, appended whole. A line holds the recording's header
 // path (relative to the archive), the size and modification time of every
-// input file, the calibration table and the repair rule it was converted
-// with, vm-fits's exit code and status line, and the files written with their
-// sizes. The last line of a recording counts; a line that does not parse (a
+// input file, the calibration table (with a digest of its bytes) and the
+// repair rule it was converted with, vm-fits's exit code, status line and
+// warnings, and the files written with their sizes. The last line of a recording counts; a line that does not parse (a
 // line torn by a crash) is ignored. A "started" line, written before an
 // already recorded recording is converted again, voids its earlier lines.
 #pragma once
@@ -14,21 +14,33 @@
 #include <vector>
 
 #include "batch/discovery.h"
+#include "batch/warnings.h"
 
 struct OutputFile {
     std::string path;  // relative to the output folder
     int64_t size = 0;
 };
 
+// The calibration table of a conversion: its full path, size and time, and
+// the FileDigest of its bytes ("" on lines written before digests were kept).
+struct TableStamp {
+    FileStamp file;
+    std::string digest;
+};
+// The same table: the same size and digest wherever it lies; without a
+// digest on either side, the same path, size and time.
+bool SameTable(const TableStamp& before, const TableStamp& now);
+
 struct ManifestEntry {
     std::string recording;  // header path relative to the archive
     bool started = false;   // a "started" line: the conversion began, nothing more is known
     std::string time;       // UTC, "2024-01-31T12:00:00.123456789Z"
     std::vector<FileStamp> inputs;  // names relative to the recording's folder
-    FileStamp table;                // the calibration table given to vm-fits (full path)
+    TableStamp table;               // the calibration table given to vm-fits
     bool back = false;              // converted with back extrapolation
     int exitCode = 0;
     std::string status;  // vm-fits's last status line, "" when it printed none
+    std::vector<ConverterWarning> warnings;  // what vm-fits warned of; none on older lines
     std::vector<OutputFile> outputs;
 };
 
@@ -59,10 +71,10 @@ bool ReadManifests(const std::string& outputFolder, std::map<std::string, Manife
 
 // Why `entry` no longer stands for the recording: "" when it still does (a
 // finished conversion with exit code 1 and a scan index, the same inputs,
-// table and repair rule, and every output file in `outputFolder` with its
+// table (SameTable) and repair rule, and every output file in `outputFolder` with its
 // recorded size); otherwise a short reason ("al3 changed", "2003/11/s05b03_05z.002 is missing").
 std::string ReasonToConvert(const ManifestEntry& entry, const Recording& recording,
-                            const FileStamp& table, bool back, const std::string& outputFolder);
+                            const TableStamp& table, bool back, const std::string& outputFolder);
 
 // The manifest file a run appends to. Opened for appending, locked against a
 // second run with the same file, and ended with a line feed when its last

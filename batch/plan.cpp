@@ -73,7 +73,7 @@ std::map<std::size_t, std::string> NameClashes(const std::vector<Recording>& rec
 }
 
 Decision Decide(const Recording& recording, const std::string& clash,
-                const std::map<std::string, ManifestEntry>& latest, const FileStamp& table,
+                const std::map<std::string, ManifestEntry>& latest, const TableStamp& table,
                 bool back, const std::string& outputFolder) {
     Decision decision;
     if (recording.headerSize != static_cast<int64_t>(kObservationHeaderSize))

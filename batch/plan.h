@@ -49,7 +49,7 @@ struct Decision {
 // `latest` the manifest entries; `table` and `back` what this run converts
 // with; `outputFolder` the batch's output folder.
 Decision Decide(const Recording& recording, const std::string& clash,
-                const std::map<std::string, ManifestEntry>& latest, const FileStamp& table,
+                const std::map<std::string, ManifestEntry>& latest, const TableStamp& table,
                 bool back, const std::string& outputFolder);
 
 // The files a finished conversion wrote: the scan index in the recording's

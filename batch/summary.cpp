@@ -31,6 +31,8 @@ const char* StatusName(RowStatus status) {
             return "converted";
         case RowStatus::Skipped:
             return "skipped";
+        case RowStatus::Interrupted:
+            return "interrupted";
         case RowStatus::Failed:
             break;
     }
@@ -50,11 +52,12 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string SummaryCsv(const std::vector<SummaryRow>& rows) {
-    std::string text = "recording,status,exit_code,scans,message\n";
+    std::string text = "recording,status,exit_code,scans,message,warnings\n";
     for (const SummaryRow& row : rows) {
         text += CsvField(row.recording) + "," + StatusName(row.status) + "," +
                 (row.exitCode >= 0 ? std::to_string(row.exitCode) : std::string()) + "," +
-                std::to_string(row.scans) + "," + CsvField(row.message) + "\n";
+                std::to_string(row.scans) + "," + CsvField(row.message) + "," +
+                CsvField(WarningIds(row.warnings)) + "\n";
     }
     return text;
 }
@@ -91,11 +94,14 @@ Totals CountRows(const std::vector<SummaryRow>& rows) {
     Totals totals;
     totals.found = rows.size();
     for (const SummaryRow& row : rows) {
+        if (!row.warnings.empty()) ++totals.withWarnings;
         if (row.status == RowStatus::Converted) {
             ++totals.converted;
             totals.scansWritten += static_cast<std::size_t>(row.scans);
         } else if (row.status == RowStatus::Skipped) {
             ++totals.skipped;
+        } else if (row.status == RowStatus::Interrupted) {
+            ++totals.interrupted;
         } else {
             ++totals.failed;
         }
@@ -122,6 +128,8 @@ std::string FinalTable(const std::vector<SummaryRow>& rows, const Totals& totals
     count("converted", totals.converted);
     count("skipped", totals.skipped);
     count("failed", totals.failed);
+    count("interrupted", totals.interrupted);
+    count("with warnings", totals.withWarnings);
     count("scan files written", totals.scansWritten);
     std::snprintf(line, sizeof line, "%-20s%8s\n", "time taken", Duration(totals.seconds).c_str());
     text += line;

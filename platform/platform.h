@@ -62,8 +62,10 @@ void PlatformPumpMessages(WindowHandle statusDialog);
 // error. Windows: the status dialog's item 100 (nothing happens without a window).
 void PlatformShowStatus(WindowHandle statusDialog, const std::string& text);
 // Shows a warning about the recording being converted ("id: message").
-// Linux: "vm-fits: warning: " and the text on standard error. Windows:
+// Linux: kWarningLinePrefix and the text on standard error. Windows:
 // nothing; the program stays silent.
 void PlatformShowWarning(const std::string& text);
+// What begins a warning's line on Linux; vm-batch reads warnings by it.
+constexpr char kWarningLinePrefix[] = "vm-fits: warning: ";
 // Destroys the status dialog window at the end of a run.
 void PlatformDestroyWindow(WindowHandle window);

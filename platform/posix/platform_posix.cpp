@@ -276,7 +276,7 @@ void PlatformShowStatus(WindowHandle, const std::string& text) {
 }
 
 void PlatformShowWarning(const std::string& text) {
-    PlatformShowStatus(nullptr, "vm-fits: warning: " + text);
+    PlatformShowStatus(nullptr, kWarningLinePrefix + text);
 }
 
 void PlatformDestroyWindow(WindowHandle) {}

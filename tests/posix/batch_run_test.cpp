@@ -1,7 +1,8 @@
 // vm-batch end to end over an archive made with vm-simobs: nested folders,
 // several dates and scan numbers, two recordings in one folder, and defects
-// (a header without its marker file, a truncated header, an output folder
-// that cannot be created, two recordings that would write the same files).
+// (a header without its marker file, a truncated header, a short ar file, an
+// output folder that cannot be created, two recordings that would write the
+// same files).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -43,6 +44,8 @@ const std::vector<Made> kGood = {
     {"defects/clash/moon.05h", {"--seed", "7", "--name", "moon", "--channels", "3"}},
     {"defects/truncated/sun.05h", {"--seed", "8", "--channels", "5"}},
     {"top.09h", {"--seed", "6", "--scan", "9", "--name", "top", "--channels", "3"}},
+    // A dot in a folder name: the scan number is still the header's own.
+    {"vol.2/obs/sun.07h", {"--seed", "12", "--scan", "7", "--channels", "3"}},
 };
 // The recordings that fail.
 const std::vector<Made> kBad = {
@@ -155,7 +158,7 @@ protected:
         std::istringstream in(ReadFileBytes(summary));
         std::string line;
         std::getline(in, line);
-        EXPECT_EQ(line, "recording,status,exit_code,scans,message");
+        EXPECT_EQ(line, "recording,status,exit_code,scans,message,warnings");
         while (std::getline(in, line)) {
             const std::size_t comma = line.find(',');
             EXPECT_EQ(statuses.count(line.substr(0, comma)), 0u) << line;
@@ -166,7 +169,7 @@ protected:
     std::map<std::string, std::string> Statuses() const { return Statuses(out_ + "/vm-batch-summary.csv"); }
 
     std::string BlockedMessage() const {
-        return "Can't open " + fs::canonical(out_).string() + "/defects/blocked/s05b03_05z.0hd";
+        return "Can't open " + fs::canonical(out_).string() + "/defects/blocked/s05b03_05z.0hd: Not a directory";
     }
 
     // A conversion that takes a while: a script beside vm-fits and its table
@@ -241,29 +244,35 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
 
     const std::string summary = ReadFileBytes(out_ + "/vm-batch-summary.csv");
     auto row = [&](const std::string& header, const std::string& rest) { return header + "," + rest + "\n"; };
-    auto converted = [&](const std::string& header) {
-        return row(header, "converted,1," + std::to_string(scans_[header]) + ",");
+    auto converted = [&](const std::string& header, const std::string& rest = ",") {
+        return row(header, "converted,1," + std::to_string(scans_[header]) + "," + rest);
     };
-    EXPECT_EQ(summary, "recording,status,exit_code,scans,message\n" + converted("1999/sun.03h") +
+    EXPECT_EQ(summary, "recording,status,exit_code,scans,message,warnings\n" + converted("1999/sun.03h") +
                            converted("2003/11/sun.05h") + converted("2003/11/sun.06h") +
-                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h") +
-                           row("defects/blocked/sun.05h", "failed,2,0," + BlockedMessage()) +
+                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h", ",ar-short") +
+                           row("defects/blocked/sun.05h", "failed,2,0," + BlockedMessage() + ",") +
                            converted("defects/clash/moon.05h") +
                            row("defects/clash/sun.05h",
                                "failed,,0,writes the same files as defects/clash/moon.05h "
-                               "(s05b03_05z.0hd and its scan files)") +
-                           row("defects/nomarker/sun.05h", "failed,,0,marker file sun.05p is missing") +
-                           row("defects/truncated/sun.05h", "converted,1," +
-                                                                std::to_string(scans_["defects/truncated/sun.05h"]) +
-                                                                ",\"header is 1000 bytes, not 1478\"") +
-                           converted("top.09h"));
+                               "(s05b03_05z.0hd and its scan files),") +
+                           row("defects/nomarker/sun.05h", "failed,,0,marker file sun.05p is missing,") +
+                           converted("defects/truncated/sun.05h",
+                                     "\"header is 1000 bytes, not 1478\",header-short;pointing-degenerate") +
+                           converted("top.09h") + converted("vol.2/obs/sun.07h"));
+    std::map<std::string, ManifestEntry> latest;
+    std::string error;
+    ASSERT_TRUE(ReadManifests(out_, latest, error)) << error;
+    EXPECT_EQ(latest["2004/01/02/moon.12h"].warnings,
+              (std::vector<ConverterWarning>{{"ar-short", "ar2 holds 1000 samples, al2 2000: LL samples 1000 to "
+                                                          "1999 keep the repaired al values"}}));
 
     int scans = 0;
     for (const Made& m : kGood) scans += scans_[m.header];
     char scanLine[64];
     std::snprintf(scanLine, sizeof scanLine, "scan files written%10d\n", scans);
-    EXPECT_NE(r.out.find("recordings found          11\nconverted                  8\nskipped                    0\n"
-                         "failed                     3\n" + std::string(scanLine)),
+    EXPECT_NE(r.out.find("recordings found          12\nconverted                  9\nskipped                    0\n"
+                         "failed                     3\ninterrupted                0\nwith warnings              2\n" +
+                         std::string(scanLine)),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("failed recordings:\n  defects/blocked/sun.05h: " + BlockedMessage() +
@@ -273,10 +282,12 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
               std::string::npos)
         << r.out;
     // Without a terminal, one line per conversion run.
-    EXPECT_NE(r.err.find("[1/9] "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("[9/9] "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("[1/10] "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("[10/10] "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" converted 2003/12/sun.07h (" + std::to_string(scans_["2003/12/sun.07h"]) + " scan files)\n"),
               std::string::npos);
+    EXPECT_NE(r.err.find(" converted 2004/01/02/moon.12h (7 scan files, 1 warning: ar-short)\n"), std::string::npos)
+        << r.err;
     // The user's remembered folders are not touched, and nothing is left behind.
     EXPECT_FALSE(FileExists(root_ / "config/vm-fits"));
     EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
@@ -291,9 +302,10 @@ TEST_F(BatchRun, RerunSkipsAndAChangedInputReconvertsOnlyItsRecordings) {
     EXPECT_EQ(Tree(out_), before);
     std::map<std::string, std::string> statuses = Statuses();
     for (const Made& m : kGood) EXPECT_EQ(statuses[m.header], "skipped") << m.header;
-    EXPECT_NE(r.out.find("converted                  0\nskipped                    8\n"), std::string::npos);
+    EXPECT_NE(r.out.find("converted                  0\nskipped                    9\n"), std::string::npos);
     EXPECT_NE(ReadFileBytes(out_ + "/vm-batch-summary.csv")
-                  .find("\n2003/12/sun.07h,skipped,1," + std::to_string(scans_["2003/12/sun.07h"]) + ",unchanged\n"),
+                  .find("\n2003/12/sun.07h,skipped,1," + std::to_string(scans_["2003/12/sun.07h"]) +
+                        ",unchanged,\n2004/01/02/moon.12h,skipped,1,7,unchanged,ar-short\n"),
               std::string::npos);
 
     // A sample file of 2003/12 changes (same size, other bytes): only that recording again.
@@ -320,7 +332,12 @@ TEST_F(BatchRun, RerunSkipsAndAChangedInputReconvertsOnlyItsRecordings) {
     for (const Made& m : kGood)
         EXPECT_EQ(statuses[m.header], FolderOf(m.header) == "2003/11" ? "converted" : "skipped") << m.header;
 
-    // Another table converts everything again.
+    // The same table elsewhere, written later, converts nothing again; another table everything.
+    const std::string copy = root_ / "copy.cfg";
+    fs::copy_file(table_, copy);
+    r = Batch({archive_, out_, "--cfg", copy});
+    statuses = Statuses();
+    for (const Made& m : kGood) EXPECT_EQ(statuses[m.header], "skipped") << m.header;
     WriteFileBytes(table_, ReadFileBytes(table_) + "\n");
     r = BatchAll();
     statuses = Statuses();
@@ -375,10 +392,16 @@ TEST_F(BatchRun, InterruptedRunSummarisesAndResumes) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     const std::string summary = ReadFileBytes(out_ + "/vm-batch-summary.csv");
     EXPECT_NE(summary.find(",converted,1,"), std::string::npos) << summary;
-    EXPECT_NE(summary.find(",failed,,0,not converted: the run was interrupted\n"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(",interrupted,,0,not converted: the run was interrupted,\n"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find(",failed,,0,not converted"), std::string::npos) << summary;
+    const std::map<std::string, std::string> before = Statuses();
 
     EXPECT_EQ(Batch(arguments).exitCode, 1);
     EXPECT_EQ(Tree(out_), expected);
+    for (const auto& [header, status] : Statuses()) {
+        if (before.at(header) != "interrupted") continue;
+        EXPECT_EQ(status, header == "defects/blocked/sun.05h" ? "failed" : "converted") << header;  // tried again
+    }
 }
 
 TEST_F(BatchRun, ShardsTogetherCoverEveryRecordingOnce) {
@@ -462,7 +485,8 @@ TEST_F(BatchRun, DryRunListsAndChangesNothing) {
               "fail     defects/nomarker/sun.05h (marker file sun.05p is missing)\n"
               "convert  defects/truncated/sun.05h (header is 1000 bytes, not 1478; new)\n"
               "convert  top.09h (new)\n"
-              "11 recordings: 9 to convert, 0 to skip, 2 that would fail\n");
+              "convert  vol.2/obs/sun.07h (new)\n"
+              "12 recordings: 10 to convert, 0 to skip, 2 that would fail\n");
 
     ASSERT_EQ(BatchAll().exitCode, 1);
     fs::remove(out_ + "/2003/12/s01c03_07z.001");

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "batch/batch_run.h"
+#include "batch/digest.h"
 #include "batch/discovery.h"
 #include "batch/manifest.h"
 #include "batch/plan.h"
@@ -117,7 +118,7 @@ ManifestEntry Finished(const std::string& recording, const std::string& time) {
     e.recording = recording;
     e.time = time;
     e.inputs = {{"sun.05h", 1478, 11}, {"sun.05p", 24, 12}, {"al0", 8000, 13}};
-    e.table = {"/opt/vm-fits.cfg", 467, 14};
+    e.table = {{"/opt/vm-fits.cfg", 467, 14}, "00112233aabbccdd"};
     e.exitCode = 1;
     e.outputs = {{"x/s05b03_05z.0hd", 40}, {"x/s05b03_05z.001", 9477}};
     return e;
@@ -128,12 +129,21 @@ TEST(BatchManifest, LineRoundTrip) {
     e.back = true;
     e.exitCode = 2;
     e.status = "Can't open /out/x/s05b03_05z.0hd";
+    e.warnings = {{"ar-short", "ar2 holds 1000 samples, al2 2000: \"LL\""}, {"header-short", ""}};
     const std::string line = ManifestLine(e);
     ASSERT_EQ(line.back(), '\n');
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     ManifestEntry back;
     ASSERT_TRUE(ParseManifestLine(line.substr(0, line.size() - 1), back));
     EXPECT_EQ(ManifestLine(back), line);
+    EXPECT_EQ(back.warnings, e.warnings);
+    // A line written before digests and warnings were kept still reads.
+    ASSERT_TRUE(ParseManifestLine(
+        "{\"recording\":\"a\",\"state\":\"finished\",\"time\":\"t\",\"inputs\":[],\"table\":{\"path\":\"/c\","
+        "\"size\":4,\"mtime_ns\":5},\"back\":false,\"exit_code\":1,\"status\":\"\",\"outputs\":[]}",
+        back));
+    EXPECT_EQ(back.table.digest, "");
+    EXPECT_TRUE(back.warnings.empty());
 
     ManifestEntry started;
     started.recording = "x/sun.05h";
@@ -193,7 +203,7 @@ public:
     // Open to the changes of the table-driven test below.
     TempFolder out_;
     Recording recording_;
-    FileStamp table_;
+    TableStamp table_;
     std::map<std::string, ManifestEntry> latest_;
 };
 
@@ -210,8 +220,13 @@ TEST_F(BatchDecision, ReasonsToConvertAgain) {
         {"al0 changed", [](BatchDecision& t) { t.recording_.inputs[2].size = 7996; }},
         {"ar0 is new", [](BatchDecision& t) { t.recording_.inputs.push_back({"ar0", 8000, 20}); }},
         {"al0 is gone", [](BatchDecision& t) { t.recording_.inputs.pop_back(); }},
-        {"the calibration table changed", [](BatchDecision& t) { t.table_.mtimeNs = 99; }},
-        {"the calibration table changed", [](BatchDecision& t) { t.table_.name = "/other.cfg"; }},
+        {"", [](BatchDecision& t) { t.table_.file = {"/other.cfg", 467, 99}; }},  // a copy elsewhere
+        {"the calibration table changed", [](BatchDecision& t) { t.table_.digest = "00112233aabbccde"; }},
+        {"the calibration table changed", [](BatchDecision& t) { t.table_.file.size = 468; }},
+        {"the calibration table changed", [](BatchDecision& t) {  // a line without a digest
+             t.latest_["x/sun.05h"].table.digest.clear();
+             t.table_.file.mtimeNs = 99;
+         }},
         {"x/s05b03_05z.001 is missing", [](BatchDecision& t) { fs::remove(t.out_ / "x/s05b03_05z.001"); }},
         {"x/s05b03_05z.0hd changed size", [](BatchDecision& t) { WriteFileBytes(t.out_ / "x/s05b03_05z.0hd", "cut"); }},
         {"it failed last time", [](BatchDecision& t) { t.latest_["x/sun.05h"].exitCode = 2; }},
@@ -223,7 +238,9 @@ TEST_F(BatchDecision, ReasonsToConvertAgain) {
         SetUp();
         c.change(*this);
         EXPECT_EQ(Reason(), c.expected);
-        EXPECT_EQ(Decide(recording_, "", latest_, table_, false, out_.path()).action, Action::Convert) << c.expected;
+        EXPECT_EQ(Decide(recording_, "", latest_, table_, false, out_.path()).action,
+                  *c.expected ? Action::Convert : Action::Skip)
+            << c.expected;
     }
 }
 
@@ -360,28 +377,37 @@ TEST(BatchManifestFile, ManifestsOfAllShardsAreRead) {
     EXPECT_EQ(SummaryFileName(2, 3), "vm-batch-summary-2-of-3.csv");
     EXPECT_TRUE(ReadManifests(folder / "none", latest, error));
     EXPECT_TRUE(latest.empty());
+
+    std::string digest;  // 64-bit FNV-1a of "a"
+    WriteFileBytes(folder / "a.cfg", "a");
+    ASSERT_TRUE(FileDigest(folder / "a.cfg", digest, error)) << error;
+    EXPECT_EQ(digest, "af63dc4c8601ec8c");
 }
 
 TEST(BatchSummary, CsvRowsAndTable) {
     const std::vector<SummaryRow> rows = {
-        {"a/sun.05h", RowStatus::Converted, 1, 7, ""},
-        {"a/b,c.05h", RowStatus::Failed, 2, 0, "Can't open \"x\""},
-        {"a/sun.06h", RowStatus::Skipped, 1, 5, "header is 1000 bytes, not 1478; unchanged"},
-        {"n/sun.05h", RowStatus::Failed, -1, 0, " line\nbreak "},
+        {"a/sun.05h", RowStatus::Converted, 1, 7, "", {{"ar-short", "m"}, {"marker-unused", "m"}}},
+        {"a/b,c.05h", RowStatus::Failed, 2, 0, "Can't open \"x\"", {}},
+        {"a/sun.06h", RowStatus::Skipped, 1, 5, "header is 1000 bytes, not 1478; unchanged", {{"header-short", "m"}}},
+        {"n/sun.05h", RowStatus::Failed, -1, 0, " line\nbreak ", {}},
+        {"n/sun.06h", RowStatus::Interrupted, -1, 0, "stopped: the run was interrupted", {}},
     };
     EXPECT_EQ(SummaryCsv(rows),
-              "recording,status,exit_code,scans,message\n"
-              "a/sun.05h,converted,1,7,\n"
-              "\"a/b,c.05h\",failed,2,0,\"Can't open \"\"x\"\"\"\n"
-              "a/sun.06h,skipped,1,5,\"header is 1000 bytes, not 1478; unchanged\"\n"
-              "n/sun.05h,failed,,0,\" line\nbreak \"\n");
+              "recording,status,exit_code,scans,message,warnings\n"
+              "a/sun.05h,converted,1,7,,ar-short;marker-unused\n"
+              "\"a/b,c.05h\",failed,2,0,\"Can't open \"\"x\"\"\",\n"
+              "a/sun.06h,skipped,1,5,\"header is 1000 bytes, not 1478; unchanged\",header-short\n"
+              "n/sun.05h,failed,,0,\" line\nbreak \",\n"
+              "n/sun.06h,interrupted,,0,stopped: the run was interrupted,\n");
     Totals totals = CountRows(rows);
     totals.seconds = 75.4;
     EXPECT_EQ(FinalTable(rows, totals, {"manifest: Can't write m"}),
-              "recordings found           4\n"
+              "recordings found           5\n"
               "converted                  1\n"
               "skipped                    1\n"
               "failed                     2\n"
+              "interrupted                1\n"
+              "with warnings              2\n"
               "scan files written         7\n"
               "time taken              1:15\n"
               "failed recordings:\n"
@@ -449,23 +475,32 @@ TEST(BatchRunner, StopEndsRunningJobsAndStartsNoMore) {
 TEST(BatchVerdict, WhatCountsAsConverted) {
     struct Case {
         int exitCode, signal;
-        const char* output;
+        std::string output;
         const char* startError;
         bool collected;
         bool converted;
         const char* reason;
+        std::vector<ConverterWarning> warnings;
     };
+    const std::string ar = "vm-fits: warning: ar-short: ar2 holds 1000 samples, al2 2000: LL samples 1000 to 1999\n";
+    const std::string header = "vm-fits: warning: header-short: sun.05h holds 600 bytes, not 1478\r\n";
+    const ConverterWarning arShort{"ar-short", "ar2 holds 1000 samples, al2 2000: LL samples 1000 to 1999"};
+    const ConverterWarning headerShort{"header-short", "sun.05h holds 600 bytes, not 1478"};
     const Case cases[] = {
-        {1, 0, "", "", true, true, ""},
-        {1, 0, "", "", false, false, "vm-fits wrote no scan index x.0hd"},  // success without its files
-        {2, 0, "Can't open a\nCan't open b\n", "", true, false, "Can't open b"},
-        {2, 0, "", "", false, false, "vm-fits exited with 2"},
-        {0, 0, "", "", false, false, "vm-fits exited with 0"},
+        {1, 0, "", "", true, true, "", {}},
+        // Warnings never fail a conversion; the status is the last other line.
+        {1, 0, ar + header, "", true, true, "", {arShort, headerShort}},
+        {2, 0, header + "Can't open a\n" + ar, "", true, false, "Can't open a", {headerShort, arShort}},
+        {2, 0, "vm-fits: warning: no id\nvm-fits: warning: : x\n", "", true, false, "vm-fits: warning: : x", {}},
+        {1, 0, "", "", false, false, "vm-fits wrote no scan index x.0hd", {}},  // success without its files
+        {2, 0, "Can't open a\nCan't open b\n", "", true, false, "Can't open b", {}},
+        {2, 0, "", "", false, false, "vm-fits exited with 2", {}},
+        {0, 0, "", "", false, false, "vm-fits exited with 0", {}},
         {127, 0, "Can't run /x/vm-fits: Permission denied\n", "", false, false,
-         "vm-fits exited with 127: Can't run /x/vm-fits: Permission denied"},
-        {-1, 11, "half a line", "", false, false, "vm-fits ended by signal 11 (Segmentation fault)"},
+         "vm-fits exited with 127: Can't run /x/vm-fits: Permission denied", {}},
+        {-1, 11, "half a line", "", false, false, "vm-fits ended by signal 11 (Segmentation fault)", {}},
         {-1, 0, "", "Can't start /x/vm-fits: Resource temporarily unavailable", false, false,
-         "Can't start /x/vm-fits: Resource temporarily unavailable"},
+         "Can't start /x/vm-fits: Resource temporarily unavailable", {}},
     };
     for (const Case& c : cases) {
         ChildResult result;
@@ -476,6 +511,7 @@ TEST(BatchVerdict, WhatCountsAsConverted) {
         const ConversionVerdict v = JudgeConversion(result, c.collected, "vm-fits wrote no scan index x.0hd");
         EXPECT_EQ(v.converted, c.converted) << c.reason;
         EXPECT_EQ(v.reason, c.reason);
+        EXPECT_EQ(v.warnings, c.warnings) << c.reason;
     }
 }
 
