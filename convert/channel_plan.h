@@ -64,7 +64,7 @@ struct RunInputs {
     std::string inputFolder;
     int32_t repairMode = kTwoSidedExtrapolation;
     std::string calibrationTablePath;
-    int64_t headerLength = -1;  // bytes of the header file; -1 when not known
+    int64_t headerLength = -1;  // bytes of the header file (kLongerHeader: more than a header); -1 when not known
 };
 
 // The decisions made once per run.

@@ -42,7 +42,7 @@ void HeaderWarnings(const RunPlan& run, std::vector<RunWarning>& warnings) {
         Add(warnings, "header-short", kWholeRecording,
             name + " holds " + Number(length) + " bytes, not " + Number(size) +
                 ": every field from byte " + Number(length) + " on reads as 0");
-    } else if (length > size || length == -1) {
+    } else if (length > size || length == kLongerHeader) {
         Add(warnings, "header-long", kWholeRecording,
             name + " holds " + (length > 0 ? Number(length) : "more than " + Number(size)) +
                 " bytes, not " + Number(size) + ": the bytes after the first " + Number(size) +

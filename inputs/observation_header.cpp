@@ -161,7 +161,7 @@ bool ReadObservationHeader(const std::string& path, ObservationHeader& header,
             // Longer than a header: its length from its end.
             const bool atEnd = std::fseek(file, 0, SEEK_END) == 0;
             const long length = atEnd ? std::ftell(file) : -1L;
-            *fileLength = length > 0 ? static_cast<int64_t>(length) : -1;
+            *fileLength = length > 0 ? static_cast<int64_t>(length) : kLongerHeader;
         }
     }
     std::fclose(file);

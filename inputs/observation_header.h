@@ -74,7 +74,8 @@ std::vector<uint8_t> EncodeObservationHeader(const ObservationHeader& header);
 
 // Reads the header file at `path` into `header`. Returns false, leaving
 // `header` untouched, when the file cannot be opened or read (a folder).
-// `fileLength`, when given, receives the file's length in bytes (-1 when it
-// is longer than 1478 bytes and its end cannot be found).
+// `fileLength`, when given, receives the file's length in bytes
+// (kLongerHeader when it is longer than 1478 bytes and its end cannot be found).
+constexpr int64_t kLongerHeader = -2;
 bool ReadObservationHeader(const std::string& path, ObservationHeader& header,
                            int64_t* fileLength = nullptr);

@@ -16,6 +16,7 @@
 #include "app/run_driver.h"
 #include "convert/channel_loop.h"
 #include "convert/channel_plan.h"
+#include "convert/run_warnings.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/recording_input.h"
 #include "inputs/sample_files.h"
@@ -145,17 +146,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     PutInTheWay(recording, folders.out, plan.scanIndexName, scanK);
     EnsureFolder(folders.out);
 
-    std::vector<std::string> status;
-    PosixCaptureStatus(&status);
+    std::vector<std::string> lines, status, warnings;
+    PosixCaptureStatus(&lines);
     const bool converted = ConvertChannels();
     PosixCaptureStatus(nullptr);
+    for (const std::string& line : lines)
+        (line.rfind(kWarningLinePrefix, 0) == 0 ? warnings : status).push_back(line);
+    // The warnings are the plan's, each said once, in order, up to where the run ended.
+    std::vector<std::string> planWarnings;
+    for (const RunWarning& warning : RecordingWarnings(plan, run.header, channels))
+        planWarnings.push_back(kWarningLinePrefix + WarningLine(warning));
+    FUZZ_CHECK(warnings.size() <= planWarnings.size() &&
+                   std::equal(warnings.begin(), warnings.end(), planWarnings.begin()),
+               "warnings");
+    FUZZ_CHECK(!converted || warnings == planWarnings, "warnings of a whole run");
 
     // A run fails exactly when it says so, and every message names a file.
     FUZZ_CHECK(converted == status.empty(), "failure without a message, or a message on success");
     FUZZ_CHECK(run.inputHeaderPath == plan.markerPath, "marker path");
     for (const std::string& line : status) {
         const bool named = line.rfind("Can't open " + root + "/", 0) == 0 ||
-                           line.rfind("Can't write " + root + "/", 0) == 0;
+                           line.rfind("Can't write " + root + "/", 0) == 0 ||
+                           line.rfind("Can't create " + root + "/", 0) == 0;
         FUZZ_CHECK(named, "status line does not name a file: " + line);
     }
     const std::vector<std::string> written = ScanFilesIn(folders.out, plan.scanIndexName);
@@ -169,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                               recording.sabotage == Sabotage::MissingParent ||
                               recording.sabotage == Sabotage::FileAsOutput;
     if (indexBlocked) {
-        FUZZ_CHECK(status == std::vector<std::string>{"Can't open " + indexPath}, "index message");
+        FUZZ_CHECK(status.size() >= 1 && status.back().rfind("Can't open " + indexPath + ": ", 0) == 0,
+                   "index message");
         FUZZ_CHECK(written.empty(), "scan files without an index");
         return 0;
     }
