@@ -11,7 +11,9 @@
 // message was handled.
 extern "C" __declspec(dllexport) INT_PTR CALLBACK DlgSetup(HWND window, UINT message,
                                                            WPARAM wParam, LPARAM) {
-    gRun.dialogResult = 0;
+    if (!gDialogContext) return FALSE;  // no run: nothing to serve
+    RunContext& run = *gDialogContext;
+    run.dialogResult = 0;
     switch (message) {
         case WM_INITDIALOG:
             // Only brought to the top: the template keeps position and size.
@@ -19,15 +21,15 @@ extern "C" __declspec(dllexport) INT_PTR CALLBACK DlgSetup(HWND window, UINT mes
             return TRUE;
         case WM_COMMAND:
             if (wParam == IDOK) {
-                gRun.dialogResult = 1;
+                run.dialogResult = 1;
                 char text[130];
                 std::memset(text, 0, sizeof text);
                 GetDlgItemTextA(window, 101, text, sizeof text);
-                gRun.statusText = text;
+                run.statusText = text;
                 return TRUE;
             }
             if (wParam == IDCANCEL) {
-                gRun.dialogResult = 3;
+                run.dialogResult = 3;
                 return TRUE;
             }
             return FALSE;

@@ -1,3 +1,3 @@
 #include "app/run_context.h"
 
-RunContext gRun;
+RunContext* gDialogContext = nullptr;

@@ -1,12 +1,14 @@
-// The one process-wide record of a run.
+// The record of one run of the converter: what the run driver settles and
+// what the status dialog shows. The run driver makes one per run and hands
+// it down by reference.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "convert/pointing.h"
 #include "inputs/observation_header.h"
+#include "output/scan_output.h"
 #include "platform/platform.h"
 
 struct RunContext {
@@ -17,8 +19,7 @@ struct RunContext {
     int32_t argumentCount = 0;  // program name not counted
     // Slot 0 the executable's full path, slots 1 to 4 the first four arguments.
     std::array<std::string, 5> arguments;
-    std::string inputHeaderPath;
-    int64_t headerFileLength = -1;  // bytes of the header file as read
+    std::string inputHeaderPath;  // after the run: the marker path
     std::string inputFolder;
     std::string outputFolder;
     int32_t repairMode = 0;
@@ -27,9 +28,7 @@ struct RunContext {
     PointingValues pointing;
 };
 
-extern RunContext gRun;
-
-// Exit codes of the converter.
-constexpr int kExitNoInput = 0;    // no input file was chosen
-constexpr int kExitConverted = 1;  // the conversion ran and wrote all it began
-constexpr int kExitFailed = 2;     // the run failed (input unreadable, output lost)
+// The run whose status dialog DlgSetup serves: the window manager calls the
+// dialog procedure without a run record, so the run driver leaves it here
+// for the length of the run (null otherwise).
+extern RunContext* gDialogContext;

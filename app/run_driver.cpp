@@ -2,48 +2,27 @@
 
 #include <algorithm>
 
-#include "app/command_line.h"
-#include "app/run_context.h"
-#include "convert/channel_loop.h"
-#include "convert/pointing.h"
-#include "convert/repair.h"
-#include "inputs/observation_header.h"
+#include "inputs/calibration.h"
+#include "platform/paths.h"
 
-const char* const kSettingsKey = "SOFTWARE\\Trevalo";
-const char* const kOpenFolderValue = "ConvertOpen";
-const char* const kSaveFolderValue = "ConvertSave";
-
-bool LoadFolderSetting(SettingsRoot root, const std::string& keyPath,
-                       const std::string& valueName, std::string& destination,
-                       const std::string& defaultText) {
-    if (PlatformReadSetting(root, keyPath, valueName, destination)) return true;
-    destination = defaultText;
-    return false;
-}
-
-bool StoreFolderSetting(SettingsRoot root, const std::string& keyPath,
-                        const std::string& valueName, const std::string& text) {
-    return PlatformWriteSetting(root, keyPath, valueName, text);
-}
-
-bool EnsureFolder(const std::string& path, std::string* failure) {
-    return PlatformCreateFolder(path, failure);
-}
-
-void ReportStatus(const std::string& message) {
-    gRun.statusText = message;
-    PlatformShowStatus(gRun.statusDialog, gRun.statusText);
-}
-
-void ReportWarning(const std::string& line) { PlatformShowWarning(line); }
-
-int32_t RepairModeForArguments(int32_t argumentCount) {
-    return argumentCount < 3 ? kTwoSidedExtrapolation : kBackExtrapolation;
+StatusSink StatusSinkOf(RunContext& run) {
+    StatusSink sink;
+    sink.status = [&run](const std::string& text) {
+        run.statusText = text;
+        PlatformShowStatus(run.statusDialog, run.statusText);
+    };
+    sink.warning = [](const RunWarning& warning) { PlatformShowWarning(WarningLine(warning)); };
+    sink.pump = [&run] { PlatformPumpMessages(run.statusDialog); };
+    return sink;
 }
 
 int RunConverter(InstanceHandle instance) {
-    RunContext& run = gRun;
+    RunContext run;
+    return RunConverter(instance, run);
+}
 
+int RunConverter(InstanceHandle instance, RunContext& run) {
+    gDialogContext = &run;
     // Arguments: with two or more, the header file and the output folder come
     // from the command line; a single argument is ignored.
     const std::vector<std::string> arguments = PlatformArguments();
@@ -55,53 +34,47 @@ int RunConverter(InstanceHandle instance) {
     }
 
     PlatformRegisterControls(instance);
-    run.executableFolder = FolderOfPath(PlatformExecutablePath(instance), kFolderSeparator);
+    run.executableFolder = FolderOfPath(PlatformExecutablePath(instance));
 
     // The dialog's initial folder is read whether or not the dialog is shown.
+    const SettingsPlace settings;
     std::string initialFolder;
-    LoadFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kOpenFolderValue, initialFolder,
-                      kDefaultFolder);
+    LoadFolderSetting(settings, kSettingsKey, kOpenFolderValue, initialFolder, kDefaultFolder);
 
     run.inputHeaderPath.clear();
     if (run.argumentCount >= 2) {
         run.inputHeaderPath = run.arguments[1];
     } else if (!PlatformChooseHeaderFile(run.statusDialog, initialFolder, run.inputHeaderPath)) {
+        gDialogContext = nullptr;
         return kExitNoInput;
     }
-    if (run.inputHeaderPath.empty()) return kExitNoInput;
-
-    // A header that cannot be opened ends the run before anything is written.
-    if (!ReadObservationHeader(run.inputHeaderPath, run.header, &run.headerFileLength)) {
-        ReportStatus("Can't open " + run.inputHeaderPath);
-        PlatformUnregisterControls(instance);
-        return kExitFailed;
+    if (run.inputHeaderPath.empty()) {
+        gDialogContext = nullptr;
+        return kExitNoInput;
     }
-
-    run.inputFolder = FolderOfPath(run.inputHeaderPath, kFolderSeparator);
-    StoreFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kOpenFolderValue, run.inputFolder);
-
-    std::string outputText;
-    LoadFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kSaveFolderValue, outputText,
-                      kDefaultFolder);
-    if (run.argumentCount >= 2) outputText = run.arguments[2];
-    run.outputFolder = WithoutTrailingSeparator(outputText, kFolderSeparator);
-    // An existing folder is the ordinary case; any other failure is said,
-    // and the scan index then cannot be created either.
-    std::string failure;
-    if (!EnsureFolder(run.outputFolder, &failure) && !failure.empty())
-        ReportStatus("Can't create " + run.outputFolder + ": " + failure);
-    StoreFolderSetting(SettingsRoot::CurrentUser, kSettingsKey, kSaveFolderValue, run.outputFolder);
 
     run.repairMode = RepairModeForArguments(run.argumentCount);
     run.calibrationFlag = 0;
+    ConversionRequest request;
+    request.headerPath = run.inputHeaderPath;
+    if (run.argumentCount >= 2) request.outputFolder = run.arguments[2];
+    request.repairMode = run.repairMode;
+    request.calibrationTablePath = CalibrationTablePath(run.executableFolder);
+    request.rememberedFolders = settings;
+    request.calibrationFlag = run.calibrationFlag;
+    const ConversionResult result = ConvertRecording(request, StatusSinkOf(run));
 
-    run.pointing = DerivePointingValues(run.header);
-    const bool converted = ConvertChannels();
-
-    if (run.statusDialog) {
+    // The run's record keeps what the run used; the header path has become the marker path.
+    run.header = result.header;
+    run.inputFolder = result.inputFolder;
+    run.outputFolder = result.outputFolder;
+    run.pointing = result.loop.plan.pointing;
+    if (result.headerRead) run.inputHeaderPath = result.loop.plan.markerPath;
+    if (result.headerRead && run.statusDialog) {
         PlatformDestroyWindow(run.statusDialog);
         run.statusDialog = nullptr;
     }
     PlatformUnregisterControls(instance);
-    return converted ? kExitConverted : kExitFailed;
+    gDialogContext = nullptr;
+    return result.exitCode;
 }

@@ -11,6 +11,7 @@
 
 #include "convert/channel_plan.h"
 #include "inputs/observation_header.h"
+#include "inputs/sample_files.h"
 
 namespace {
 
@@ -83,10 +84,6 @@ bool WalkFolder(int folderFd, const std::string& relative, Walk& walk, std::stri
 
 }  // namespace
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    return folder.empty() ? name : folder + "/" + name;
-}
-
 bool StampOfFile(const std::string& path, FileStamp& stamp) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
@@ -123,8 +120,8 @@ Recording RecordingInFolder(const std::string& folder, const std::string& header
     recording.hasMarker = marker != files.end();
     if (recording.hasMarker) recording.inputs.push_back(marker->second);
     for (int c = 0; c < kChannelCount; ++c) {
-        for (const char* prefix : {"al", "ar"}) {
-            const auto sample = files.find(prefix + std::to_string(c));
+        for (const SampleFileKind kind : {SampleFileKind::Al, SampleFileKind::Ar}) {
+            const auto sample = files.find(SampleFileName(kind, c));
             if (sample != files.end()) recording.inputs.push_back(sample->second);
         }
     }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"  // JoinPath
+
 // A file's name (or path) with its size and modification time.
 struct FileStamp {
     std::string name;
@@ -15,9 +17,6 @@ struct FileStamp {
 };
 bool operator==(const FileStamp& a, const FileStamp& b);
 inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
-
-// `folder` + "/" + `name`; just `name` when `folder` is empty.
-std::string JoinPath(const std::string& folder, const std::string& name);
 
 // The stamp of the regular file at `path` (links followed), named `path`.
 // False when there is no such file.

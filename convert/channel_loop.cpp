@@ -5,10 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_context.h"
-#include "app/run_driver.h"
-#include "convert/run_warnings.h"
-#include "inputs/calibration.h"
 #include "output/scan_output.h"
 
 namespace {
@@ -27,60 +23,61 @@ std::string SystemReason() { return std::string(": ") + std::strerror(errno); }
 
 }  // namespace
 
-bool ConvertChannels() {
-    RunContext& run = gRun;
-    bool allWritten = true;
+ChannelLoopResult ConvertChannels(const RunInputs& inputs, const ObservationHeader& header,
+                                  const std::string& outputFolder, int32_t calibrationFlag,
+                                  const StatusSink& sink) {
+    ChannelLoopResult result;
+    result.allWritten = true;
     auto fail = [&](const std::string& message) {
-        ReportStatus(message);
-        allWritten = false;
+        if (sink.status) sink.status(message);
+        result.allWritten = false;
+    };
+    auto warn = [&](const std::vector<RunWarning>& warnings) {
+        for (const RunWarning& warning : warnings) {
+            if (sink.warning) sink.warning(warning);
+            result.warnings.push_back(warning);
+        }
     };
 
-    RunInputs inputs;
-    inputs.inputHeaderPath = run.inputHeaderPath;
-    inputs.inputFolder = run.inputFolder;
-    inputs.repairMode = run.repairMode;
-    inputs.calibrationTablePath = CalibrationTablePath(run.executableFolder);
-    inputs.headerLength = run.headerFileLength;
-    const RunPlan plan = PlanRun(inputs, run.header);
-    for (const RunWarning& warning : RunWarnings(plan, run.header)) ReportWarning(WarningLine(warning));
-    // The header path keeps the marker path's form for the rest of the run.
-    run.inputHeaderPath = plan.markerPath;
+    result.plan = PlanRun(inputs, header);
+    const RunPlan& plan = result.plan;
+    warn(RunWarnings(plan, header));
     if (!plan.markerFileRead) {
         fail("Can't open " + plan.markerPath);
-        return false;
+        return result;
     }
 
-    const std::string indexPath = run.outputFolder + kFolderSeparator + plan.scanIndexName;
+    const std::string indexPath = outputFolder + kFolderSeparator + plan.scanIndexName;
     // Binary, so that every line ends with CR LF on every platform.
     std::FILE* index = std::fopen(indexPath.c_str(), "wb");
     if (!index) {
         fail("Can't open " + indexPath + SystemReason());
-        return false;
+        return result;
     }
+    result.scanIndexPath = indexPath;
 
     int scanCounter = 0;  // number of the last scan file created
     for (int c = 0; c < kChannelCount; ++c) {
-        PlatformPumpMessages(run.statusDialog);
-        const ChannelPlan channel = PlanChannel(plan, run.header, c, scanCounter + 1);
-        for (const RunWarning& warning : ChannelWarnings(plan, channel)) ReportWarning(WarningLine(warning));
+        if (sink.pump) sink.pump();
+        const ChannelPlan channel = PlanChannel(plan, header, c, scanCounter + 1);
+        warn(ChannelWarnings(plan, channel));
         if (channel.verdict != ChannelVerdict::ScanFile) continue;
 
         ++scanCounter;
-        const std::string scanPath = run.outputFolder + kFolderSeparator + channel.scanFileName;
+        const std::string scanPath = outputFolder + kFolderSeparator + channel.scanFileName;
         std::FILE* file = std::fopen(scanPath.c_str(), "wb");
         if (!file) {
             fail("Can't open " + scanPath);
             --scanCounter;
             continue;
         }
-        const std::string bytes =
-            ScanFileBytes(run.header, run.pointing, run.calibrationFlag, channel.scan);
-        if (!WriteAndClose(file, bytes)) {
+        if (!WriteAndClose(file, ScanFileBytes(header, plan.pointing, calibrationFlag, channel.scan))) {
             std::remove(scanPath.c_str());
             fail("Can't write " + scanPath);
             --scanCounter;
             continue;
         }
+        result.scanFiles.push_back(scanPath);
 
         // Each line is pushed to the file at once, so a failed line is known here.
         const std::string line = ScanIndexLine(plan.baseName, plan.scanNumber.number,
@@ -91,10 +88,10 @@ bool ConvertChannels() {
             // the run ends here.
             fail("Can't write " + indexPath);
             std::fclose(index);
-            return false;
+            return result;
         }
     }
 
     if (std::fclose(index) != 0) fail("Can't write " + indexPath);
-    return allWritten;
+    return result;
 }

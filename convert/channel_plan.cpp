@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 
+#include "convert/pointing.h"
 #include "inputs/sample_files.h"
 
 namespace {
@@ -91,11 +92,6 @@ int ScanNumberFromPath(const std::string& markerPath, char separator) {
     return FindScanNumber(markerPath, separator).number;
 }
 
-std::string FileNameOfPath(const std::string& path, char separator) {
-    const std::size_t at = path.rfind(separator);
-    return at == std::string::npos ? path : path.substr(at + 1);
-}
-
 std::string MarkerPathOf(const std::string& headerPath) {
     std::string markerPath = headerPath;
     if (!markerPath.empty()) markerPath.back() = 'p';
@@ -115,9 +111,9 @@ float CalibrationStep(const int16_t* calibrationLevels, int16_t calibrationIndex
     return static_cast<float>(static_cast<long double>(difference) * 0.1L);
 }
 
-std::string SampleFilePath(const std::string& inputFolder, bool headerHasFolder,
-                           const char* prefix, int channel) {
-    std::string name = prefix + std::to_string(channel);
+std::string SampleFilePath(const std::string& inputFolder, bool headerHasFolder, SampleFileKind kind,
+                           int channel) {
+    const std::string name = SampleFileName(kind, channel);
     if (inputFolder.empty() && !headerHasFolder) return name;
     return inputFolder + kFolderSeparator + name;
 }
@@ -148,6 +144,8 @@ RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header) {
     const SetupBlock& setup = header.setup;
     plan.baseName = BaseName(setup.day, setup.month, setup.year);
     plan.scanIndexName = ScanIndexName(plan.baseName, plan.scanNumber.number);
+    plan.pointing = DerivePointingValues(header);
+    AzimuthFromObjectName(setup.objectName, plan.pointing.azimuth);
     return plan;
 }
 
@@ -160,8 +158,8 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
     plan.calibrationIndex = setup.calibrationIndex[c];
     plan.calibrationStep = CalibrationStep(setup.calibrationLevels.data(), plan.calibrationIndex);
     plan.frequency = header.receiver.channelFrequency[c];
-    plan.left.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, "al", c);
-    plan.right.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, "ar", c);
+    plan.left.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, SampleFileKind::Al, c);
+    plan.right.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, SampleFileKind::Ar, c);
 
     // Without a marker file the run converts nothing; a disabled channel
     // opens no file.

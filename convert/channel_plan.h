@@ -11,8 +11,9 @@
 #include "convert/repair.h"
 #include "inputs/calibration.h"
 #include "inputs/observation_header.h"
+#include "inputs/sample_files.h"
 #include "output/scan_output.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 
 // Where the scan number of a run was found.
 enum class ScanNumberSource {
@@ -35,9 +36,6 @@ struct ScanNumber {
 ScanNumber FindScanNumber(const std::string& markerPath, char separator = kFolderSeparator);
 int ScanNumberFromPath(const std::string& markerPath, char separator = kFolderSeparator);
 
-// The text after the last `separator` of `path` (all of it when it holds none).
-std::string FileNameOfPath(const std::string& path, char separator = kFolderSeparator);
-
 // The header path with its last character replaced by "p".
 std::string MarkerPathOf(const std::string& headerPath);
 
@@ -48,11 +46,11 @@ std::string BaseName(int16_t day, int16_t month, int16_t year);
 // T; 0 for d = 0 and for d outside 1..57, whose entries lie outside the table.
 float CalibrationStep(const int16_t* calibrationLevels, int16_t calibrationIndex);
 
-// Path of a sample file: "<input folder><separator><prefix><channel>". A
+// Path of a sample file: "<input folder><separator>al<channel>" (or ar). A
 // header given as a bare file name (no separator at all) has an empty input
-// folder; its sample files are then read beside it, as "<prefix><channel>".
-std::string SampleFilePath(const std::string& inputFolder, bool headerHasFolder,
-                           const char* prefix, int channel);
+// folder; its sample files are then read beside it, as "al<channel>".
+std::string SampleFilePath(const std::string& inputFolder, bool headerHasFolder, SampleFileKind kind,
+                           int channel);
 
 // The channel frequency as the 32-bit float handed to the calibration lookup;
 // frequencies beyond the float range become infinite.
@@ -80,9 +78,13 @@ struct RunPlan {
     ScanNumber scanNumber;
     std::string baseName;
     std::string scanIndexName;  // without its folder
+    // The run's pointing values, the object-name override applied: every
+    // scan file carries the same.
+    PointingValues pointing;
 };
 
-// Reads the marker file (unless the repair mode is 0) and names the outputs.
+// Reads the marker file (unless the repair mode is 0), names the outputs and
+// derives the pointing values.
 RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header);
 
 // Why a channel gets no scan file; ScanFile when it gets one.

@@ -249,8 +249,3 @@ void AzimuthFromObjectName(const std::string& objectName, float& azimuth) {
     if (value < std::numeric_limits<int32_t>::min()) value = std::numeric_limits<int32_t>::min();
     azimuth = static_cast<float>(static_cast<int32_t>(value));
 }
-
-double PostMeridianCentre(int32_t sampleCount, float pmc) {
-    // n + 1 is formed in double, where it is exact for every count.
-    return (static_cast<double>(sampleCount) + 1.0) - static_cast<double>(pmc);
-}

@@ -5,13 +5,7 @@
 #include <string>
 
 #include "inputs/observation_header.h"
-
-struct PointingValues {
-    float azimuth = 0.0f;   // degrees
-    float altitude = 0.0f;  // degrees
-    float angleP = 0.0f;    // as stored in the header
-    float step = 0.0f;      // arc seconds between two points
-};
+#include "output/scan_output.h"  // PointingValues
 
 // Degrees, minutes and seconds to decimal degrees; only the sign of the
 // degrees decides whether the fraction is added or subtracted.
@@ -24,8 +18,6 @@ PointingValues DerivePointingValues(const ObservationHeader& header);
 // with that whole number of degrees; otherwise the azimuth stays as it is.
 void AzimuthFromObjectName(const std::string& objectName, float& azimuth);
 
-// PMCSUN: (n + 1) - pmc in double precision.
-double PostMeridianCentre(int32_t sampleCount, float pmc);
 
 // Cosine of an angle in radians, as a double. Computed from exact basic
 // operations only, so every build gives the same bits (the C libraries'

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <set>
 
-#include "convert/pointing.h"
 
 const char* const kWarningIds[] = {
     "header-short",     "header-long",       "no-calibration-table", "marker-odd-length",
@@ -85,8 +84,8 @@ void MarkerFileWarnings(const RunPlan& run, const ObservationHeader& header,
             "): they change nothing");
 }
 
-void PointingWarnings(const ObservationHeader& header, std::vector<RunWarning>& warnings) {
-    const PointingValues pointing = DerivePointingValues(header);
+void PointingWarnings(const RunPlan& run, const ObservationHeader& header, std::vector<RunWarning>& warnings) {
+    const PointingValues& pointing = run.pointing;
     std::vector<std::string> what;
     if (StepIsDegenerate(pointing.step)) {
         char text[96];
@@ -172,7 +171,7 @@ std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader&
                 (run.tableReadable ? " holds no row of numbers" : " cannot be read") +
                 ": no channel gets calibration values, so no scan file is written");
     MarkerFileWarnings(run, header, warnings);
-    PointingWarnings(header, warnings);
+    PointingWarnings(run, header, warnings);
     return warnings;
 }
 

@@ -26,6 +26,10 @@ bool ReadPiece(std::FILE* file, std::size_t want, std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+std::string SampleFileName(SampleFileKind kind, int channel) {
+    return (kind == SampleFileKind::Al ? "al" : "ar") + std::to_string(channel);
+}
+
 bool ReadInputFile(const std::string& path, std::size_t limit, std::vector<uint8_t>& bytes) {
     bytes.clear();
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -59,4 +63,14 @@ std::vector<int16_t> DecodeMarkers(const std::vector<uint8_t>& bytes) {
     for (std::size_t i = 0; i < markers.size(); ++i)
         markers[i] = LoadI16(&bytes[2 * i]);
     return markers;
+}
+
+std::vector<uint8_t> EncodeMarkers(const std::vector<int16_t>& values) {
+    std::vector<uint8_t> bytes;
+    for (const int16_t value : values) {
+        const auto bits = static_cast<uint16_t>(value);
+        bytes.push_back(static_cast<uint8_t>(bits & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(bits >> 8));
+    }
+    return bytes;
 }

@@ -73,7 +73,12 @@ void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block)
 
 }  // namespace
 
-std::string ScanFileBytes(const ObservationHeader& header, PointingValues& pointing,
+double PostMeridianCentre(int32_t sampleCount, float pmc) {
+    // n + 1 is formed in double, where it is exact for every count.
+    return (static_cast<double>(sampleCount) + 1.0) - static_cast<double>(pmc);
+}
+
+std::string ScanFileBytes(const ObservationHeader& header, const PointingValues& pointing,
                           int32_t calibrationFlag, const ScanChannel& channel) {
     const SetupBlock& setup = header.setup;
     const ReceiverBlock& receiver = header.receiver;
@@ -95,7 +100,6 @@ std::string ScanFileBytes(const ObservationHeader& header, PointingValues& point
                  at.observationTime.minute, static_cast<double>(at.observationTime.second));
     SignNaN(out, timeCard, static_cast<double>(at.observationTime.second));
     AppendFormat(out, "OBJECT  = '%s'\t/ \r\n", setup.objectName.c_str());
-    AzimuthFromObjectName(setup.objectName, pointing.azimuth);
     AppendFormat(out, "TELESCOP= '%s'\t/ \r\n", "KAVOR-350");
     AppendFormat(out, "ORIGIN  = '%s'\t/ \r\n", "DORNIKA");
     AppendFormat(out, "RADIUS  = %14d\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n", at.solarRadius);

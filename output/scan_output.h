@@ -6,8 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "convert/pointing.h"
 #include "inputs/observation_header.h"
+
+// The pointing and sampling values of a run, the same in every scan file
+// (derived from the header, the azimuth after the object-name override).
+struct PointingValues {
+    float azimuth = 0.0f;   // degrees
+    float altitude = 0.0f;  // degrees
+    float angleP = 0.0f;    // as stored in the header
+    float step = 0.0f;      // arc seconds between two points
+};
+
+// PMCSUN: (n + 1) - pmc in double precision.
+double PostMeridianCentre(int32_t sampleCount, float pmc);
 
 // One polarisation scaled to 16 bits. A stored value v stands for the sample
 // v x bscale + bzero.
@@ -29,10 +40,9 @@ struct ScanChannel {
     ScaledBlock right;  // from the ar file
 };
 
-// The bytes of a scan file: the header cards and both data blocks. The
-// object-name override is applied to `pointing.azimuth` between the OBJECT
-// and AZIMUTH cards; the replaced azimuth stays there for the rest of the run.
-std::string ScanFileBytes(const ObservationHeader& header, PointingValues& pointing,
+// The bytes of a scan file: the header cards and both data blocks, formatted
+// from the header, the run's pointing values and the channel's values.
+std::string ScanFileBytes(const ObservationHeader& header, const PointingValues& pointing,
                           int32_t calibrationFlag, const ScanChannel& channel);
 
 // "%s_%02dz.%03d": the scan file name without its folder.

@@ -37,13 +37,21 @@ bool PlatformChooseHeaderFile(WindowHandle owner, const std::string& initialFold
 // Roots of the remembered settings; the converter uses the current user's.
 enum class SettingsRoot { CurrentUser };
 
+// Where remembered settings live: a root of the system's settings (the
+// registry on Windows) and, on Linux, the folder that holds them (empty: the
+// default, ${XDG_CONFIG_HOME:-$HOME/.config}/vm-fits/registry).
+struct SettingsPlace {
+    SettingsRoot root = SettingsRoot::CurrentUser;
+    std::string folder;
+};
+
 // Reads a text value: open the key, ask for the value's size, read it. Returns
 // false when the key or the value is missing. The value's bytes are taken up to
 // the first zero byte, whatever their length.
-bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformReadSetting(const SettingsPlace& place, const std::string& keyPath,
                          const std::string& valueName, std::string& value);
 // Writes a text value, creating the key when needed. Returns true when stored.
-bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformWriteSetting(const SettingsPlace& place, const std::string& keyPath,
                           const std::string& valueName, const std::string& value);
 
 // Creates one folder level. Fails when the folder exists or its parent is

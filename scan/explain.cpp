@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <map>
 
-#include "app/command_line.h"
-#include "app/run_driver.h"
+#include "platform/paths.h"
+#include "app/conversion.h"
 #include "json/json.h"
 
 namespace {
@@ -13,6 +13,13 @@ std::string Format(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+// "19th": the markers a channel collects at most, as the notes name the limit.
+std::string Ordinal(int n) {
+    const int lastTwo = n % 100, last = n % 10;
+    const char* suffix = (lastTwo >= 11 && lastTwo <= 13) ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+    return std::to_string(n) + suffix;
 }
 
 bool IsBack(const RunPlan& run) { return run.inputs.repairMode != kTwoSidedExtrapolation; }
@@ -177,7 +184,7 @@ std::vector<std::string> MarkerNotes(const RecordingExplanation& e, const Channe
                         " pair(s) of the channel hold position 0 or -1 and are passed over");
     if (beyond > 0)
         notes.push_back(std::to_string(beyond) +
-                        " marker(s) after the 19th of the channel are passed over");
+                        " marker(s) after the " + Ordinal(kMostCollectedMarkers) + " of the channel are passed over");
     return notes;
 }
 
@@ -234,22 +241,19 @@ const char* RuleName(const RunPlan& run) {
 std::string PassedOverReason(const ChannelMarkerPair& pair) {
     if (pair.use == MarkerPairUse::NotAPosition)
         return std::to_string(pair.position) + " is not a position";
-    return "after the 19th marker of the channel";
+    return "after the " + Ordinal(kMostCollectedMarkers) + " marker of the channel";
 }
 
 bool ExplainRecording(const std::string& headerPath, bool thirdArgument, const std::string& tablePath,
                       bool keepSamples, RecordingExplanation& explanation, std::string& error) {
     explanation = RecordingExplanation();
     explanation.headerPath = headerPath;
+    ConversionRequest request;
+    request.headerPath = headerPath;
+    request.repairMode = RepairModeForArguments(thirdArgument ? 3 : 2);
+    request.calibrationTablePath = tablePath;
     RunInputs inputs;
-    if (headerPath.empty() || !ReadObservationHeader(headerPath, explanation.header, &inputs.headerLength)) {
-        error = "Can't open " + headerPath;
-        return false;
-    }
-    inputs.inputHeaderPath = headerPath;
-    inputs.inputFolder = FolderOfPath(headerPath, kFolderSeparator);
-    inputs.repairMode = RepairModeForArguments(thirdArgument ? 3 : 2);
-    inputs.calibrationTablePath = tablePath;
+    if (!ReadRecording(request, explanation.header, inputs, error)) return false;
     explanation.run = PlanRun(inputs, explanation.header);
     PlanOptions options;
     options.inspect = true;

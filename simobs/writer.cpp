@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "inputs/sample_files.h"
+
 namespace {
 
 bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -21,12 +23,6 @@ void PutFloat(std::vector<uint8_t>& out, float v) {
     for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(bits >> (8 * k)));
 }
 
-void PutInt16(std::vector<uint8_t>& out, int v) {
-    const uint16_t bits = static_cast<uint16_t>(v);
-    out.push_back(static_cast<uint8_t>(bits & 0xFF));
-    out.push_back(static_cast<uint8_t>(bits >> 8));
-}
-
 // The al<N> and ar<N> files: the model times the gain in force at each sample,
 // plus noise. Sample files of channels that are not written are removed.
 bool WriteSamples(const SimulatorOptions& o, const Scan& scan, const std::vector<Channel>& channels,
@@ -34,8 +30,9 @@ bool WriteSamples(const SimulatorOptions& o, const Scan& scan, const std::vector
     const int nc = static_cast<int>(channels.size());
     std::error_code failure;
     for (int c = 0; c < kChannelCount; ++c) {
-        if (c >= nc) std::filesystem::remove(o.out + "/al" + std::to_string(c), failure);
-        if (c >= nc || channels[c].missingAr) std::filesystem::remove(o.out + "/ar" + std::to_string(c), failure);
+        if (c >= nc) std::filesystem::remove(o.out + "/" + SampleFileName(SampleFileKind::Al, c), failure);
+        if (c >= nc || channels[c].missingAr)
+            std::filesystem::remove(o.out + "/" + SampleFileName(SampleFileKind::Ar, c), failure);
     }
     for (int c = 0; c < nc; ++c) {
         const Channel& ch = channels[c];
@@ -63,7 +60,8 @@ bool WriteSamples(const SimulatorOptions& o, const Scan& scan, const std::vector
         if (ch.shortAr) bytes[1].resize(4 * static_cast<std::size_t>(scan.n / 2));
         for (int pol = 0; pol < 2; ++pol) {
             if (pol == 1 && ch.missingAr) continue;
-            const std::string path = o.out + (pol == 0 ? "/al" : "/ar") + std::to_string(c);
+            const std::string path =
+                o.out + "/" + SampleFileName(pol == 0 ? SampleFileKind::Al : SampleFileKind::Ar, c);
             if (!WriteBytes(path, bytes[pol])) {
                 error = "cannot write " + path;
                 return false;
@@ -91,12 +89,9 @@ bool WriteRecording(const SimulatorOptions& o, const SimulatedRecording& recordi
         error = "cannot write " + base + "h";
         return false;
     }
-    std::vector<uint8_t> markerBytes;
-    for (const Marker& m : markers) {
-        PutInt16(markerBytes, m.position);
-        PutInt16(markerBytes, m.tag);
-    }
-    if (!WriteBytes(base + "p", markerBytes)) {
+    std::vector<int16_t> markerValues;
+    for (const Marker& m : markers) markerValues.insert(markerValues.end(), {static_cast<int16_t>(m.position), m.tag});
+    if (!WriteBytes(base + "p", EncodeMarkers(markerValues))) {
         error = "cannot write " + base + "p";
         return false;
     }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/command_line.h"
+#include "platform/paths.h"
 #include "platform/platform.h"
 #include "scan/scan_tool.h"
 

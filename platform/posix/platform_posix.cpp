@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/paths.h"
 #include "platform/posix/platform_posix.h"
 
 extern char** environ;
@@ -36,10 +37,10 @@ const char* RootName(SettingsRoot root) {
 }
 
 // The key path "SOFTWARE\Trevalo" becomes the folders SOFTWARE/Trevalo.
-std::string KeyFolder(SettingsRoot root, const std::string& keyPath) {
-    const std::string base = PosixSettingsFolder();
+std::string KeyFolder(const SettingsPlace& place, const std::string& keyPath) {
+    const std::string base = place.folder.empty() ? PosixSettingsFolder() : place.folder;
     if (base.empty()) return std::string();
-    std::string folder = base + "/" + RootName(root);
+    std::string folder = base + "/" + RootName(place.root);
     std::string part;
     for (char c : keyPath + "\\") {
         if (c == '\\') {
@@ -50,17 +51,6 @@ std::string KeyFolder(SettingsRoot root, const std::string& keyPath) {
         }
     }
     return folder;
-}
-
-bool MakeFolders(const std::string& path) {
-    std::string sofar;
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-        if (i == path.size() || (path[i] == '/' && i > 0)) {
-            sofar = path.substr(0, i);
-            if (mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -217,9 +207,9 @@ bool PlatformChooseHeaderFile(WindowHandle, const std::string& initialFolder,
     return true;
 }
 
-bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformReadSetting(const SettingsPlace& place, const std::string& keyPath,
                          const std::string& valueName, std::string& value) {
-    const std::string folder = KeyFolder(root, keyPath);
+    const std::string folder = KeyFolder(place, keyPath);
     if (folder.empty()) return false;
     std::string bytes;
     if (!ReadValueFile(folder + "/" + valueName, bytes)) return false;
@@ -227,9 +217,9 @@ bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
     return true;
 }
 
-bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformWriteSetting(const SettingsPlace& place, const std::string& keyPath,
                           const std::string& valueName, const std::string& value) {
-    const std::string folder = KeyFolder(root, keyPath);
+    const std::string folder = KeyFolder(place, keyPath);
     if (folder.empty() || !MakeFolders(folder)) return false;
     // A value that already holds the text stays as it is: the run after run
     // into the same folders writes nothing (and waits for no disk).

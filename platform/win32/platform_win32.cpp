@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/command_line.h"
+#include "platform/command_line.h"
 #include "platform/win32/program_width.h"
 
 const char kFolderSeparator = '\\';
@@ -109,8 +109,9 @@ bool PlatformChooseHeaderFile(WindowHandle owner, const std::string& initialFold
     return true;
 }
 
-bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformReadSetting(const SettingsPlace& place, const std::string& keyPath,
                          const std::string& valueName, std::string& value) {
+    const SettingsRoot root = place.root;  // the registry holds them; no folder
     HKEY key = nullptr;
     if (RegOpenKeyExA(RootKey(root), keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
@@ -129,8 +130,9 @@ bool PlatformReadSetting(SettingsRoot root, const std::string& keyPath,
     return true;
 }
 
-bool PlatformWriteSetting(SettingsRoot root, const std::string& keyPath,
+bool PlatformWriteSetting(const SettingsPlace& place, const std::string& keyPath,
                           const std::string& valueName, const std::string& value) {
+    const SettingsRoot root = place.root;
     HKEY key = nullptr;
     DWORD disposition = 0;
     char noClass[] = "";

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "platform/paths.h"
 #include "convert/channel_plan.h"
 #include "fuzz/recording_input.h"
 #include "inputs/sample_files.h"

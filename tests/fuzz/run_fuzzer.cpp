@@ -11,15 +11,14 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/command_line.h"
-#include "app/run_context.h"
-#include "app/run_driver.h"
+#include "app/conversion.h"
 #include "convert/channel_loop.h"
 #include "convert/channel_plan.h"
 #include "convert/run_warnings.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/recording_input.h"
 #include "inputs/sample_files.h"
+#include "inputs/calibration.h"
 #include "output/scan_reader.h"
 #include "platform/posix/platform_posix.h"
 
@@ -116,27 +115,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string headerPath = folders.obs + "/" + kHeaderNames[static_cast<std::size_t>(recording.nameChoice)];
     WriteRecording(recording, folders, headerPath);
 
-    // The run driver's steps from the header on, with this folder's table.
-    gRun = RunContext{};
-    RunContext& run = gRun;
-    run.executableFolder = folders.bin;
-    const bool headerRead = ReadObservationHeader(headerPath, run.header);
+    // The conversion entry with this folder's table and no remembered folders.
+    ConversionRequest request;
+    request.headerPath = headerPath;
+    request.outputFolder = folders.out;
+    request.repairMode = kRepairModes[static_cast<std::size_t>(recording.repairChoice)];
+    request.calibrationTablePath = CalibrationTablePath(folders.bin);
+    ObservationHeader header;
+    RunInputs inputs;
+    std::string readError;
+    const bool headerRead = ReadRecording(request, header, inputs, readError);
     FUZZ_CHECK(headerRead == (recording.header && recording.sabotage != Sabotage::HeaderIsFolder),
                "header read or not");
     if (!headerRead) return 0;
-    run.inputHeaderPath = headerPath;
-    run.inputFolder = FolderOfPath(headerPath, '/');
-    run.outputFolder = folders.out;
-    run.repairMode = kRepairModes[static_cast<std::size_t>(recording.repairChoice)];
-    run.pointing = DerivePointingValues(run.header);
-
-    RunInputs inputs;
-    inputs.inputHeaderPath = headerPath;
-    inputs.inputFolder = run.inputFolder;
-    inputs.repairMode = run.repairMode;
-    inputs.calibrationTablePath = CalibrationTablePath(folders.bin);
-    const RunPlan plan = PlanRun(inputs, run.header);
-    const std::vector<ChannelPlan> channels = PlanChannels(plan, run.header);
+    const RunPlan plan = PlanRun(inputs, header);
+    const std::vector<ChannelPlan> channels = PlanChannels(plan, header);
     std::vector<const ChannelPlan*> planned;
     for (const ChannelPlan& channel : channels)
         if (channel.verdict == ChannelVerdict::ScanFile) planned.push_back(&channel);
@@ -144,18 +137,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string indexPath = folders.out + "/" + plan.scanIndexName;
     const std::string scanK = ScanFileName(plan.baseName, plan.scanNumber.number, k);
     PutInTheWay(recording, folders.out, plan.scanIndexName, scanK);
-    EnsureFolder(folders.out);
 
-    std::vector<std::string> lines, status, warnings;
-    PosixCaptureStatus(&lines);
-    const bool converted = ConvertChannels();
-    PosixCaptureStatus(nullptr);
-    for (const std::string& line : lines)
-        (line.rfind(kWarningLinePrefix, 0) == 0 ? warnings : status).push_back(line);
+    std::vector<std::string> status, warnings;
+    StatusSink sink;
+    sink.status = [&](const std::string& text) { status.push_back(text); };
+    sink.warning = [&](const RunWarning& warning) { warnings.push_back(WarningLine(warning)); };
+    const ConversionResult result = ConvertRecording(request, sink);
+    const bool converted = result.exitCode == kExitConverted;
     // The warnings are the plan's, each said once, in order, up to where the run ended.
     std::vector<std::string> planWarnings;
-    for (const RunWarning& warning : RecordingWarnings(plan, run.header, channels))
-        planWarnings.push_back(kWarningLinePrefix + WarningLine(warning));
+    for (const RunWarning& warning : RecordingWarnings(plan, header, channels))
+        planWarnings.push_back(WarningLine(warning));
     FUZZ_CHECK(warnings.size() <= planWarnings.size() &&
                    std::equal(warnings.begin(), warnings.end(), planWarnings.begin()),
                "warnings");
@@ -163,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     // A run fails exactly when it says so, and every message names a file.
     FUZZ_CHECK(converted == status.empty(), "failure without a message, or a message on success");
-    FUZZ_CHECK(run.inputHeaderPath == plan.markerPath, "marker path");
+    FUZZ_CHECK(result.loop.plan.markerPath == plan.markerPath, "marker path");
     for (const std::string& line : status) {
         const bool named = line.rfind("Can't open " + root + "/", 0) == 0 ||
                            line.rfind("Can't write " + root + "/", 0) == 0 ||
@@ -207,12 +199,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(written == names, "scan files written");
 
     // Every scan file is whole: exactly what the plan decided, and readable.
-    PointingValues pointing = DerivePointingValues(run.header);
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const std::string path = folders.out + "/" + names[i];
         const std::string bytes = Slurp(path);
-        FUZZ_CHECK(bytes == ScanFileBytes(run.header, pointing, 0, expected[i]->scan), "scan file " + names[i]);
-        if (run.header.setup.objectName.find("'\t/") != std::string::npos) continue;
+        FUZZ_CHECK(bytes == ScanFileBytes(header, plan.pointing, 0, expected[i]->scan), "scan file " + names[i]);
+        if (header.setup.objectName.find("'\t/") != std::string::npos) continue;
         ScanFileContents scan;
         std::string error;
         FUZZ_CHECK(ParseScanFile(bytes, path, scan, error), error);

@@ -45,7 +45,7 @@ ProcessOptions Isolated(const TempFolder& home) {
     return options;
 }
 
-// In-process runs share the process-wide run context: start each one afresh.
+// In-process runs, each with a run record of its own.
 class InProcessRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -53,21 +53,21 @@ protected:
         hadConfig_ = old != nullptr;
         if (old) oldConfig_ = old;
         setenv("XDG_CONFIG_HOME", (home_ / "config").c_str(), 1);
-        gRun = RunContext{};
     }
     void TearDown() override {
         if (hadConfig_) setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
         else unsetenv("XDG_CONFIG_HOME");
         PosixSetArguments(0, nullptr);
-        gRun = RunContext{};
     }
     int Run(std::vector<std::string> args) {
         args.insert(args.begin(), "vm-fits");
         std::vector<const char*> argv;
         for (const auto& a : args) argv.push_back(a.c_str());
         PosixSetArguments(static_cast<int>(argv.size()), argv.data());
-        return RunConverter(nullptr);
+        run_ = RunContext{};
+        return RunConverter(nullptr, run_);
     }
+    RunContext run_;
     TempFolder home_;
     bool hadConfig_ = false;
     std::string oldConfig_;
@@ -90,22 +90,21 @@ TEST_F(InProcessRun, RepairModeAndArgumentTableFollowTheArgumentCount) {
         {{header, out, "x", "y", "z"}, false},
     };
     for (const Case& c : cases) {
-        gRun = RunContext{};
         EXPECT_EQ(Run(c.args), kExitConverted);
         const std::size_t n = c.args.size();
-        EXPECT_EQ(gRun.argumentCount, static_cast<int32_t>(n));
+        EXPECT_EQ(run_.argumentCount, static_cast<int32_t>(n));
         if (c.twoSided) {
-            EXPECT_EQ(gRun.repairMode, kTwoSidedExtrapolation) << n;
+            EXPECT_EQ(run_.repairMode, kTwoSidedExtrapolation) << n;
         } else {
-            EXPECT_NE(gRun.repairMode, 0) << n;
-            EXPECT_NE(gRun.repairMode, kTwoSidedExtrapolation) << n;
+            EXPECT_NE(run_.repairMode, 0) << n;
+            EXPECT_NE(run_.repairMode, kTwoSidedExtrapolation) << n;
         }
-        EXPECT_FALSE(gRun.arguments[0].empty());  // the executable's path
+        EXPECT_FALSE(run_.arguments[0].empty());  // the executable's path
         for (std::size_t i = 1; i <= 4; ++i)
-            EXPECT_EQ(gRun.arguments[i], i <= n ? c.args[i - 1] : std::string()) << n << ' ' << i;
-        EXPECT_EQ(gRun.calibrationFlag, 0);
-        EXPECT_EQ(gRun.inputFolder, home_ / "obs");
-        EXPECT_EQ(gRun.outputFolder, out);
+            EXPECT_EQ(run_.arguments[i], i <= n ? c.args[i - 1] : std::string()) << n << ' ' << i;
+        EXPECT_EQ(run_.calibrationFlag, 0);
+        EXPECT_EQ(run_.inputFolder, home_ / "obs");
+        EXPECT_EQ(run_.outputFolder, out);
     }
 }
 
@@ -116,34 +115,34 @@ TEST_F(InProcessRun, RemembersFoldersAndKeepsLongTextsWhole) {
     EXPECT_EQ(Run({deep + "/sun.05h", out + "/"}), kExitConverted);
     EXPECT_TRUE(fs::is_directory(out));
     std::string value;
-    ASSERT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", value, "/tmp"));
+    ASSERT_TRUE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertOpen", value, "/tmp"));
     EXPECT_EQ(value, deep);
-    ASSERT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", value, "/tmp"));
+    ASSERT_TRUE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertSave", value, "/tmp"));
     EXPECT_EQ(value, out);
 }
 
 TEST_F(InProcessRun, FolderStoreDefaultsRoundTripsAndReplacesWhole) {
     std::string value = "stale";
-    EXPECT_FALSE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", value, "/tmp"));
+    EXPECT_FALSE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertSave", value, "/tmp"));
     EXPECT_EQ(value, "/tmp");
 
-    ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", "/data/first"));
-    ASSERT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", value, "/tmp"));
+    ASSERT_TRUE(StoreFolderSetting(SettingsPlace{}, kKey, "ConvertSave", "/data/first"));
+    ASSERT_TRUE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertSave", value, "/tmp"));
     EXPECT_EQ(value, "/data/first");
-    EXPECT_FALSE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", value, "/tmp"));
+    EXPECT_FALSE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertOpen", value, "/tmp"));
 
     // A reader of the old value keeps the whole old text while the value is
     // replaced: the new text is written beside it and renamed over it.
     const std::string keyFolder = PosixSettingsFolder() + "/HKEY_CURRENT_USER/SOFTWARE/Trevalo";
     std::FILE* old = std::fopen((keyFolder + "/ConvertSave").c_str(), "rb");
     ASSERT_NE(old, nullptr);
-    ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave",
+    ASSERT_TRUE(StoreFolderSetting(SettingsPlace{}, kKey, "ConvertSave",
                                    "/data/second/and/longer"));
     char buffer[64] = {0};
     const std::size_t got = std::fread(buffer, 1, sizeof buffer - 1, old);
     std::fclose(old);
     EXPECT_EQ(std::string(buffer, got), "/data/first");
-    ASSERT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", value, "/tmp"));
+    ASSERT_TRUE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertSave", value, "/tmp"));
     EXPECT_EQ(value, "/data/second/and/longer");
     int files = 0;
     for (const auto& entry : fs::directory_iterator(keyFolder)) {
@@ -157,18 +156,18 @@ TEST_F(InProcessRun, FolderStoreDefaultsRoundTripsAndReplacesWhole) {
     struct stat before {}, after {};
     const std::string savePath = keyFolder + "/ConvertSave";
     ASSERT_EQ(stat(savePath.c_str(), &before), 0);
-    ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave",
+    ASSERT_TRUE(StoreFolderSetting(SettingsPlace{}, kKey, "ConvertSave",
                                    "/data/second/and/longer"));
     ASSERT_EQ(stat(savePath.c_str(), &after), 0);
     EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged value was written again";
     for (const char* text : {"/data/second/and/longe", "/data/second/and/longer/", ""}) {
-        ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertSave", text));
+        ASSERT_TRUE(StoreFolderSetting(SettingsPlace{}, kKey, "ConvertSave", text));
         EXPECT_EQ(ReadFileBytes(savePath), text);
     }
 
     // Empty texts are values too (a header given as a bare file name).
-    ASSERT_TRUE(StoreFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", ""));
-    EXPECT_TRUE(LoadFolderSetting(SettingsRoot::CurrentUser, kKey, "ConvertOpen", value, "/tmp"));
+    ASSERT_TRUE(StoreFolderSetting(SettingsPlace{}, kKey, "ConvertOpen", ""));
+    EXPECT_TRUE(LoadFolderSetting(SettingsPlace{}, kKey, "ConvertOpen", value, "/tmp"));
     EXPECT_EQ(value, "");
 }
 

@@ -56,6 +56,7 @@ std::string MadeScanFile(int n, const std::string& objectName) {
     pointing.altitude = 45.25f;
     pointing.angleP = 12.5f;
     pointing.step = 2.5f;
+    AzimuthFromObjectName(objectName, pointing.azimuth);  // as the run's plan does
     ScanChannel channel;
     channel.channel = 3;
     channel.sampleCount = n;

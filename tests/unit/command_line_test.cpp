@@ -1,4 +1,5 @@
-#include "app/command_line.h"
+#include "platform/command_line.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 

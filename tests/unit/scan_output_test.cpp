@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/run_context.h"
+#include "app/conversion.h"
 #include "convert/channel_loop.h"
 #include "convert/repair.h"
 #include "support/test_support.h"
@@ -122,16 +122,20 @@ TEST(ScanFileBytes, NoSamplesGiveTwoEmptyBlocks) {
     EXPECT_EQ(bytes.substr(bytes.size() - tail.size()), tail);
 }
 
-TEST(ScanFileBytes, ObjectNameAzimuthIsAppliedAfterTheObjectCardAndKept) {
+TEST(ScanFileBytes, ObjectNameAzimuthIsThePlansOwn) {
     ObservationHeader header = CardHeader();
     header.setup.objectName = "SUN A15";
     PointingValues pointing = kPointing;
     ScanChannel channel;
     channel.channel = 3;
+    // The run's plan applies the object-name override; the writer only formats.
+    RunInputs inputs;
+    inputs.repairMode = 0;
+    pointing = PlanRun(inputs, header).pointing;
+    EXPECT_EQ(pointing.azimuth, 15.0f);
     const std::string bytes = ScanFileBytes(header, pointing, 0, channel);
     EXPECT_NE(bytes.find("OBJECT  = 'SUN A15'\t/ \r\n"), std::string::npos);
     EXPECT_NE(bytes.find("AZIMUTH =   15.000000000\t"), std::string::npos) << bytes;
-    EXPECT_EQ(pointing.azimuth, 15.0f);
 }
 
 TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
@@ -260,40 +264,46 @@ TEST(ScanNumberFromPath, FileNamesFirstDotThenItsLastDot) {
 }
 
 TEST(SampleFilePath, BesideTheHeader) {
-    EXPECT_EQ(SampleFilePath("obs", true, "al", 0), std::string("obs") + kFolderSeparator + "al0");
-    EXPECT_EQ(SampleFilePath("", true, "ar", 12), std::string(1, kFolderSeparator) + "ar12");
-    EXPECT_EQ(SampleFilePath("", false, "ar", 63), "ar63");
+    EXPECT_EQ(SampleFilePath("obs", true, SampleFileKind::Al, 0), std::string("obs") + kFolderSeparator + "al0");
+    EXPECT_EQ(SampleFilePath("", true, SampleFileKind::Ar, 12), std::string(1, kFolderSeparator) + "ar12");
+    EXPECT_EQ(SampleFilePath("", false, SampleFileKind::Ar, 63), "ar63");
 }
 
 // ---- The channel loop in-process ----
 
 const char* const kTable = "20 2 10000 10\n10 4 12000 20\n5 8 14000 40\n";
 
-// A recording in a temporary folder; the converter's own folder is the same.
+// A recording in a temporary folder, converted through the conversion entry
+// with its table; its pointing gives the cards of kPointing.
 class ChannelLoop : public ::testing::Test {
 protected:
     void SetUp() override {
-        gRun = RunContext{};
         header_ = CardHeader();
         header_.setup.objectName = "Sun";
         header_.setup.calibrationLevels[1] = 100;
         header_.setup.calibrationLevels[9] = 223;
+        header_.pointing.azimuthDms = {10, 30, 0.0f};
+        header_.pointing.altitudeDms = {45, 15, 0.0f};
+        header_.receiver.angleP = 12.5f;
+        header_.receiver.samplingFactor1 = 10;
+        header_.receiver.samplingFactor2 = 99;
         fs::create_directory(out());
         WriteFileBytes(folder_ / "vm-fits.cfg", std::string(kTable));
     }
-    void TearDown() override { gRun = RunContext{}; }
 
     std::string out() const { return folder_ / "out"; }
 
     bool Convert(int32_t repairMode, const std::string& headerName = "sun.05h") {
-        gRun.header = header_;
-        gRun.pointing = kPointing;
-        gRun.inputHeaderPath = folder_ / headerName;
-        gRun.inputFolder = folder_.path();
-        gRun.outputFolder = out();
-        gRun.executableFolder = folder_.path();
-        gRun.repairMode = repairMode;
-        return ConvertChannels();
+        WriteFileBytes(folder_ / headerName, EncodeObservationHeader(header_));
+        ConversionRequest request;
+        request.headerPath = folder_ / headerName;
+        request.outputFolder = out();
+        request.repairMode = repairMode;
+        request.calibrationTablePath = folder_ / "vm-fits.cfg";
+        StatusSink sink;
+        sink.status = [this](const std::string& text) { status_.push_back(text); };
+        result_ = ConvertRecording(request, sink);
+        return result_.exitCode == kExitConverted;
     }
 
     void AddChannel(int c, double frequency, const std::vector<float>& al, const std::vector<float>& ar) {
@@ -313,12 +323,14 @@ protected:
 
     TempFolder folder_;
     ObservationHeader header_;
+    ConversionResult result_;
+    std::vector<std::string> status_;
 };
 
 TEST_F(ChannelLoop, WithoutRepairWritesTheWholeScanFileAndIndex) {
     AddChannel(7, 15.0, {30000, 2.7f, -2.7f, -30000}, {5, 5, 5, 5, 5});
     EXPECT_TRUE(Convert(0));  // no marker file needed
-    EXPECT_EQ(gRun.inputHeaderPath, folder_ / "sun.05p");
+    EXPECT_EQ(result_.loop.plan.markerPath, folder_ / "sun.05p");
     ASSERT_EQ(OutputNames(), (std::vector<std::string>{"s05b03_05z.001", "s05b03_05z.0hd"}));
     EXPECT_EQ(ReadFileBytes(out() + kFolderSeparator + "s05b03_05z.0hd"),
               "s05b03_05z.001\t15.000[GHz]\r\n");
@@ -367,18 +379,18 @@ TEST_F(ChannelLoop, WithoutRepairWritesTheWholeScanFileAndIndex) {
 TEST_F(ChannelLoop, MissingMarkerFileWritesNothingAndFails) {
     AddChannel(0, 15.0, {1, 2}, {1, 2});
     EXPECT_FALSE(Convert(kTwoSidedExtrapolation));
-    EXPECT_EQ(gRun.statusText, "Can't open " + (folder_ / "sun.05p"));
+    EXPECT_EQ(status_, std::vector<std::string>{"Can't open " + (folder_ / "sun.05p")});
     EXPECT_TRUE(OutputNames().empty());
 }
 
 TEST_F(ChannelLoop, IndexThatCannotBeCreatedFails) {
     AddChannel(0, 15.0, {1, 2}, {1, 2});
     WriteFileBytes(folder_ / "sun.05p", std::string());
-    fs::remove(out());
+    fs::create_directory(out() + kFolderSeparator + "s05b03_05z.0hd");  // a folder in its place
     EXPECT_FALSE(Convert(kTwoSidedExtrapolation));
-    EXPECT_EQ(gRun.statusText.rfind("Can't open " + out() + kFolderSeparator + "s05b03_05z.0hd: ", 0), 0u)
-        << gRun.statusText;
-    EXPECT_FALSE(FileExists(out()));
+    ASSERT_EQ(status_.size(), 1u);
+    EXPECT_EQ(status_[0].rfind("Can't open " + out() + kFolderSeparator + "s05b03_05z.0hd: ", 0), 0u) << status_[0];
+    EXPECT_EQ(OutputNames(), std::vector<std::string>{"s05b03_05z.0hd"});
 }
 
 TEST_F(ChannelLoop, ScanNumberFromTheFileNameWhenTheFirstDotHasNone) {

@@ -245,11 +245,14 @@ void Drain(HWND dialog) {
     }
 }
 
+// The run record the dialog procedure serves in these tests.
+RunContext dialogRecord;
+
 class StatusDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        gRun.dialogResult = 0;
-        gRun.statusText.clear();
+        dialogRecord.dialogResult = 0;
+        dialogRecord.statusText.clear();
         dialog_ = CreateDialogA(GetModuleHandleA(nullptr), "DLGCONVTEMPL", nullptr, DlgSetup);
         ASSERT_NE(dialog_, nullptr) << "CreateDialogA failed: " << GetLastError();
         Drain(dialog_);
@@ -298,56 +301,56 @@ TEST_F(StatusDialog, OkTakesAtMost129CharactersOfTheInputField) {
     std::string typed;
     for (int i = 0; i < 140; ++i) typed += static_cast<char>('A' + i % 26);
     ASSERT_TRUE(SetDlgItemTextA(dialog_, 101, typed.c_str()));
-    gRun.statusText = "previous status";
+    dialogRecord.statusText = "previous status";
 
     // Enter, through the dialog manager, becomes WM_COMMAND IDOK.
     EXPECT_TRUE(PressKey(VK_RETURN));
-    EXPECT_EQ(gRun.dialogResult, 1);
-    EXPECT_EQ(gRun.statusText, typed.substr(0, 129));
+    EXPECT_EQ(dialogRecord.dialogResult, 1);
+    EXPECT_EQ(dialogRecord.statusText, typed.substr(0, 129));
 
     // The next message, whatever it is, resets the result.
     SendMessageA(dialog_, WM_NULL, 0, 0);
-    EXPECT_EQ(gRun.dialogResult, 0);
-    EXPECT_EQ(gRun.statusText, typed.substr(0, 129));
+    EXPECT_EQ(dialogRecord.dialogResult, 0);
+    EXPECT_EQ(dialogRecord.statusText, typed.substr(0, 129));
 
     // The same through the procedure directly: handled, result 1.
     SetDlgItemTextA(dialog_, 101, "short");
     EXPECT_EQ(DlgSetup(dialog_, WM_COMMAND, IDOK, 0), TRUE);
-    EXPECT_EQ(gRun.dialogResult, 1);
-    EXPECT_EQ(gRun.statusText, "short");
+    EXPECT_EQ(dialogRecord.dialogResult, 1);
+    EXPECT_EQ(dialogRecord.statusText, "short");
 }
 
 TEST_F(StatusDialog, EscapeGivesThree) {
     EXPECT_TRUE(PressKey(VK_ESCAPE));
-    EXPECT_EQ(gRun.dialogResult, 3);
+    EXPECT_EQ(dialogRecord.dialogResult, 3);
     EXPECT_TRUE(IsWindow(dialog_));  // the procedure does not close the window
     EXPECT_EQ(DlgSetup(dialog_, WM_COMMAND, IDCANCEL, 0), TRUE);
-    EXPECT_EQ(gRun.dialogResult, 3);
+    EXPECT_EQ(dialogRecord.dialogResult, 3);
 }
 
 TEST_F(StatusDialog, CommandWithANotificationCodeIsNeitherOkNorCancel) {
     SetDlgItemTextA(dialog_, 101, "typed");
-    gRun.statusText = "kept";
+    dialogRecord.statusText = "kept";
     // The whole word parameter counts: also the upper half of a 64-bit one.
     for (WPARAM wParam : {WPARAM(MAKEWPARAM(IDOK, 1)), WPARAM(MAKEWPARAM(IDCANCEL, 1)),
                           WPARAM(IDOK) | (~WPARAM(0) << 16), WPARAM(IDCANCEL) | (~WPARAM(0) << 31),
                           WPARAM(MAKEWPARAM(IDOK, EN_CHANGE)), WPARAM(101)}) {
-        gRun.dialogResult = 3;
+        dialogRecord.dialogResult = 3;
         EXPECT_EQ(DlgSetup(dialog_, WM_COMMAND, wParam, 0), FALSE) << wParam;
-        EXPECT_EQ(gRun.dialogResult, 0) << wParam;
+        EXPECT_EQ(dialogRecord.dialogResult, 0) << wParam;
     }
-    EXPECT_EQ(gRun.statusText, "kept");
+    EXPECT_EQ(dialogRecord.statusText, "kept");
 }
 
 TEST_F(StatusDialog, EveryMessageResetsTheResult) {
     for (UINT message : {UINT(WM_NULL), UINT(WM_PAINT), UINT(WM_USER), UINT(WM_KEYDOWN)}) {
-        gRun.dialogResult = 1;
+        dialogRecord.dialogResult = 1;
         EXPECT_EQ(DlgSetup(dialog_, message, 0, 0), FALSE) << message;
-        EXPECT_EQ(gRun.dialogResult, 0) << message;
+        EXPECT_EQ(dialogRecord.dialogResult, 0) << message;
     }
-    gRun.dialogResult = 1;
+    dialogRecord.dialogResult = 1;
     EXPECT_EQ(DlgSetup(dialog_, WM_INITDIALOG, 0, 0), TRUE);
-    EXPECT_EQ(gRun.dialogResult, 0);
+    EXPECT_EQ(dialogRecord.dialogResult, 0);
 }
 
 TEST_F(StatusDialog, InitDialogOnlyRaisesTheWindow) {
@@ -364,7 +367,7 @@ TEST_F(StatusDialog, PumpServesKeysAndStatusLineShowsText) {
     Drain(dialog_);
     ASSERT_TRUE(PostMessageA(Edit(), WM_KEYDOWN, VK_RETURN, 1));
     PlatformPumpMessages(dialog_);
-    EXPECT_EQ(gRun.statusText, "from the pump");
+    EXPECT_EQ(dialogRecord.statusText, "from the pump");
     MSG left;
     EXPECT_FALSE(PeekMessageA(&left, nullptr, 0, 0, PM_NOREMOVE)) << "pump left messages";
 
@@ -391,10 +394,10 @@ TEST(NoStatusDialog, PumpAndStatusLineDoNothing) {
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_USER + 7, WM_USER + 7, PM_REMOVE));
     EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 7));
 
-    gRun.statusText = "unchanged";
+    dialogRecord.statusText = "unchanged";
     PlatformShowStatus(nullptr, "Can't open nothing");
     PlatformDestroyWindow(nullptr);
-    EXPECT_EQ(gRun.statusText, "unchanged");
+    EXPECT_EQ(dialogRecord.statusText, "unchanged");
 }
 
 // ---------------------------------------------------------------- arithmetic
@@ -460,7 +463,7 @@ TEST(Arithmetic, SseRoundsToNearestWithoutFlushing) {
 bool gSawCancel = false;
 
 LRESULT CALLBACK WatchResult(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION && gRun.dialogResult == 3) gSawCancel = true;
+    if (code == HC_ACTION && dialogRecord.dialogResult == 3) gSawCancel = true;
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -478,7 +481,7 @@ int ShowStatusDialog() {
         Sleep(10);
     }
     if (hook) UnhookWindowsHookEx(hook);
-    std::printf("status text: [%s]\nescape: %s\n", gRun.statusText.c_str(),
+    std::printf("status text: [%s]\nescape: %s\n", dialogRecord.statusText.c_str(),
                 gSawCancel ? "yes" : "no");
     std::fflush(stdout);
     PlatformDestroyWindow(dialog);
@@ -488,6 +491,7 @@ int ShowStatusDialog() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    gDialogContext = &dialogRecord;
     if (argc > 1 && std::strcmp(argv[1], "--show") == 0) return ShowStatusDialog();
     ::testing::InitGoogleTest(&argc, argv);
     if (argc > 1) gExecutablePath = argv[1];

@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "platform/command_line.h"
 
 namespace {
 
@@ -41,15 +41,4 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     // The first token is the program name as typed.
     if (!tokens.empty()) tokens.erase(tokens.begin());
     return tokens;
-}
-
-std::string FolderOfPath(const std::string& path, char separator) {
-    const std::size_t last = path.rfind(separator);
-    if (last == std::string::npos || last == 0) return std::string();
-    return path.substr(0, last);
-}
-
-std::string WithoutTrailingSeparator(const std::string& folder, char separator) {
-    if (!folder.empty() && folder.back() == separator) return folder.substr(0, folder.size() - 1);
-    return folder;
 }
