@@ -26,17 +26,9 @@ std::string ClockText(double seconds) {
 }  // namespace
 
 const char* StatusName(RowStatus status) {
-    switch (status) {
-        case RowStatus::Converted:
-            return "converted";
-        case RowStatus::Skipped:
-            return "skipped";
-        case RowStatus::Interrupted:
-            return "interrupted";
-        case RowStatus::Failed:
-            break;
-    }
-    return "failed";
+    // In the order of RowStatus.
+    static const char* const kNames[] = {"converted", "failed", "skipped", "interrupted"};
+    return kNames[static_cast<int>(status)];
 }
 
 std::string CsvField(const std::string& text) {

@@ -19,32 +19,35 @@ BENCHMARK(BM_ScaleSamples)->Apply(SampleCounts);
 
 // The two halves: the values with a given BZERO and BSCALE by the fast path,
 // and by the extended-precision rule sample by sample, which it stands for.
-void BM_ScaleValuesReversed(benchmark::State& state) {
+template <typename Scale>
+void ScaleValues(benchmark::State& state, Scale scale) {
     const auto n = static_cast<int32_t>(state.range(0));
     const std::vector<float> samples = DriftScan(n);
-    const ScaledBlock scale = ScaleSamples(samples.data(), n, kLeftScalingSeed);
+    const ScaledBlock block = ScaleSamples(samples.data(), n, kLeftScalingSeed);
     std::vector<int16_t> out(samples.size());
     for (auto _ : state) {
-        ScaleValuesReversed(samples.data(), n, scale.bzero, scale.bscale, out.data());
+        scale(samples, n, block, out);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
+
+void BM_ScaleValuesReversed(benchmark::State& state) {
+    ScaleValues(state, [](const std::vector<float>& samples, int32_t n, const ScaledBlock& block,
+                          std::vector<int16_t>& out) {
+        ScaleValuesReversed(samples.data(), n, block.bzero, block.bscale, out.data());
+    });
+}
 BENCHMARK(BM_ScaleValuesReversed)->Apply(SampleCounts);
 
 void BM_ScaledValuePlainRule(benchmark::State& state) {
-    const auto n = static_cast<int32_t>(state.range(0));
-    const std::vector<float> samples = DriftScan(n);
-    const ScaledBlock scale = ScaleSamples(samples.data(), n, kLeftScalingSeed);
-    std::vector<int16_t> out(samples.size());
-    for (auto _ : state) {
+    ScaleValues(state, [](const std::vector<float>& samples, int32_t n, const ScaledBlock& block,
+                          std::vector<int16_t>& out) {
         for (int32_t i = 0; i < n; ++i)
-            out[static_cast<std::size_t>(n - 1 - i)] = ScaledValue(samples[static_cast<std::size_t>(i)], scale.bzero, scale.bscale);
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * n);
+            out[static_cast<std::size_t>(n - 1 - i)] =
+                ScaledValue(samples[static_cast<std::size_t>(i)], block.bzero, block.bscale);
+    });
 }
 BENCHMARK(BM_ScaledValuePlainRule)->Apply(SampleCounts);
 

@@ -50,23 +50,28 @@ struct PlainArithmetic {
 //   ratio or baseline takes the plain loop.
 // The four-lane SSE2 operations round each lane as the one-lane ones do.
 struct FastArithmetic {
-    static void Multiply(float* p, int32_t count, float ratio) {
-        if (std::isnan(ratio)) return PlainArithmetic::Multiply(p, count, ratio);
+    enum class Operation { Multiply, Subtract };
+    // p[j] times or minus `value` for j < count, four lanes at a time.
+    template <Operation operation>
+    static void Apply(float* p, int32_t count, float value) {
+        constexpr bool multiply = operation == Operation::Multiply;
         int32_t j = 0;
 #if defined(__SSE2__)
-        const __m128 factor = _mm_set1_ps(ratio);
-        for (; j + 4 <= count; j += 4) _mm_storeu_ps(p + j, _mm_mul_ps(_mm_loadu_ps(p + j), factor));
+        const __m128 lanes = _mm_set1_ps(value);
+        for (; j + 4 <= count; j += 4) {
+            const __m128 x = _mm_loadu_ps(p + j);
+            _mm_storeu_ps(p + j, multiply ? _mm_mul_ps(x, lanes) : _mm_sub_ps(x, lanes));
+        }
 #endif
-        for (; j < count; ++j) p[j] = p[j] * ratio;
+        for (; j < count; ++j) p[j] = multiply ? p[j] * value : p[j] - value;
+    }
+    static void Multiply(float* p, int32_t count, float ratio) {
+        if (std::isnan(ratio)) return PlainArithmetic::Multiply(p, count, ratio);
+        Apply<Operation::Multiply>(p, count, ratio);
     }
     static void Subtract(float* p, int32_t n, float baseline) {
         if (std::isnan(baseline)) return PlainArithmetic::Subtract(p, n, baseline);
-        int32_t i = 0;
-#if defined(__SSE2__)
-        const __m128 subtrahend = _mm_set1_ps(baseline);
-        for (; i + 4 <= n; i += 4) _mm_storeu_ps(p + i, _mm_sub_ps(_mm_loadu_ps(p + i), subtrahend));
-#endif
-        for (; i < n; ++i) p[i] = p[i] - baseline;
+        Apply<Operation::Subtract>(p, n, baseline);
     }
 };
 

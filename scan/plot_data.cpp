@@ -218,17 +218,9 @@ bool ScanPicture(const ScanFileContents& scan, const std::string& name, PlotPict
 }
 
 const char* PolarisationName(OverviewPolarisation polarisation) {
-    switch (polarisation) {
-        case OverviewPolarisation::RR:
-            return "RR";
-        case OverviewPolarisation::LL:
-            return "LL";
-        case OverviewPolarisation::I:
-            return "I";
-        case OverviewPolarisation::V:
-            break;
-    }
-    return "V";
+    // In the order of OverviewPolarisation.
+    static const char* const kNames[] = {"RR", "LL", "I", "V"};
+    return kNames[static_cast<int>(polarisation)];
 }
 
 bool PolarisationFromName(const std::string& name, OverviewPolarisation& polarisation) {
