@@ -1,23 +1,21 @@
 #include "batch/batch_run.h"
 
-#include <fcntl.h>
 #include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
+#include "app/conversion.h"
 #include "batch/digest.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 
 extern char** environ;
 
@@ -25,19 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kConverterName = "vm-fits";
 const char* const kTableName = "vm-fits.cfg";
 
-volatile std::sig_atomic_t gStopSignal = 0;
-int gWakeFds[2] = {-1, -1};
-
-void OnStopSignal(int signal) {
-    gStopSignal = signal;
-    const char byte = 1;
-    const ssize_t ignored = write(gWakeFds[1], &byte, 1);
-    (void)ignored;
-}
-
+// The folder of a path: "." for a bare name, "/" for a file at the root.
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
@@ -51,12 +39,6 @@ bool RealPath(const std::string& path, std::string& real) {
     return true;
 }
 
-bool MakeFolders(const std::string& path) {
-    std::error_code error;
-    fs::create_directories(path, error);
-    return fs::is_directory(path, error);
-}
-
 int ScanCount(const std::vector<OutputFile>& outputs) {
     return outputs.empty() ? 0 : static_cast<int>(outputs.size()) - 1;  // the index comes first
 }
@@ -67,63 +49,23 @@ std::string WithNote(const std::string& note, const std::string& message) {
     return note + "; " + message;
 }
 
-// The private folder of a run: the settings store the conversions write
-// into, and, for --cfg, a copy of vm-fits with the chosen table beside it.
-struct WorkFolder {
-    std::string path;
-    std::string converter;  // what the conversions run
-    std::string settings;   // their XDG_CONFIG_HOME
-};
+bool StopRequested(const BatchStreams& io) { return io.stop && *io.stop != 0; }
 
-bool MakeWorkFolder(const std::string& converter, const std::string& table, WorkFolder& work,
-                    std::string& error) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vm-batch-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        error = "Can't create a folder in " + FolderOf(pattern) + ": " + std::strerror(errno);
-        return false;
-    }
-    work.path = pattern;
-    work.settings = work.path + "/config";
-    work.converter = converter;
-    std::error_code failure;
-    fs::create_directory(work.settings, failure);
-    if (!table.empty() && !failure) {
-        // vm-fits reads its table beside its own executable file (a symbolic
-        // link would lead it back to the original's folder): a hard link or a copy.
-        work.converter = work.path + "/" + kConverterName;
-        if (link(converter.c_str(), work.converter.c_str()) != 0) {
-            fs::copy_file(converter, work.converter, failure);
-            if (!failure) fs::permissions(work.converter, fs::perms::owner_all, fs::perm_options::add, failure);
-        }
-        if (!failure) fs::copy_file(table, work.path + "/" + kTableName, failure);
-    }
-    if (failure) {
-        error = "Can't prepare " + work.path + ": " + failure.message();
-        fs::remove_all(work.path, failure);
-        return false;
-    }
-    return true;
-}
-
-std::vector<std::string> ChildEnvironment(const std::string& settings) {
+// The environment of this process, for the programs it starts.
+std::vector<std::string> CurrentEnvironment() {
     std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) environment.emplace_back(*e);
-    environment.push_back("XDG_CONFIG_HOME=" + settings);
+    for (char** e = environ; *e; ++e) environment.emplace_back(*e);
     return environment;
 }
 
-// vm-fits --help from where the conversions will run it: a program that
-// cannot be started (a folder mounted without execution, say) is found
-// before the first recording.
-bool ConverterRuns(const std::string& converter, const std::vector<std::string>& environment,
-                   std::string& error) {
+// PROGRAM --help: a --vm-fits program that cannot be started (a folder
+// mounted without execution, say) is found before the first recording.
+bool ConverterRuns(const std::string& converter, std::string& error) {
     ChildResult result;
     JobCallbacks callbacks;
     callbacks.prepare = [&](std::size_t) { return ChildJob{{converter, "--help"}, ""}; };
     callbacks.finished = [&](std::size_t, const ChildResult& r) { result = r; };
-    RunJobs(1, 1, environment, callbacks, nullptr, -1);
+    RunJobs(1, 1, CurrentEnvironment(), callbacks, nullptr, -1);
     if (result.exitCode == 0) return true;
     error = !result.startError.empty() ? result.startError
             : result.signal != 0       ? converter + " --help " + SignalText(result.signal)
@@ -131,95 +73,48 @@ bool ConverterRuns(const std::string& converter, const std::vector<std::string>&
     return false;
 }
 
-int TerminalWidth() {
-    winsize size{};
-    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return 80;
-}
-
-struct Progress {
-    using Clock = std::chrono::steady_clock;
-    bool terminal = false;
+// Writes the whole text to standard output (the pipe of a conversion).
+void WriteOut(const std::string& text) {
     std::size_t done = 0;
-    std::size_t total = 0;
-    Clock::time_point start = Clock::now();
-    Clock::time_point drawn{};
-
-    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
-    // The bar, redrawn at most ten times a second unless `now`.
-    void Draw(bool now = false) {
-        if (!terminal || total == 0) return;
-        if (!now && Clock::now() - drawn < std::chrono::milliseconds(100)) return;
-        drawn = Clock::now();
-        std::fprintf(stderr, "\r\033[K%s", ProgressLine(done, total, Elapsed(), TerminalWidth() - 1).c_str());
-        std::fflush(stderr);
+    while (done < text.size()) {
+        const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
     }
-    // A finished recording: a line of its own without a terminal; on a
-    // terminal only those not converted cleanly get a line, above the bar.
-    void Finished(const SummaryRow& row) {
-        ++done;
-        char count[48];
-        std::snprintf(count, sizeof count, "[%zu/%zu] ", done, total);
-        std::string line = count + std::string(StatusName(row.status)) + " " + row.recording;
-        std::string counts;
-        if (row.status == RowStatus::Converted)
-            counts = std::to_string(row.scans) + (row.scans == 1 ? " scan file" : " scan files");
-        if (!row.warnings.empty()) counts += (counts.empty() ? "" : ", ") + WarningCount(row.warnings);
-        if (!counts.empty()) line += " (" + counts + ")";
-        if (!row.message.empty()) line += ": " + row.message;
-        const bool shown = row.status != RowStatus::Converted || !row.warnings.empty();
-        if (!terminal) {
-            std::fprintf(stderr, "%s\n", line.c_str());
-        } else if (shown) {
-            std::fprintf(stderr, "\r\033[K%s\n", line.c_str());
-        }
-        Draw(shown || done == total);
-    }
-    void End() const {
-        if (terminal && total > 0) std::fputc('\n', stderr);
-    }
-};
-
-int CannotRun(const std::string& message) {
-    std::fprintf(stderr, "vm-batch: %s\n", message.c_str());
-    return kBatchCannotRun;
 }
 
-void DryRunListing(const std::vector<const Recording*>& recordings,
-                   const std::vector<Decision>& decisions) {
-    std::size_t convert = 0, skip = 0, fail = 0;
-    for (std::size_t i = 0; i < recordings.size(); ++i) {
-        const Decision& d = decisions[i];
-        const char* verb = d.action == Action::Convert ? "convert" : d.action == Action::Skip ? "skip" : "fail";
-        (d.action == Action::Convert ? convert : d.action == Action::Skip ? skip : fail) += 1;
-        std::printf("%-8s %s (%s)\n", verb, recordings[i]->Path().c_str(),
-                    WithNote(d.note, d.reason).c_str());
-    }
-    std::printf("%zu recordings: %zu to convert, %zu to skip, %zu that would fail\n",
-                recordings.size(), convert, skip, fail);
+// A conversion in a child of this process: the request's, telling its status
+// lines and warnings on standard output as vm-fits does on standard error.
+int ConvertInChild(const ConversionRequest& request) {
+    StatusSink sink;
+    sink.status = [](const std::string& text) { WriteOut(text + "\n"); };
+    sink.warning = [](const RunWarning& warning) {
+        WriteOut(std::string(kWarningLinePrefix) + WarningLine(warning) + "\n");
+    };
+    return ConvertRecording(request, sink).exitCode;
 }
 
 }  // namespace
 
-bool FindConverter(const std::string& explicitPath, const std::string& selfPath,
-                   std::string& converter, std::string& error) {
-    if (!explicitPath.empty()) {
-        if (access(explicitPath.c_str(), X_OK) != 0 || !RealPath(explicitPath, converter)) {
-            error = "Can't run " + explicitPath + ": " + std::strerror(errno);
-            return false;
-        }
-        return true;
+bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
+                      std::string& error) {
+    if (!converter.empty()) {
+        table = FolderOf(converter) + "/" + kTableName;
+        if (access(table.c_str(), R_OK) == 0) return true;
+        error = "no calibration table: " + table + " (the one " + converter + " reads) is missing";
+        return false;
     }
-    const std::string beside = FolderOf(selfPath) + "/" + kConverterName;
-    const std::string above = FolderOf(FolderOf(selfPath)) + "/" + kConverterName;
+    const std::string beside = FolderOf(selfPath) + "/" + kTableName;
+    const std::string above = FolderOf(FolderOf(selfPath)) + "/" + kTableName;
     for (const std::string& candidate : {beside, above}) {
         struct stat info;
-        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            access(candidate.c_str(), X_OK) == 0 && RealPath(candidate, converter))
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), R_OK) == 0) {
+            table = candidate;
             return true;
+        }
     }
-    error = "Can't find vm-fits: neither " + beside + " nor " + above +
-            " is a program; give its path with --vm-fits PATH";
+    error = "no calibration table: neither " + beside + " nor " + above + " is there; give one with --cfg TABLE";
     return false;
 }
 
@@ -256,16 +151,68 @@ ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, con
 
 namespace {
 
+// The progress of a run: on a terminal a bar that is redrawn, with a line
+// above it for each recording not converted cleanly; else a line for every
+// recording.
+class Progress {
+public:
+    Progress(BatchStreams& io, std::size_t total) : io_(io), total_(total) {}
+
+    // The bar, redrawn at most ten times a second unless `now`.
+    void Draw(bool now = false) {
+        if (!io_.errIsTerminal || total_ == 0) return;
+        if (!now && Clock::now() - drawn_ < std::chrono::milliseconds(100)) return;
+        drawn_ = Clock::now();
+        io_.err << "\r\033[K" << ProgressLine(done_, total_, Elapsed(), io_.terminalWidth - 1) << std::flush;
+    }
+    void Finished(const SummaryRow& row) {
+        ++done_;
+        std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " +
+                           StatusName(row.status) + " " + row.recording;
+        std::string counts;
+        if (row.status == RowStatus::Converted)
+            counts = std::to_string(row.scans) + (row.scans == 1 ? " scan file" : " scan files");
+        if (!row.warnings.empty()) counts += (counts.empty() ? "" : ", ") + WarningCount(row.warnings);
+        if (!counts.empty()) line += " (" + counts + ")";
+        if (!row.message.empty()) line += ": " + row.message;
+        const bool shown = row.status != RowStatus::Converted || !row.warnings.empty();
+        if (!io_.errIsTerminal) {
+            io_.err << line << "\n" << std::flush;
+        } else if (shown) {
+            io_.err << "\r\033[K" << line << "\n" << std::flush;
+        }
+        Draw(shown || done_ == total_);
+    }
+    void End() const {
+        if (io_.errIsTerminal && total_ > 0) io_.err << "\n" << std::flush;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+
+    BatchStreams& io_;
+    std::size_t done_ = 0;
+    std::size_t total_ = 0;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point drawn_{};
+};
+
+int CannotRun(BatchStreams& io, const std::string& message) {
+    io.err << "vm-batch: " << message << "\n" << std::flush;
+    return kBatchCannotRun;
+}
+
 // What the run works with once its arguments are settled: full paths all.
 struct RunSetup {
     std::string archive;
-    std::string converter;
+    std::string converter;  // --vm-fits, or "" to convert in children of vm-batch
     std::string tablePath;
     TableStamp table;
     std::string output;
 };
 
-bool SettleRun(const BatchOptions& options, RunSetup& setup, std::string& error) {
+bool SettleArchive(const BatchOptions& options, RunSetup& setup, std::string& error) {
     struct stat info;
     if (stat(options.archive.c_str(), &info) != 0 || !RealPath(options.archive, setup.archive)) {
         error = "Can't read " + options.archive + ": " + std::strerror(errno);
@@ -275,20 +222,14 @@ bool SettleRun(const BatchOptions& options, RunSetup& setup, std::string& error)
         error = "Can't read " + options.archive + ": not a folder";
         return false;
     }
-    if (!FindConverter(options.converter, PlatformExecutablePath(nullptr), setup.converter, error))
-        return false;
-    const std::string table = options.table.empty() ? FolderOf(setup.converter) + "/" + kTableName : options.table;
-    if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table.file) ||
-        access(setup.tablePath.c_str(), R_OK) != 0) {
-        error = options.table.empty() ? "no calibration table: " + table + " is missing; give one with --cfg TABLE"
-                                      : "Can't read the calibration table " + options.table;
-        return false;
-    }
-    // Its bytes tell a copy elsewhere from another table.
-    if (!FileDigest(setup.tablePath, setup.table.digest, error)) return false;
+    return true;
+}
+
+bool SettleOutput(const BatchOptions& options, RunSetup& setup, std::string& error) {
     // The output folder: created (unless only listing), and never the archive itself.
-    if (!options.dryRun && !MakeFolders(options.output)) {
-        error = "Can't create " + options.output;
+    std::string failure;
+    if (!options.dryRun && !MakeFolders(options.output, &failure)) {
+        error = "Can't create " + options.output + ": " + failure;
         return false;
     }
     if (!RealPath(options.output, setup.output))
@@ -300,20 +241,105 @@ bool SettleRun(const BatchOptions& options, RunSetup& setup, std::string& error)
     return true;
 }
 
+bool SettleConverterAndTable(const BatchOptions& options, RunSetup& setup, std::string& error) {
+    if (!options.converter.empty()) {
+        if (!options.table.empty()) {
+            error = "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it";
+            return false;
+        }
+        if (access(options.converter.c_str(), X_OK) != 0 || !RealPath(options.converter, setup.converter)) {
+            error = "Can't run " + options.converter + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    std::string table = options.table;
+    if (table.empty() && !FindDefaultTable(setup.converter, PlatformExecutablePath(nullptr), table, error))
+        return false;
+    if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table.file) ||
+        access(setup.tablePath.c_str(), R_OK) != 0) {
+        error = "Can't read the calibration table " + table;
+        return false;
+    }
+    // Its bytes tell a copy elsewhere from another table.
+    return FileDigest(setup.tablePath, setup.table.digest, error);
+}
+
+// The recordings of the shard and what becomes of each.
+struct Work {
+    Discovery found;
+    std::map<std::string, ManifestEntry> latest;
+    std::vector<const Recording*> mine;
+    std::vector<Decision> decisions;
+    std::vector<std::string> problems;  // for the end of the final table
+};
+
+bool FindWork(const BatchOptions& options, const RunSetup& setup, Work& work, std::string& error) {
+    if (!FindRecordings(setup.archive, setup.output, work.found, error) ||
+        !ReadManifests(setup.output, work.latest, error))
+        return false;
+    const std::map<std::size_t, std::string> clashes = NameClashes(work.found.recordings, setup.archive);
+    for (std::size_t i = 0; i < work.found.recordings.size(); ++i) {
+        if (!InShard(i, options.shard)) continue;
+        const auto clash = clashes.find(i);
+        work.mine.push_back(&work.found.recordings[i]);
+        work.decisions.push_back(Decide(work.found.recordings[i], clash == clashes.end() ? "" : clash->second,
+                                        work.latest, setup.table, options.back, setup.output));
+    }
+    for (const FolderProblem& p : work.found.problems)
+        work.problems.push_back("folder " + JoinPath(options.archive, p.folder) + ": " + p.message);
+    return true;
+}
+
+void DryRunListing(const Work& work, std::ostream& out) {
+    std::size_t convert = 0, skip = 0, fail = 0;
+    for (std::size_t i = 0; i < work.mine.size(); ++i) {
+        const Decision& d = work.decisions[i];
+        const char* verb = d.action == Action::Convert ? "convert" : d.action == Action::Skip ? "skip" : "fail";
+        (d.action == Action::Convert ? convert : d.action == Action::Skip ? skip : fail) += 1;
+        char text[16];
+        std::snprintf(text, sizeof text, "%-8s ", verb);
+        out << text << work.mine[i]->Path() << " (" << WithNote(d.note, d.reason) << ")\n";
+    }
+    out << work.mine.size() << " recordings: " << convert << " to convert, " << skip << " to skip, " << fail
+        << " that would fail\n";
+    for (const std::string& problem : work.problems) out << problem << "\n";
+}
+
 // Everything the conversions of a run share.
 struct BatchState {
     const BatchOptions& options;
     const RunSetup& setup;
-    const WorkFolder& work;
-    const std::map<std::string, ManifestEntry>& latest;
-    const std::vector<const Recording*>& mine;
-    const std::vector<Decision>& decisions;
-    std::vector<std::size_t> toConvert;  // positions in `mine`
-    std::vector<SummaryRow> rows;        // one per recording of `mine`
+    const Work& work;
+    BatchStreams& io;
+    std::vector<std::size_t> toConvert;  // positions in work.mine
+    std::vector<SummaryRow> rows;        // one per recording of work.mine
     ManifestWriter manifest;
     std::string manifestError;  // the first line that could not be written
-    Progress progress;
 };
+
+// The rows in the order of the sorted list: skipped and failed ones as
+// decided, the rest filled in by their conversions. Returns how many are skipped.
+std::size_t StartRows(BatchState& state) {
+    std::size_t skipped = 0;
+    state.rows.assign(state.work.mine.size(), SummaryRow());
+    for (std::size_t i = 0; i < state.work.mine.size(); ++i) {
+        const Decision& d = state.work.decisions[i];
+        SummaryRow& row = state.rows[i];
+        row.recording = state.work.mine[i]->Path();
+        row.message = WithNote(d.note, d.reason);
+        if (d.action == Action::Convert) {
+            state.toConvert.push_back(i);
+        } else if (d.action == Action::Skip) {
+            const ManifestEntry& entry = state.work.latest.at(row.recording);
+            row.status = RowStatus::Skipped;
+            row.exitCode = entry.exitCode;
+            row.scans = ScanCount(entry.outputs);
+            row.warnings = entry.warnings;
+            ++skipped;
+        }
+    }
+    return skipped;
+}
 
 void AppendToManifest(BatchState& state, const ManifestEntry& entry, SummaryRow* row) {
     std::string error;
@@ -323,14 +349,15 @@ void AppendToManifest(BatchState& state, const ManifestEntry& entry, SummaryRow*
 }
 
 ChildJob PrepareConversion(BatchState& state, std::size_t job) {
-    const Recording& r = *state.mine[state.toConvert[job]];
-    const std::string outFolder = JoinPath(state.setup.output, r.folder);
-    // vm-fits creates the last level itself, one level only: the ones above
-    // are made here. When that fails, vm-fits says so.
+    const Recording& r = *state.work.mine[state.toConvert[job]];
+    const RunSetup& setup = state.setup;
+    const std::string outFolder = JoinPath(setup.output, r.folder);
+    // The conversion creates the last level itself, one level only: the
+    // ones above are made here. When that fails, the conversion says so.
     if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
     // A recorded conversion is void from here on, until this one is recorded.
-    const auto known = state.latest.find(r.Path());
-    if (known != state.latest.end() && !known->second.started && known->second.exitCode == 1) {
+    const auto known = state.work.latest.find(r.Path());
+    if (known != state.work.latest.end() && !known->second.started && known->second.exitCode == 1) {
         ManifestEntry started;
         started.recording = r.Path();
         started.started = true;
@@ -338,24 +365,33 @@ ChildJob PrepareConversion(BatchState& state, std::size_t job) {
         AppendToManifest(state, started, nullptr);
     }
     ChildJob what;
-    what.argv = {state.work.converter, r.headerName, outFolder};
-    if (state.options.back) what.argv.push_back("back");
-    what.workingFolder = JoinPath(state.setup.archive, r.folder);
+    if (!setup.converter.empty()) {  // vm-fits run as by hand, in the recording's folder
+        what.argv = {setup.converter, r.headerName, outFolder};
+        if (state.options.back) what.argv.push_back("back");
+        what.workingFolder = JoinPath(setup.archive, r.folder);
+        return what;
+    }
+    ConversionRequest request;
+    request.headerPath = JoinPath(setup.archive, r.Path());
+    request.outputFolder = outFolder;
+    request.repairMode = RepairModeForArguments(state.options.back ? 3 : 2);
+    request.calibrationTablePath = setup.tablePath;
+    what.work = [request] { return ConvertInChild(request); };
     return what;
 }
 
-void RecordConversion(BatchState& state, std::size_t job, const ChildResult& result) {
+void RecordConversion(BatchState& state, std::size_t job, const ChildResult& result, Progress& progress) {
     const std::size_t i = state.toConvert[job];
-    const Recording& r = *state.mine[i];
+    const Recording& r = *state.work.mine[i];
     SummaryRow& row = state.rows[i];
-    const std::string& note = state.decisions[i].note;
+    const std::string& note = state.work.decisions[i].note;
     row.exitCode = result.exitCode;
-    const bool interrupted = gStopSignal != 0 &&
+    const bool interrupted = StopRequested(state.io) &&
                              (result.signal == SIGTERM || result.signal == SIGINT || result.signal == SIGHUP);
     if (interrupted) {  // not recorded: it is converted again next time
         row.status = RowStatus::Interrupted;
         row.message = WithNote(note, "stopped: the run was interrupted");
-        state.progress.Finished(row);
+        progress.Finished(row);
         return;
     }
     std::vector<OutputFile> outputs;
@@ -381,115 +417,75 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
         entry.outputs = outputs;
         AppendToManifest(state, entry, &row);
     }
-    state.progress.Finished(row);
+    progress.Finished(row);
+}
+
+// The conversions, at most `jobs` at once; those never started because the
+// run was stopped are marked so.
+void ConvertAll(BatchState& state) {
+    Progress progress(state.io, state.toConvert.size());
+    progress.Draw(true);
+    JobCallbacks callbacks;
+    callbacks.prepare = [&](std::size_t job) { return PrepareConversion(state, job); };
+    callbacks.finished = [&](std::size_t job, const ChildResult& result) {
+        RecordConversion(state, job, result, progress);
+    };
+    callbacks.tick = [&] { progress.Draw(); };
+    const int jobs = state.options.jobs > 0 ? state.options.jobs : ProcessorCount();
+    const std::size_t started =
+        RunJobs(state.toConvert.size(), jobs, CurrentEnvironment(), callbacks, state.io.stop, state.io.wakeFd);
+    for (std::size_t job = started; job < state.toConvert.size(); ++job) {
+        const std::size_t i = state.toConvert[job];
+        state.rows[i].status = RowStatus::Interrupted;
+        state.rows[i].message = WithNote(state.work.decisions[i].note, "not converted: the run was interrupted");
+    }
+    progress.End();
+}
+
+// The summary file and the final table; the run's exit code.
+int Summarise(BatchState& state, std::vector<std::string> problems, double seconds) {
+    std::string error;
+    if (!state.manifestError.empty()) problems.push_back("manifest: " + state.manifestError);
+    const Shard& shard = state.options.shard;
+    const std::string summaryPath = state.setup.output + "/" + SummaryFileName(shard.index, shard.count);
+    if (!WriteSummary(summaryPath, state.rows, error)) problems.push_back("summary: " + error);
+    Totals totals = CountRows(state.rows);
+    totals.seconds = seconds;
+    state.io.out << FinalTable(state.rows, totals, problems) << std::flush;
+    return totals.failed > 0 || !problems.empty() ? kBatchSomeFailed : kBatchAllDone;
 }
 
 }  // namespace
 
-int RunBatch(const BatchOptions& options) {
+int RunBatch(const BatchOptions& options, BatchStreams& io) {
     const auto start = std::chrono::steady_clock::now();
     std::string error;
     RunSetup setup;
-    if (!SettleRun(options, setup, error)) return CannotRun(error);
-
-    Discovery found;
-    std::map<std::string, ManifestEntry> latest;
-    if (!FindRecordings(setup.archive, setup.output, found, error) || !ReadManifests(setup.output, latest, error))
-        return CannotRun(error);
-    const std::map<std::size_t, std::string> clashes = NameClashes(found.recordings, setup.archive);
-    std::vector<const Recording*> mine;
-    std::vector<Decision> decisions;
-    for (std::size_t i = 0; i < found.recordings.size(); ++i) {
-        if (!InShard(i, options.shard)) continue;
-        const auto clash = clashes.find(i);
-        mine.push_back(&found.recordings[i]);
-        decisions.push_back(Decide(found.recordings[i], clash == clashes.end() ? "" : clash->second, latest,
-                                   setup.table, options.back, setup.output));
-    }
-    std::vector<std::string> problems;
-    for (const FolderProblem& p : found.problems)
-        problems.push_back("folder " + JoinPath(options.archive, p.folder) + ": " + p.message);
+    if (!SettleArchive(options, setup, error) || !SettleConverterAndTable(options, setup, error) ||
+        !SettleOutput(options, setup, error))
+        return CannotRun(io, error);
+    Work work;
+    if (!FindWork(options, setup, work, error)) return CannotRun(io, error);
     if (options.dryRun) {
-        DryRunListing(mine, decisions);
-        for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+        DryRunListing(work, io.out);
+        io.out << std::flush;
         return kBatchAllDone;
     }
 
-    WorkFolder work;
-    BatchState state{options, setup, work, latest, mine, decisions, {}, std::vector<SummaryRow>(mine.size()), {}, {}, {}};
-    const std::string manifestPath =
-        setup.output + "/" + ManifestFileName(options.shard.index, options.shard.count);
-    if (!OpenManifest(manifestPath, state.manifest, error)) return CannotRun(error);
-    if (!MakeWorkFolder(setup.converter, options.table.empty() ? "" : setup.tablePath, work, error)) {
+    BatchState state{options, setup, work, io, {}, {}, {}, {}};
+    const std::string manifestPath = setup.output + "/" + ManifestFileName(options.shard.index, options.shard.count);
+    if (!OpenManifest(manifestPath, state.manifest, error)) return CannotRun(io, error);
+    if (!setup.converter.empty() && !ConverterRuns(setup.converter, error)) {
         CloseManifest(state.manifest);
-        return CannotRun(error);
+        return CannotRun(io, error);
     }
-    const std::vector<std::string> environment = ChildEnvironment(work.settings);
-    if (!ConverterRuns(work.converter, environment, error)) {
-        if (work.converter != setup.converter) error += " (a copy made for --cfg; TMPDIR must allow running programs)";
-        fs::remove_all(work.path);
-        CloseManifest(state.manifest);
-        return CannotRun(error);
-    }
-
-    // Rows in the order of the sorted list; the conversions fill theirs in.
-    std::size_t skipped = 0;
-    for (std::size_t i = 0; i < mine.size(); ++i) {
-        const Decision& d = decisions[i];
-        SummaryRow& row = state.rows[i];
-        row.recording = mine[i]->Path();
-        row.message = WithNote(d.note, d.reason);
-        if (d.action == Action::Convert) {
-            state.toConvert.push_back(i);
-        } else if (d.action == Action::Skip) {
-            const ManifestEntry& entry = latest.at(row.recording);
-            row.status = RowStatus::Skipped;
-            row.exitCode = entry.exitCode;
-            row.scans = ScanCount(entry.outputs);
-            row.warnings = entry.warnings;
-            ++skipped;
-        }
-    }
-    std::fprintf(stderr, "vm-batch: %zu recordings, %zu to convert, %zu unchanged, %zu that cannot be converted\n",
-                 mine.size(), state.toConvert.size(), skipped, mine.size() - state.toConvert.size() - skipped);
-
-    if (pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) gWakeFds[0] = gWakeFds[1] = -1;
-    struct sigaction stopAction {};
-    stopAction.sa_handler = OnStopSignal;
-    sigemptyset(&stopAction.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stopAction, nullptr);
-
-    state.progress.terminal = isatty(STDERR_FILENO) != 0;
-    state.progress.total = state.toConvert.size();
-    state.progress.Draw(true);
-    JobCallbacks callbacks;
-    callbacks.prepare = [&](std::size_t job) { return PrepareConversion(state, job); };
-    callbacks.finished = [&](std::size_t job, const ChildResult& result) { RecordConversion(state, job, result); };
-    callbacks.tick = [&] { state.progress.Draw(); };
-    const int jobs = options.jobs > 0 ? options.jobs : ProcessorCount();
-    const std::size_t started =
-        RunJobs(state.toConvert.size(), jobs, environment, callbacks, &gStopSignal, gWakeFds[0]);
-    for (std::size_t job = started; job < state.toConvert.size(); ++job) {
-        const std::size_t i = state.toConvert[job];
-        state.rows[i].status = RowStatus::Interrupted;
-        state.rows[i].message = WithNote(decisions[i].note, "not converted: the run was interrupted");
-    }
-    state.progress.End();
+    const std::size_t skipped = StartRows(state);
+    const std::size_t count = work.mine.size();
+    io.err << "vm-batch: " << count << " recordings, " << state.toConvert.size() << " to convert, " << skipped
+           << " unchanged, " << count - state.toConvert.size() - skipped << " that cannot be converted\n"
+           << std::flush;
+    ConvertAll(state);
     CloseManifest(state.manifest);
-    fs::remove_all(work.path);
-
-    if (!state.manifestError.empty()) problems.push_back("manifest: " + state.manifestError);
-    const std::string summaryPath = setup.output + "/" + SummaryFileName(options.shard.index, options.shard.count);
-    if (!WriteSummary(summaryPath, state.rows, error)) problems.push_back("summary: " + error);
-    Totals totals = CountRows(state.rows);
-    totals.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fputs(FinalTable(state.rows, totals, problems).c_str(), stdout);
-    std::fflush(stdout);
-
-    if (gStopSignal != 0) {
-        const int signal = gStopSignal;
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-    }
-    return totals.failed > 0 || !problems.empty() ? kBatchSomeFailed : kBatchAllDone;
+    return Summarise(state, work.problems,
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }

@@ -1,8 +1,10 @@
-// One batch run: find the recordings of an archive, convert each with its own
-// vm-fits process into the mirrored folder of the output folder, keep the
+// One batch run: find the recordings of an archive, convert each in a child
+// process of its own into the mirrored folder of the output folder, keep the
 // manifest, write the summary and report.
 #pragma once
 
+#include <csignal>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,11 +16,25 @@ struct BatchOptions {
     std::string archive;
     std::string output;
     int jobs = 0;           // conversions at once; 0: one per processor
-    std::string table;      // --cfg; "" for the vm-fits.cfg beside vm-fits
-    bool back = false;      // pass vm-fits its third argument
+    std::string table;      // --cfg; "" for vm-fits.cfg beside vm-batch or in the folder above
+    bool back = false;      // repair by back extrapolation (vm-fits's third argument)
     Shard shard;
     bool dryRun = false;
-    std::string converter;  // --vm-fits; "" to look beside vm-batch
+    // --vm-fits: run this program for each recording, as by hand, instead of
+    // converting in a child of vm-batch ("" for that); it reads the
+    // vm-fits.cfg beside it and remembers its folders as it always does.
+    std::string converter;
+};
+
+// Where a run reports, and how it is stopped: a signal handler at the edge
+// (vm-batch's main) sets `*stop` and writes a byte to `wakeFd`.
+struct BatchStreams {
+    std::ostream& out;   // the final table, the dry-run listing
+    std::ostream& err;   // progress and errors
+    bool errIsTerminal = false;
+    int terminalWidth = 80;
+    const volatile std::sig_atomic_t* stop = nullptr;
+    int wakeFd = -1;
 };
 
 // Exit codes of vm-batch.
@@ -26,16 +42,17 @@ constexpr int kBatchAllDone = 0;     // every recording converted or skipped (wa
 constexpr int kBatchSomeFailed = 1;  // at least one failed
 constexpr int kBatchCannotRun = 2;   // bad usage, or the run could not start
 
-// The vm-fits to run: `explicitPath` when given; otherwise "vm-fits" in the
-// folder of `selfPath` (vm-batch itself), else in the folder above it. False
-// with a message naming where it looked.
-bool FindConverter(const std::string& explicitPath, const std::string& selfPath,
-                   std::string& converter, std::string& error);
+// The table a run converts with when --cfg is not given: beside the program
+// given with --vm-fits; else vm-fits.cfg beside `selfPath` (vm-batch
+// itself), or in the folder above it. False with a message naming where it
+// looked.
+bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
+                      std::string& error);
 
-// What one vm-fits run came to: converted when it exited with 1 and its scan
+// What one conversion came to: converted when it ended with 1 and its scan
 // index and scan files were found (`collected`; else `missing` says what is
 // not there), whatever it warned of; `reason` is the message of the summary
-// row, `status` the last line vm-fits printed that is not a warning.
+// row, `status` the last status line it printed.
 struct ConversionVerdict {
     bool converted = false;
     std::string reason;
@@ -47,6 +64,6 @@ ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, con
 // Processors this process may run on.
 int ProcessorCount();
 
-// Runs the batch and returns its exit code. The final table goes to standard
-// output, progress and errors to standard error.
-int RunBatch(const BatchOptions& options);
+// Runs the batch and returns its exit code; an interrupted run (`*io.stop`
+// set) still writes its summary and returns.
+int RunBatch(const BatchOptions& options, BatchStreams& io);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -36,6 +37,7 @@ struct ChildSetup {
     pid_t parent;
     const std::string* cannotEnter;  // "Can't enter FOLDER: "
     const std::string* cannotRun;    // "Can't run PROGRAM: "
+    const std::function<int()>* work;  // instead of exec, when not null
 };
 
 [[noreturn]] void ChildFails(const std::string& prefix) {
@@ -59,17 +61,21 @@ struct ChildSetup {
     dup2(setup.output, STDOUT_FILENO);
     dup2(setup.output, STDERR_FILENO);
     if (setup.workingFolder && chdir(setup.workingFolder) != 0) ChildFails(*setup.cannotEnter);
+    // A copy of this process does its work and ends without running the
+    // parent's exit handlers or flushing its buffers.
+    if (setup.work) _exit((*setup.work)());
     execve(setup.argv[0], setup.argv, setup.envp);
     ChildFails(*setup.cannotRun);
 }
 
-// vfork: the parent's pages are not copied for a child that only calls exec.
-// Signals stay blocked until the child has put back their default actions.
+// vfork: the parent's pages are not copied for a child that only calls exec;
+// a child that does work of its own is a fork. Signals stay blocked until
+// the child has put back their default actions.
 pid_t SpawnChild(const ChildSetup& setup) {
     sigset_t all, previous;
     sigfillset(&all);
     sigprocmask(SIG_SETMASK, &all, &previous);
-    const pid_t pid = vfork();
+    const pid_t pid = setup.work ? fork() : vfork();
     if (pid == 0) BecomeChild(setup);
     const int cause = errno;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -84,20 +90,21 @@ bool StartChild(const ChildJob& job, char* const* envp, int devNull, Running& ch
     std::vector<char*> argv;
     for (auto& a : argText) argv.push_back(a.data());
     argv.push_back(nullptr);
+    const std::string name = job.work ? std::string("a conversion") : job.argv.at(0);
     const std::string cannotEnter = "Can't enter " + job.workingFolder + ": ";
-    const std::string cannotRun = "Can't run " + job.argv[0] + ": ";
+    const std::string cannotRun = "Can't run " + name + ": ";
 
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        error = std::string("Can't start ") + job.argv[0] + ": " + std::strerror(errno);
+        error = "Can't start " + name + ": " + std::strerror(errno);
         return false;
     }
     const ChildSetup setup{argv.data(), envp, job.workingFolder.empty() ? nullptr : job.workingFolder.c_str(),
-                           devNull, pipeFds[1], getpid(), &cannotEnter, &cannotRun};
+                           devNull, pipeFds[1], getpid(), &cannotEnter, &cannotRun, job.work ? &job.work : nullptr};
     const pid_t pid = SpawnChild(setup);
     close(pipeFds[1]);
     if (pid < 0) {
-        error = std::string("Can't start ") + job.argv[0] + ": " + std::strerror(errno);
+        error = "Can't start " + name + ": " + std::strerror(errno);
         close(pipeFds[0]);
         return false;
     }

@@ -1,5 +1,5 @@
-// Running programs as child processes, several at once: the conversions of a
-// batch run are vm-fits processes, one per recording.
+// Running child processes, several at once: the conversions of a batch run,
+// one per recording, so that one that crashes cannot stop the others.
 #pragma once
 
 #include <csignal>
@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+// A child is either a program (argv) or, when `work` is given, a copy of
+// this process that runs `work` and ends with what it returns.
 struct ChildJob {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::string workingFolder;      // where the program starts
+    std::function<int()> work{};
 };
 
 struct ChildResult {

@@ -1,25 +1,64 @@
-// vm-batch: converts every recording of an archive with vm-fits, several at
-// once, resumable, with a summary. The work is done in batch/.
+// vm-batch: converts every recording of an archive, several at once,
+// resumable, with a summary. The work is done in batch/; here are the
+// command line and the stop signals.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
 #include "batch/batch_run.h"
+#include "inputs/observation_header.h"
+
+namespace {
+
+// Set by the stop signals, which may come at any time: a signal handler can
+// only reach a flag and a pipe of the process.
+volatile std::sig_atomic_t gStopSignal = 0;
+int gWakeFds[2] = {-1, -1};
+
+void OnStopSignal(int signal) {
+    gStopSignal = signal;
+    const char byte = 1;
+    const ssize_t ignored = write(gWakeFds[1], &byte, 1);
+    (void)ignored;
+}
+
+void CatchStopSignals() {
+    if (pipe2(gWakeFds, O_CLOEXEC | O_NONBLOCK) != 0) gWakeFds[0] = gWakeFds[1] = -1;
+    struct sigaction stopAction {};
+    stopAction.sa_handler = OnStopSignal;
+    sigemptyset(&stopAction.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stopAction, nullptr);
+}
+
+int TerminalWidth() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+const std::string kDescription =
+    "Converts every recording under ARCHIVE into the same folder under OUTPUT, one\n"
+    "conversion per recording in a process of its own, several at once. A header is\n"
+    "a file whose name does not end in 'p' and that has its marker file beside it\n"
+    "(the name with its last character replaced by 'p') or is " +
+    std::to_string(kObservationHeaderSize) +
+    " bytes long.\n"
+    "OUTPUT/vm-batch-manifest.jsonl records what was converted: a second run skips\n"
+    "recordings whose inputs and outputs are unchanged. OUTPUT/vm-batch-summary.csv\n"
+    "has one row per recording.\n"
+    "vm-fits.cfg is looked for beside vm-batch, then in the folder above it.\n"
+    "Exit codes: 0 all converted or skipped, 1 some failed, 2 bad usage or the run\n"
+    "could not start (unreadable ARCHIVE, no calibration table).";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{
-        "Converts every recording under ARCHIVE with vm-fits into the same folder\n"
-        "under OUTPUT, one vm-fits process per recording, several at once. A header\n"
-        "is a file whose name does not end in 'p' and that has its marker file beside\n"
-        "it (the name with its last character replaced by 'p') or is 1478 bytes long.\n"
-        "OUTPUT/vm-batch-manifest.jsonl records what was converted: a second run skips\n"
-        "recordings whose inputs and outputs are unchanged. OUTPUT/vm-batch-summary.csv\n"
-        "has one row per recording.\n"
-        "vm-fits is looked for beside vm-batch, then in the folder above it.\n"
-        "Exit codes: 0 all converted or skipped, 1 some failed, 2 bad usage or the run\n"
-        "could not start (unreadable ARCHIVE, no vm-fits, no calibration table).",
-        "vm-batch"};
+    CLI::App app{kDescription, "vm-batch"};
     BatchOptions options;
     std::string shard;
     app.add_option("ARCHIVE", options.archive, "folder tree of recordings")->required()->type_name("FOLDER");
@@ -30,14 +69,18 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1024))
         ->type_name("N");
     app.add_option("--cfg", options.table,
-                   "calibration table (default: vm-fits.cfg beside the vm-fits that is run)")
+                   "calibration table (default: vm-fits.cfg beside vm-batch, or in the folder above)")
         ->type_name("TABLE");
     app.add_flag("--back", options.back, "repair jumps by back extrapolation (vm-fits's third argument)");
     app.add_option("--shard", shard,
                    "convert only the recordings at positions K, K+N, K+2N... of the sorted list")
         ->type_name("K/N");
     app.add_flag("--dry-run", options.dryRun, "list what would be converted and skipped; change nothing");
-    app.add_option("--vm-fits", options.converter, "the vm-fits program to run")->type_name("PATH");
+    app.add_option("--vm-fits", options.converter,
+                   "run this vm-fits program for each recording, as by hand (it reads the vm-fits.cfg "
+                   "beside it and remembers its folders), instead of converting in vm-batch's own "
+                   "processes")
+        ->type_name("PATH");
     try {
         app.parse(argc, argv);
         std::string error;
@@ -49,5 +92,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vm-batch: %s\n(see vm-batch --help)\n", e.what());
         return kBatchCannotRun;
     }
-    return RunBatch(options);
+
+    CatchStopSignals();
+    BatchStreams io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, TerminalWidth(), &gStopSignal,
+                    gWakeFds[0]};
+    const int code = RunBatch(options, io);
+    // A stopped run has written its summary: it ends by the signal that stopped it.
+    if (gStopSignal != 0) {
+        const int signal = gStopSignal;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+    return code;
 }

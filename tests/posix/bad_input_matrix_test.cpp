@@ -613,8 +613,8 @@ TEST(BadInputMatrix, EachDefectHasItsOutcome) {
     // vm-batch over the recordings converted with the usual table: each
     // recording's manifest line holds the row's warnings.
     WriteFileBytes(archive / "vm-fits.cfg", kTable);
-    const ProcessResult batch = RunProcess({VMFITS_TOOLS_DIR "/vm-batch", archive.path(), archive / "out", "--cfg",
-                                            archive / "vm-fits.cfg", "--vm-fits", VMFITS_BINARY});
+    const ProcessResult batch =
+        RunProcess({VMFITS_TOOLS_DIR "/vm-batch", archive.path(), archive / "out", "--cfg", archive / "vm-fits.cfg"});
     EXPECT_EQ(batch.exitCode, 0) << batch.err;
     std::map<std::string, ManifestEntry> latest;
     std::string error;

@@ -539,7 +539,10 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
         {{archive_, archive_, "--cfg", table_}, "the output folder " + archive_ + " is the archive itself"},
         {{archive_, none, "--vm-fits", none}, "Can't run " + none + ": No such file or directory"},
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits"},
-         "no calibration table: " + (root_ / "no-table/vm-fits.cfg") + " is missing; give one with --cfg TABLE"},
+         "no calibration table: " + (root_ / "no-table/vm-fits.cfg") + " (the one " + (root_ / "no-table/vm-fits") +
+             " reads) is missing"},
+        {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits", "--cfg", table_},
+         "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it"},
         {{archive_, none, "--cfg", none}, "Can't read the calibration table " + none},
     };
     for (const Case& c : cases) {
@@ -551,7 +554,7 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
     }
     const ProcessResult help = Batch({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("vm-fits is looked for beside vm-batch, then in the folder above it."), std::string::npos);
+    EXPECT_NE(help.out.find("vm-fits.cfg is looked for beside vm-batch, then in the folder above it."), std::string::npos);
 }
 
 }  // namespace
