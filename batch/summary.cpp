@@ -76,7 +76,7 @@ bool WriteSummary(const std::string& path, const std::vector<SummaryRow>& rows, 
     const bool closed = close(fd) == 0;
     if (done != text.size() || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
         error = "Can't write " + path + ": " + std::strerror(done != text.size() ? cause : errno);
-        unlink(temporary.c_str());
+        std::remove(temporary.c_str());
         return false;
     }
     return true;
