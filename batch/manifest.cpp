@@ -30,51 +30,77 @@ int64_t NowNs(clockid_t clock) {
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-std::string Number(int64_t value) { return std::to_string(value); }
-
-bool Text(const JsonValue& object, const char* key, std::string& out) {
-    const JsonValue* v = object.Find(key);
-    if (!v || v->kind != JsonValue::Kind::String) return false;
-    out = v->text;
+// A text member of an object (bytes as they were, see JsonText).
+bool Text(const Json& object, const char* key, std::string& out) {
+    const auto v = object.find(key);
+    if (v == object.end() || !v->is_string()) return false;
+    out = BytesOfJsonText(v->get<std::string>());
     return true;
 }
 
-bool Whole(const JsonValue& object, const char* key, int64_t& out) {
-    const JsonValue* v = object.Find(key);
-    if (!v || v->kind != JsonValue::Kind::Number) return false;
-    out = v->number;
+bool Whole(const Json& object, const char* key, int64_t& out) {
+    const auto v = object.find(key);
+    if (v == object.end() || !v->is_number_integer()) return false;
+    out = v->get<int64_t>();
     return true;
 }
 
-bool Stamp(const JsonValue& object, const char* nameKey, FileStamp& stamp) {
-    return object.kind == JsonValue::Kind::Object && Text(object, nameKey, stamp.name) &&
-           Whole(object, "size", stamp.size) && Whole(object, "mtime_ns", stamp.mtimeNs);
+bool Stamp(const Json& object, const char* nameKey, FileStamp& stamp) {
+    return object.is_object() && Text(object, nameKey, stamp.name) && Whole(object, "size", stamp.size) &&
+           Whole(object, "mtime_ns", stamp.mtimeNs);
 }
 
-std::string StampText(const char* nameKey, const FileStamp& stamp, const std::string& more = "") {
-    return std::string("{\"") + nameKey + "\":" + JsonQuote(stamp.name) + ",\"size\":" +
-           Number(stamp.size) + ",\"mtime_ns\":" + Number(stamp.mtimeNs) + more + "}";
+Json StampJson(const char* nameKey, const FileStamp& stamp) {
+    Json json;
+    json[nameKey] = JsonText(stamp.name);
+    json["size"] = stamp.size;
+    json["mtime_ns"] = stamp.mtimeNs;
+    return json;
 }
 
 const char* const kDigestKey = "fnv1a64";
 
 // The table's stamp; its digest is optional (older lines have none).
-bool Table(const JsonValue& object, TableStamp& table) {
+bool Table(const Json& object, TableStamp& table) {
     if (!Stamp(object, "path", table.file)) return false;
-    return !object.Find(kDigestKey) || Text(object, kDigestKey, table.digest);
+    return !object.contains(kDigestKey) || Text(object, kDigestKey, table.digest);
 }
 
 // The warnings of a line; none on older lines.
-bool Warnings(const JsonValue& object, std::vector<ConverterWarning>& warnings) {
-    const JsonValue* list = object.Find("warnings");
-    if (!list) return true;
-    if (list->kind != JsonValue::Kind::Array) return false;
-    for (const JsonValue& item : list->items) {
+bool Warnings(const Json& object, std::vector<ConverterWarning>& warnings) {
+    const auto list = object.find("warnings");
+    if (list == object.end()) return true;
+    if (!list->is_array()) return false;
+    for (const Json& item : *list) {
         ConverterWarning warning;
-        if (item.kind != JsonValue::Kind::Object || !Text(item, "id", warning.id) ||
-            !Text(item, "message", warning.message))
+        if (!item.is_object() || !Text(item, "id", warning.id) || !Text(item, "message", warning.message))
             return false;
         warnings.push_back(std::move(warning));
+    }
+    return true;
+}
+
+// The members of a finished line after its state.
+bool FinishedEntry(const Json& value, ManifestEntry& entry) {
+    const auto inputs = value.find("inputs"), table = value.find("table"), back = value.find("back"),
+               outputs = value.find("outputs");
+    int64_t exitCode = 0;
+    if (inputs == value.end() || !inputs->is_array() || table == value.end() || !Table(*table, entry.table) ||
+        back == value.end() || !back->is_boolean() || !Whole(value, "exit_code", exitCode) ||
+        !Text(value, "status", entry.status) || !Warnings(value, entry.warnings) || outputs == value.end() ||
+        !outputs->is_array())
+        return false;
+    entry.back = back->get<bool>();
+    entry.exitCode = static_cast<int>(exitCode);
+    for (const Json& item : *inputs) {
+        FileStamp stamp;
+        if (!Stamp(item, "name", stamp)) return false;
+        entry.inputs.push_back(stamp);
+    }
+    for (const Json& item : *outputs) {
+        OutputFile file;
+        if (!item.is_object() || !Text(item, "path", file.path) || !Whole(item, "size", file.size)) return false;
+        entry.outputs.push_back(file);
     }
     return true;
 }
@@ -128,71 +154,41 @@ std::string ManifestTime() {
 }
 
 std::string ManifestLine(const ManifestEntry& entry) {
-    std::string line = "{\"recording\":" + JsonQuote(entry.recording) + ",\"state\":" +
-                       (entry.started ? "\"started\"" : "\"finished\"") + ",\"time\":" +
-                       JsonQuote(entry.time);
+    Json line;
+    line["recording"] = JsonText(entry.recording);
+    line["state"] = entry.started ? "started" : "finished";
+    line["time"] = entry.time;
     if (!entry.started) {
-        line += ",\"inputs\":[";
-        for (std::size_t i = 0; i < entry.inputs.size(); ++i)
-            line += (i ? "," : "") + StampText("name", entry.inputs[i]);
-        const std::string digest = entry.table.digest.empty()
-                                       ? std::string()
-                                       : std::string(",\"") + kDigestKey + "\":" + JsonQuote(entry.table.digest);
-        line += "],\"table\":" + StampText("path", entry.table.file, digest);
-        line += std::string(",\"back\":") + (entry.back ? "true" : "false");
-        line += ",\"exit_code\":" + Number(entry.exitCode) + ",\"status\":" + JsonQuote(entry.status);
-        line += ",\"warnings\":[";
-        for (std::size_t i = 0; i < entry.warnings.size(); ++i)
-            line += std::string(i ? "," : "") + "{\"id\":" + JsonQuote(entry.warnings[i].id) +
-                    ",\"message\":" + JsonQuote(entry.warnings[i].message) + "}";
-        line += "]";
-        line += ",\"outputs\":[";
-        for (std::size_t i = 0; i < entry.outputs.size(); ++i)
-            line += std::string(i ? "," : "") + "{\"path\":" + JsonQuote(entry.outputs[i].path) +
-                    ",\"size\":" + Number(entry.outputs[i].size) + "}";
-        line += "]";
+        line["inputs"] = Json::array();
+        for (const FileStamp& input : entry.inputs) line["inputs"].push_back(StampJson("name", input));
+        line["table"] = StampJson("path", entry.table.file);
+        if (!entry.table.digest.empty()) line["table"][kDigestKey] = entry.table.digest;
+        line["back"] = entry.back;
+        line["exit_code"] = entry.exitCode;
+        line["status"] = JsonText(entry.status);
+        line["warnings"] = Json::array();
+        for (const ConverterWarning& warning : entry.warnings)
+            line["warnings"].push_back({{"id", JsonText(warning.id)}, {"message", JsonText(warning.message)}});
+        line["outputs"] = Json::array();
+        for (const OutputFile& output : entry.outputs)
+            line["outputs"].push_back({{"path", JsonText(output.path)}, {"size", output.size}});
     }
-    return line + "}\n";
+    return JsonDump(line) + "\n";
 }
 
-bool ParseManifestLine(const std::string& line, ManifestEntry& entry) {
-    JsonValue value;
+bool ParseManifestLine(const std::string& text, ManifestEntry& entry) {
+    Json value;
     std::string error, state;
-    if (!ParseJson(line, value, error) || value.kind != JsonValue::Kind::Object) return false;
+    if (!ParseJson(text, value, error) || !value.is_object()) return false;
     entry = ManifestEntry();
-    if (!Text(value, "recording", entry.recording) || entry.recording.empty() ||
-        !Text(value, "state", state) || !Text(value, "time", entry.time))
+    if (!Text(value, "recording", entry.recording) || entry.recording.empty() || !Text(value, "state", state) ||
+        !Text(value, "time", entry.time))
         return false;
     if (state == "started") {
         entry.started = true;
         return true;
     }
-    if (state != "finished") return false;
-    const JsonValue* inputs = value.Find("inputs");
-    const JsonValue* table = value.Find("table");
-    const JsonValue* back = value.Find("back");
-    const JsonValue* outputs = value.Find("outputs");
-    int64_t exitCode = 0;
-    if (!inputs || inputs->kind != JsonValue::Kind::Array || !table || !Table(*table, entry.table) ||
-        !back || back->kind != JsonValue::Kind::Bool || !Whole(value, "exit_code", exitCode) ||
-        !Text(value, "status", entry.status) || !Warnings(value, entry.warnings) || !outputs ||
-        outputs->kind != JsonValue::Kind::Array)
-        return false;
-    entry.back = back->boolean;
-    entry.exitCode = static_cast<int>(exitCode);
-    for (const JsonValue& item : inputs->items) {
-        FileStamp stamp;
-        if (!Stamp(item, "name", stamp)) return false;
-        entry.inputs.push_back(stamp);
-    }
-    for (const JsonValue& item : outputs->items) {
-        OutputFile file;
-        if (item.kind != JsonValue::Kind::Object || !Text(item, "path", file.path) ||
-            !Whole(item, "size", file.size))
-            return false;
-        entry.outputs.push_back(file);
-    }
-    return true;
+    return state == "finished" && FinishedEntry(value, entry);
 }
 
 std::map<std::string, ManifestEntry> LatestEntries(const std::vector<std::string>& texts) {

@@ -3,193 +3,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 namespace {
 
-// Deeper nesting than the manifest ever has is refused, so that a damaged
+// Deeper nesting than the tools ever write is refused, so that a damaged
 // line cannot exhaust the stack.
 constexpr int kDeepestNesting = 16;
-
-struct Parser {
-    const std::string& text;
-    std::size_t at = 0;
-    std::string error;
-
-    bool Fail(const std::string& what) {
-        if (error.empty()) error = what + " at byte " + std::to_string(at);
-        return false;
-    }
-    void SkipSpace() {
-        while (at < text.size() &&
-               (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r'))
-            ++at;
-    }
-    bool Literal(const char* word) {
-        const std::string w = word;
-        if (text.compare(at, w.size(), w) != 0) return Fail("unknown word");
-        at += w.size();
-        return true;
-    }
-    bool Hex4(unsigned& code) {
-        if (at + 4 > text.size()) return Fail("short \\u escape");
-        code = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = text[at++];
-            code <<= 4;
-            if (c >= '0' && c <= '9') code |= static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') code |= static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') code |= static_cast<unsigned>(c - 'A' + 10);
-            else return Fail("bad \\u escape");
-        }
-        return true;
-    }
-    static void PutUtf8(std::string& out, unsigned code) {
-        if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        }
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-    bool String(std::string& out) {
-        ++at;  // the opening quote
-        out.clear();
-        for (;;) {
-            if (at >= text.size()) return Fail("unterminated string");
-            const char c = text[at++];
-            if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return Fail("control character in string");
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (at >= text.size()) return Fail("unterminated string");
-            const char e = text[at++];
-            switch (e) {
-                case '"': out += '"'; break;
-                case '\\': out += '\\'; break;
-                case '/': out += '/'; break;
-                case 'b': out += '\b'; break;
-                case 'f': out += '\f'; break;
-                case 'n': out += '\n'; break;
-                case 'r': out += '\r'; break;
-                case 't': out += '\t'; break;
-                case 'u': {
-                    unsigned code = 0;
-                    if (!Hex4(code)) return false;
-                    if (code < 0x100) {
-                        out += static_cast<char>(code);  // one byte, as JsonQuote wrote it
-                    } else if (code >= 0xD800 && code < 0xDC00) {
-                        unsigned low = 0;
-                        if (text.compare(at, 2, "\\u") != 0) return Fail("lone surrogate");
-                        at += 2;
-                        if (!Hex4(low)) return false;
-                        if (low < 0xDC00 || low >= 0xE000) return Fail("lone surrogate");
-                        PutUtf8(out, 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00));
-                    } else if (code >= 0xDC00 && code < 0xE000) {
-                        return Fail("lone surrogate");
-                    } else {
-                        PutUtf8(out, code);
-                    }
-                    break;
-                }
-                default:
-                    return Fail("bad escape");
-            }
-        }
-    }
-    bool Number(int64_t& out) {
-        const bool negative = text[at] == '-';
-        if (negative) ++at;
-        if (at >= text.size() || text[at] < '0' || text[at] > '9') return Fail("bad number");
-        if (text[at] == '0' && at + 1 < text.size() && text[at + 1] >= '0' && text[at + 1] <= '9')
-            return Fail("leading zero");
-        uint64_t magnitude = 0;
-        const uint64_t limit = negative ? uint64_t{1} << 63 : static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-        for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-            const auto digit = static_cast<uint64_t>(text[at] - '0');
-            if (magnitude > (limit - digit) / 10) return Fail("number out of range");
-            magnitude = magnitude * 10 + digit;
-        }
-        if (at < text.size() && (text[at] == '.' || text[at] == 'e' || text[at] == 'E'))
-            return Fail("not a whole number");
-        out = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-        return true;
-    }
-    bool Value(JsonValue& value, int depth) {
-        SkipSpace();
-        if (at >= text.size()) return Fail("missing value");
-        const char c = text[at];
-        if (c == '{' || c == '[') {
-            if (depth >= kDeepestNesting) return Fail("nesting too deep");
-            const bool object = c == '{';
-            const char close = object ? '}' : ']';
-            value.kind = object ? JsonValue::Kind::Object : JsonValue::Kind::Array;
-            ++at;
-            SkipSpace();
-            if (at < text.size() && text[at] == close) {
-                ++at;
-                return true;
-            }
-            for (;;) {
-                SkipSpace();
-                if (object) {
-                    if (at >= text.size() || text[at] != '"') return Fail("expected a member name");
-                    std::string key;
-                    if (!String(key)) return false;
-                    SkipSpace();
-                    if (at >= text.size() || text[at] != ':') return Fail("expected ':'");
-                    ++at;
-                    value.members.emplace_back(std::move(key), JsonValue());
-                    if (!Value(value.members.back().second, depth + 1)) return false;
-                } else {
-                    value.items.emplace_back();
-                    if (!Value(value.items.back(), depth + 1)) return false;
-                }
-                SkipSpace();
-                if (at >= text.size()) return Fail("unterminated value");
-                if (text[at] == ',') {
-                    ++at;
-                    continue;
-                }
-                if (text[at] == close) {
-                    ++at;
-                    return true;
-                }
-                return Fail("expected ',' or a closing bracket");
-            }
-        }
-        if (c == '"') {
-            value.kind = JsonValue::Kind::String;
-            return String(value.text);
-        }
-        if (c == '-' || (c >= '0' && c <= '9')) {
-            value.kind = JsonValue::Kind::Number;
-            return Number(value.number);
-        }
-        if (c == 't' || c == 'f') {
-            value.kind = JsonValue::Kind::Bool;
-            value.boolean = c == 't';
-            return Literal(value.boolean ? "true" : "false");
-        }
-        if (c == 'n') {
-            value.kind = JsonValue::Kind::Null;
-            return Literal("null");
-        }
-        return Fail("unexpected character");
-    }
-};
+constexpr unsigned kEscapedBytes = 0xF700;  // U+F780 to U+F7FF stand for bytes 0x80 to 0xFF
 
 // Length of the valid UTF-8 sequence starting at text[i], or 0.
 std::size_t Utf8Length(const std::string& text, std::size_t i) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char b = byte(i);
+    if (b < 0x80) return 1;
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // range of the second byte
     if (b >= 0xC2 && b <= 0xDF) length = 2;
@@ -207,72 +33,103 @@ std::size_t Utf8Length(const std::string& text, std::size_t i) {
     return length;
 }
 
-}  // namespace
-
-const JsonValue* JsonValue::Find(const std::string& key) const {
-    if (kind != Kind::Object) return nullptr;
-    for (const auto& [name, member] : members)
-        if (name == key) return &member;
-    return nullptr;
-}
-
-bool ParseJson(const std::string& text, JsonValue& value, std::string& error) {
-    Parser parser{text, 0, std::string()};
-    value = JsonValue();
-    bool ok = parser.Value(value, 0);
-    if (ok) {
-        parser.SkipSpace();
-        if (parser.at != text.size()) ok = parser.Fail("text after the value");
-    }
-    if (!ok) error = parser.error;
-    return ok;
-}
-
-std::string JsonQuote(const std::string& text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (b == '"' || b == '\\') {
-            out += '\\';
-            out += text[i++];
-        } else if (b == '\n') {
-            out += "\\n", ++i;
-        } else if (b == '\t') {
-            out += "\\t", ++i;
-        } else if (b < 0x20 || b == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", b);
-            out += escape, ++i;
-        } else if (b < 0x80) {
-            out += text[i++];
-        } else if (const std::size_t n = Utf8Length(text, i)) {
-            out.append(text, i, n);
-            i += n;
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", b);
-            out += escape, ++i;
+// The deepest nesting of arrays and objects outside strings.
+int Nesting(const std::string& text) {
+    int depth = 0, deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
         }
     }
-    return out + "\"";
+    return deepest;
 }
 
-std::string JsonNumber(double value) {
-    if (!std::isfinite(value)) return "null";
+// A number from its shortest text: an integer when it is whole.
+Json NumberOfText(const char* text) {
+    const double value = std::strtod(text, nullptr);
+    if (value == std::floor(value) && std::fabs(value) < 9007199254740992.0)
+        return static_cast<long long>(value);
+    return value;
+}
+
+}  // namespace
+
+std::string JsonText(const std::string& bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        if (const std::size_t n = Utf8Length(bytes, i)) {
+            out.append(bytes, i, n);
+            i += n;
+            continue;
+        }
+        const unsigned code = kEscapedBytes + static_cast<unsigned char>(bytes[i++]);
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return out;
+}
+
+std::string BytesOfJsonText(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b == 0xEF && i + 2 < text.size()) {
+            const unsigned code = ((b & 0x0Fu) << 12) | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                                  (static_cast<unsigned char>(text[i + 2]) & 0x3Fu);
+            if (code >= kEscapedBytes + 0x80 && code <= kEscapedBytes + 0xFF) {
+                out += static_cast<char>(code - kEscapedBytes);
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+Json JsonNumber(double value) {
+    if (!std::isfinite(value)) return nullptr;
     char text[40];
     for (int digits = 1; digits <= 17; ++digits) {
         std::snprintf(text, sizeof text, "%.*g", digits, value);
         if (std::strtod(text, nullptr) == value) break;
     }
-    return text;
+    return NumberOfText(text);
 }
 
-std::string JsonFloat(float value) {
-    if (!std::isfinite(value)) return "null";
+Json JsonFloat(float value) {
+    if (!std::isfinite(value)) return nullptr;
     char text[40];
     for (int digits = 1; digits <= 9; ++digits) {
         std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
         if (std::strtof(text, nullptr) == value) break;
     }
-    return text;
+    return NumberOfText(text);
+}
+
+std::string JsonDump(const Json& value, int indent) {
+    return value.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+bool ParseJson(const std::string& text, Json& value, std::string& error) {
+    if (Nesting(text) > kDeepestNesting) {
+        error = "nested deeper than " + std::to_string(kDeepestNesting) + " levels";
+        return false;
+    }
+    value = Json::parse(text, nullptr, false);
+    if (value.is_discarded()) {
+        error = "not one complete JSON value";
+        return false;
+    }
+    return true;
 }

@@ -1,36 +1,27 @@
-// The little JSON that the tools read and write: vm-batch's manifest (objects,
-// arrays, strings, whole numbers, true, false and null; one value per line)
-// and vm-scan's reports.
+// The JSON that the tools write and read (vm-scan's reports, vm-batch's
+// manifest), through nlohmann's library, keys kept in the order they are put.
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <utility>
-#include <vector>
 
-struct JsonValue {
-    enum class Kind { Null, Bool, Number, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    int64_t number = 0;  // whole numbers only
-    std::string text;
-    std::vector<JsonValue> items;                              // Array
-    std::vector<std::pair<std::string, JsonValue>> members;    // Object, in file order
+using Json = nlohmann::ordered_json;
 
-    // The member `key` of an object; null when absent or not an object.
-    const JsonValue* Find(const std::string& key) const;
-};
+// A text as it goes into JSON: valid UTF-8 as it is, and each byte that is not
+// part of a valid UTF-8 sequence as the private-use character U+F700 + byte
+// (U+F780 to U+F7FF), so that any file name survives; BytesOfJsonText gives
+// the very bytes back.
+std::string JsonText(const std::string& bytes);
+std::string BytesOfJsonText(const std::string& text);
 
-// Parses one whole JSON text (white space around it allowed). False with a
-// message naming the byte offset when the text is not one complete value.
-bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
+// The shortest number that reads back as the same double, or float; whole
+// values as integers; null when not finite.
+Json JsonNumber(double value);
+Json JsonFloat(float value);
 
-// `text` as a JSON string with its quotes. Bytes that are not part of a valid
-// UTF-8 sequence and control characters are written as \u00XX, which
-// ParseJson turns back into the same single byte, so any file name survives
-// the round trip.
-std::string JsonQuote(const std::string& text);
-// The shortest text that reads back as the same double; null when not finite.
-std::string JsonNumber(double value);
-// The shortest text that reads back as the same float; null when not finite.
-std::string JsonFloat(float value);
+// One line of JSON (`indent` < 0), or the value indented by `indent` blanks.
+std::string JsonDump(const Json& value, int indent = -1);
+
+// Parses one whole JSON text. False with a message when it is not one
+// complete value, or nests deeper than anything the tools write.
+bool ParseJson(const std::string& text, Json& value, std::string& error);

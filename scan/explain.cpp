@@ -343,72 +343,71 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
     out << "\n" << SummaryLine(e) << "\n";
 }
 
+namespace {
+
+Json MarkersJson(const RunPlan& run, const ChannelPlan& c) {
+    Json markers;
+    markers["markers_applied"] = AppliedPositions(c);
+    markers["markers_without_effect"] = Json::array();
+    for (const NoEffect& marker : MarkersWithoutEffect(run, c))
+        markers["markers_without_effect"].push_back(
+            {{"position", marker.position}, {"polarisation", marker.polarisation}, {"reason", JsonText(marker.reason)}});
+    markers["markers_passed_over"] = Json::array();
+    for (const ChannelMarker& marker : c.markers) {
+        if (marker.pair.use == MarkerPairUse::Collected) continue;
+        markers["markers_passed_over"].push_back(
+            {{"position", marker.pair.position}, {"reason", JsonText(PassedOverReason(marker.pair))}});
+    }
+    return markers;
+}
+
+Json ChannelJson(const RecordingExplanation& e, const ChannelPlan& c) {
+    const bool found = c.calibrationLooked && c.calibration.result == CalibrationResult::Found;
+    const CalibrationValues& v = c.calibration.values;
+    const bool scanFile = c.verdict == ChannelVerdict::ScanFile;
+    Json channel;
+    channel["channel"] = c.channel;
+    channel["enabled"] = c.enabled;
+    channel["frequency_ghz"] = JsonNumber(c.frequency);
+    channel["calibration_index"] = c.calibrationIndex;
+    channel["tcalibr"] = JsonFloat(c.calibrationStep);
+    channel["samples_al"] = c.left.found ? Json(c.left.samples) : Json(nullptr);
+    channel["samples_ar"] = c.right.found ? Json(c.right.samples) : Json(nullptr);
+    channel.update(MarkersJson(e.run, c));
+    channel["flux_factor"] = found ? JsonFloat(v.fluxFactor) : Json(nullptr);
+    channel["quiet_sun_temperature"] = found ? Json(v.quietSunTemperature) : Json(nullptr);
+    channel["beam_width"] = found ? JsonFloat(v.beamWidth) : Json(nullptr);
+    channel["scan_file"] = scanFile ? Json(c.scanFileName) : Json(nullptr);
+    channel["reason"] = scanFile ? Json(nullptr) : Json(JsonText(ChannelReason(c)));
+    channel["warnings"] = Json::array();
+    for (const RunWarning& warning : WarningsOf(e, c.channel)) channel["warnings"].push_back(warning.id);
+    return channel;
+}
+
+}  // namespace
+
 void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     const RunPlan& run = e.run;
-    out << "{\n";
-    out << "  \"header\": " << JsonQuote(e.headerPath) << ",\n";
-    out << "  \"header_bytes\": " << (run.inputs.headerLength >= 0 ? std::to_string(run.inputs.headerLength) : "null")
-        << ",\n";
-    out << "  \"marker_file\": " << JsonQuote(run.markerPath) << ",\n";
-    out << "  \"marker_values\": " << (run.markerFileRead ? std::to_string(run.markers.size()) : "null")
-        << ",\n";
-    out << "  \"scan_number\": " << run.scanNumber.number << ",\n";
-    out << "  \"scan_number_source\": \"" << NamesOf(run.scanNumber.source).key << "\",\n";
-    out << "  \"base_name\": " << JsonQuote(run.baseName) << ",\n";
-    out << "  \"scan_index\": " << JsonQuote(run.scanIndexName) << ",\n";
-    out << "  \"repair\": \"" << (IsBack(run) ? "back" : "two-sided") << "\",\n";
-    out << "  \"calibration_table\": "
-        << (run.tableReadable ? JsonQuote(run.inputs.calibrationTablePath) : "null") << ",\n";
-    out << "  \"warnings\": [";
-    for (std::size_t i = 0; i < e.warnings.size(); ++i) {
-        const RunWarning& w = e.warnings[i];
-        out << (i ? ",\n" : "\n") << "    {\"id\": " << JsonQuote(w.id) << ", \"channel\": "
-            << (w.channel == kWholeRecording ? "null" : std::to_string(w.channel))
-            << ", \"message\": " << JsonQuote(w.message) << "}";
-    }
-    out << (e.warnings.empty() ? "],\n" : "\n  ],\n");
-    out << "  \"summary\": " << JsonQuote(SummaryLine(e)) << ",\n";
-    out << "  \"channels\": [";
-    for (std::size_t i = 0; i < e.channels.size(); ++i) {
-        const ChannelPlan& c = e.channels[i];
-        const bool found = c.calibrationLooked && c.calibration.result == CalibrationResult::Found;
-        const CalibrationValues& v = c.calibration.values;
-        out << (i ? ",\n" : "\n") << "    {\"channel\": " << c.channel
-            << ", \"enabled\": " << (c.enabled ? "true" : "false")
-            << ", \"frequency_ghz\": " << JsonNumber(c.frequency)
-            << ", \"calibration_index\": " << c.calibrationIndex
-            << ", \"tcalibr\": " << JsonFloat(c.calibrationStep)
-            << ", \"samples_al\": " << (c.left.found ? std::to_string(c.left.samples) : "null")
-            << ", \"samples_ar\": " << (c.right.found ? std::to_string(c.right.samples) : "null")
-            << ", \"markers_applied\": [" << JoinPositions(AppliedPositions(c), ", ") << "]"
-            << ", \"markers_without_effect\": [";
-        const std::vector<NoEffect> noEffect = MarkersWithoutEffect(run, c);
-        for (std::size_t k = 0; k < noEffect.size(); ++k) {
-            out << (k ? ", " : "") << "{\"position\": " << noEffect[k].position
-                << ", \"polarisation\": \"" << noEffect[k].polarisation
-                << "\", \"reason\": " << JsonQuote(noEffect[k].reason) << "}";
-        }
-        out << "], \"markers_passed_over\": [";
-        bool first = true;
-        for (const ChannelMarker& marker : c.markers) {
-            if (marker.pair.use == MarkerPairUse::Collected) continue;
-            out << (first ? "" : ", ") << "{\"position\": " << marker.pair.position
-                << ", \"reason\": " << JsonQuote(PassedOverReason(marker.pair)) << "}";
-            first = false;
-        }
-        out << "], \"flux_factor\": " << (found ? JsonFloat(v.fluxFactor) : "null")
-            << ", \"quiet_sun_temperature\": " << (found ? std::to_string(v.quietSunTemperature) : "null")
-            << ", \"beam_width\": " << (found ? JsonFloat(v.beamWidth) : "null")
-            << ", \"scan_file\": "
-            << (c.verdict == ChannelVerdict::ScanFile ? JsonQuote(c.scanFileName) : "null")
-            << ", \"reason\": "
-            << (c.verdict == ChannelVerdict::ScanFile ? "null" : JsonQuote(ChannelReason(c)))
-            << ", \"warnings\": [";
-        const std::vector<RunWarning> own = WarningsOf(e, c.channel);
-        for (std::size_t k = 0; k < own.size(); ++k) out << (k ? ", " : "") << JsonQuote(own[k].id);
-        out << "]}";
-    }
-    out << "\n  ]\n}\n";
+    Json json;
+    json["header"] = JsonText(e.headerPath);
+    json["header_bytes"] = run.inputs.headerLength >= 0 ? Json(run.inputs.headerLength) : Json(nullptr);
+    json["marker_file"] = JsonText(run.markerPath);
+    json["marker_values"] = run.markerFileRead ? Json(run.markers.size()) : Json(nullptr);
+    json["scan_number"] = run.scanNumber.number;
+    json["scan_number_source"] = NamesOf(run.scanNumber.source).key;
+    json["base_name"] = JsonText(run.baseName);
+    json["scan_index"] = JsonText(run.scanIndexName);
+    json["repair"] = IsBack(run) ? "back" : "two-sided";
+    json["calibration_table"] = run.tableReadable ? Json(JsonText(run.inputs.calibrationTablePath)) : Json(nullptr);
+    json["warnings"] = Json::array();
+    for (const RunWarning& w : e.warnings)
+        json["warnings"].push_back({{"id", w.id},
+                                    {"channel", w.channel == kWholeRecording ? Json(nullptr) : Json(w.channel)},
+                                    {"message", JsonText(w.message)}});
+    json["summary"] = SummaryLine(e);
+    json["channels"] = Json::array();
+    for (const ChannelPlan& c : e.channels) json["channels"].push_back(ChannelJson(e, c));
+    out << JsonDump(json, 2) << "\n";
 }
 
 int ExplainCommand(const ExplainOptions& options, std::ostream& out, std::ostream& err) {

@@ -19,6 +19,8 @@ need cmake; need g++; need make; need libgtest-dev
 # vm-scan: FITS files through CFITSIO, its command line with CLI11 (as vm-batch's); its tests
 # check the FITS files with fitsverify and astropy.
 need pkg-config; need libcfitsio-dev; need libcli11-dev; need fitsverify; need python3-astropy
+# The JSON of vm-scan's reports and vm-batch's manifest.
+need nlohmann-json3-dev
 # vm-scan's pictures: PLplot with its cairo devices (PNG and SVG), the font its
 # text is drawn with; its tests decode the PNG files with zlib.
 need libplplot-dev; need plplot-driver-cairo; need fonts-dejavu-core; need zlib1g-dev
