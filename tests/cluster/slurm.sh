@@ -56,7 +56,7 @@ start_daemon() {
 
 stop_cluster() {
   local i name pid n
-  if [ -n "${SLURM_CONF:-}" ] && [ -f "$SLURM_CONF" ]; then
+  if [[ " ${daemons[*]} " == *" slurmd "* ]]; then
     # Jobs outlive slurmd (their step daemons are on their own): cancel them first.
     scancel --user="$(id -un)" 2>/dev/null || true
     for ((n = 0; n < 100; n++)); do [ -z "$(squeue -h -o %i 2>/dev/null)" ] && break; sleep 0.1; done
@@ -130,7 +130,13 @@ StorageLoc=slurm_acct_db
 EOF
   chmod 600 "$state/slurm/slurmdbd.conf"
   # sched/builtin, no delay before batch jobs start, and finished jobs kept an
-  # hour for scontrol: the tests wait on jobs of a second or two.
+  # hour for scontrol: the tests wait on jobs of a second or two. The node has
+  # at least 4 processors (config_overrides: whatever the machine has), so
+  # that the tasks of an array, and a second task beside one held at the gate
+  # of the fault tests, run at once.
+  local cpus
+  cpus=$(nproc)
+  [ "$cpus" -ge 4 ] || cpus=4
   cat >"$SLURM_CONF" <<EOF
 ClusterName=vmfits
 SlurmctldHost=$host(127.0.0.1)
@@ -161,7 +167,8 @@ SchedulerParameters=batch_sched_delay=0
 ReturnToService=2
 MinJobAge=3600
 KillWait=5
-NodeName=$host NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
+NodeName=$host NodeAddr=127.0.0.1 CPUs=$cpus State=UNKNOWN
+SlurmdParameters=config_overrides
 PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 ${VMFITS_SLURM_CONF_EXTRA:-}
 EOF
