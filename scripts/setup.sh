@@ -29,6 +29,9 @@ need libplplot-dev; need plplot-driver-cairo; need fonts-dejavu-core; need zlib1
 need libbenchmark-dev; need time; need valgrind
 # Robustness: the fuzz targets are built with clang and libFuzzer.
 need clang-14; need libclang-rt-14-dev
+# vm-batch on a cluster: the tests start a single-node Slurm cluster (munge for
+# its authentication, slurmdbd on a MariaDB database for sacct) and run GNU parallel.
+need slurm-wlm; need munge; need slurmdbd; need mariadb-server; need parallel; need python3
 if [ "$want_windows" -eq 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${sudo_cmd[@]}" dpkg --add-architecture i386

@@ -8,6 +8,9 @@
 #                 with the reason); its static checks everywhere
 #   build/fuzz    the fuzz targets with libFuzzer (clang); build/linux's
 #                 end-to-end tests then run again under valgrind memcheck
+# build/linux's cluster tests (vm-batch under Slurm, daemons started and
+# stopped by the tests, and under GNU parallel) run as a stage of their own;
+# where the daemons cannot start they are skipped, with the daemon's error.
 # The last lines say which builds ran their tests and which were skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,7 +43,8 @@ run_tests() {
   (cd "$build" && ctest --output-on-failure "$@") 2>&1 | tee "$build/ctest-report.txt" ||
     status=1
 }
-run_tests "Linux tests" build/linux -j"$jobs"
+run_tests "Linux tests" build/linux -j"$jobs" -LE cluster
+run_tests "Cluster tests: vm-batch under Slurm and GNU parallel" build/linux/cluster-tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_tests "Linux tests with sanitizers" build/asan -j"$jobs"
 run_tests "64-bit Windows tests under 64-bit Wine" build/win64
@@ -81,6 +85,7 @@ summarise() {
 echo
 echo "== Summary"
 summarise "Linux" build/linux
+summarise "Cluster (build/linux: Slurm, GNU parallel)" build/linux/cluster-tests
 summarise "Linux with sanitizers" build/asan
 summarise "Windows 64-bit (build/win64, wine64)" build/win64
 summarise "Windows 32-bit (build/win32, 32-bit wine)" build/win32

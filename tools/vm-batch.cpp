@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "batch/batch_run.h"
+#include "batch/merge.h"
 #include "inputs/observation_header.h"
 
 namespace {
@@ -53,18 +54,20 @@ const std::string kDescription =
     "has one row per recording.\n"
     "vm-fits.cfg is looked for beside vm-batch, then in the folder above it.\n"
     "Exit codes: 0 all converted or skipped, 1 some failed, 2 bad usage or the run\n"
-    "could not start (unreadable ARCHIVE, no calibration table).";
+    "could not start (unreadable ARCHIVE, no calibration table).\n"
+    "vm-batch --merge-summaries OUTPUT, after a run in shards, merges the shards'\n"
+    "summaries and manifests into OUTPUT/vm-batch-summary.csv and\n"
+    "vm-batch-manifest.jsonl (exit 1 when a recording is not converted or a\n"
+    "shard's summary is missing).";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{kDescription, "vm-batch"};
     BatchOptions options;
-    std::string shard;
-    app.add_option("ARCHIVE", options.archive, "folder tree of recordings")->required()->type_name("FOLDER");
-    app.add_option("OUTPUT", options.output, "where the scan files go (created when missing)")
-        ->required()
-        ->type_name("FOLDER");
+    std::string shard, merge;
+    app.add_option("ARCHIVE", options.archive, "folder tree of recordings")->type_name("FOLDER");
+    app.add_option("OUTPUT", options.output, "where the scan files go (created when missing)")->type_name("FOLDER");
     app.add_option("-j,--jobs", options.jobs, "conversions at once (default: one per processor)")
         ->check(CLI::Range(1, 1024))
         ->type_name("N");
@@ -81,8 +84,16 @@ int main(int argc, char** argv) {
                    "beside it and remembers its folders), instead of converting in vm-batch's own "
                    "processes")
         ->type_name("PATH");
+    const CLI::Option* mergeOption =
+        app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")
+            ->type_name("OUTPUT");
     try {
         app.parse(argc, argv);
+        for (const CLI::Option* option : app.get_options())
+            if (!merge.empty() && option != mergeOption && option->count() > 0)
+                throw CLI::ValidationError("--merge-summaries OUTPUT takes nothing else");
+        if (merge.empty() && options.output.empty())
+            throw CLI::RequiredError(options.archive.empty() ? "ARCHIVE" : "OUTPUT");
         std::string error;
         if (!shard.empty() && !ParseShard(shard, options.shard, error)) throw CLI::ValidationError(error);
     } catch (const CLI::CallForHelp&) {
@@ -93,6 +104,12 @@ int main(int argc, char** argv) {
         return kBatchCannotRun;
     }
 
+    if (!merge.empty()) {
+        const MergeResult merged = MergeShardResults(merge);
+        std::fputs(merged.report.c_str(), stdout);
+        if (!merged.error.empty()) std::fprintf(stderr, "vm-batch: %s\n", merged.error.c_str());
+        return merged.exitCode;
+    }
     CatchStopSignals();
     BatchStreams io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, TerminalWidth(), &gStopSignal,
                     gWakeFds[0]};

@@ -544,6 +544,8 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits", "--cfg", table_},
          "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it"},
         {{archive_, none, "--cfg", none}, "Can't read the calibration table " + none},
+        {{archive_, "--merge-summaries", none}, "--merge-summaries OUTPUT takes nothing else\n(see vm-batch --help)"},
+        {{"--merge-summaries", none}, "Can't read " + none + ": No such file or directory"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = Batch(c.arguments);

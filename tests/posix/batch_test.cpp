@@ -11,6 +11,7 @@
 #include "batch/digest.h"
 #include "batch/discovery.h"
 #include "batch/manifest.h"
+#include "batch/merge.h"
 #include "batch/plan.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
@@ -379,6 +380,47 @@ TEST(BatchManifestFile, ManifestsOfAllShardsAreRead) {
     WriteFileBytes(folder / "a.cfg", "a");
     ASSERT_TRUE(FileDigest(folder / "a.cfg", digest, error)) << error;
     EXPECT_EQ(digest, "af63dc4c8601ec8c");
+}
+
+TEST(BatchMerge, ShardSummariesOfTheNewestSplit) {
+    const std::string header = "recording,status,exit_code,scans,message\n";
+    struct Case {
+        std::vector<std::pair<std::string, std::string>> summaries;  // oldest first
+        int exitCode;
+        std::string merged;  // "" when nothing is written
+        std::string said;    // in the report or the error
+    };
+    const Case cases[] = {
+        {{{"vm-batch-summary-0-of-2.csv", header + "z,failed,2,0,old split\n"},
+          {"vm-batch-summary-1-of-3.csv", header + "b,converted,1,3,\n\"a,\"\"x\"\"\",skipped,1,2,\"two\nlines\"\n"},
+          {"vm-batch-summary-0-of-3.csv", header + "c,converted,1,1,\n"},
+          {"vm-batch-summary-2-of-3.csv", header + "b,converted,1,4,newer\n"}},
+         0, header + "\"a,\"\"x\"\"\",skipped,1,2,\"two\nlines\"\nb,converted,1,4,newer\nc,converted,1,1,\n",
+         "left out, of another split: vm-batch-summary-0-of-2.csv"},
+        {{{"vm-batch-summary-0-of-2.csv", header + "a,converted,1,1,\n"},
+          {"vm-batch-summary-1-of-2.csv", header + "b,interrupted,,0,\n"}},
+         1, header + "a,converted,1,1,\nb,interrupted,,0,\n", "not converted:\n  interrupted b\n"},
+        {{{"vm-batch-summary-0-of-3.csv", header}, {"vm-batch-summary-2-of-3.csv", header}},
+         1, "", "vm-batch-summary-1-of-3.csv missing"},
+        {{{"vm-batch-summary-0-of-2.csv", header}, {"vm-batch-summary-1-of-2.csv", "recording,status\n"}},
+         2, "", "has the header \"recording,status\""},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder;
+        auto when = fs::file_time_type::clock::now() - std::chrono::hours(1);
+        for (const auto& [name, text] : c.summaries) {
+            WriteFileBytes(folder / name, text);
+            fs::last_write_time(folder / name, when += std::chrono::seconds(1));
+        }
+        WriteFileBytes(folder / ManifestFileName(1, 3), ManifestLine(Finished("b", "1")));
+        const MergeResult result = MergeShardResults(folder.path());
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.said;
+        EXPECT_NE((result.report + result.error).find(c.said), std::string::npos) << result.report << result.error;
+        EXPECT_EQ(FileExists(folder / SummaryFileName(0, 1)), !c.merged.empty()) << c.said;
+        if (c.merged.empty()) continue;
+        EXPECT_EQ(ReadFileBytes(folder / SummaryFileName(0, 1)), c.merged);
+        EXPECT_EQ(ReadFileBytes(folder / ManifestFileName(0, 1)), ManifestLine(Finished("b", "1")));
+    }
 }
 
 TEST(BatchSummary, CsvRowsAndTable) {

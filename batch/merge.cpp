@@ -1,0 +1,267 @@
+#include "batch/merge.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "batch/manifest.h"
+
+namespace {
+
+struct ShardSummary {
+    std::string name;
+    int index = 0;
+    int count = 0;
+    int64_t mtimeNs = 0;
+};
+
+// "vm-batch-summary-K-of-N.csv" gives K and N; any other name false.
+bool ShardOfName(const std::string& name, int& index, int& count) {
+    int k = 0, n = 0, used = 0;
+    if (std::sscanf(name.c_str(), "vm-batch-summary-%d-of-%d.csv%n", &k, &n, &used) != 2 ||
+        used != static_cast<int>(name.size()) || k < 0 || n < 2 || k >= n)
+        return false;
+    index = k;
+    count = n;
+    return SummaryFileName(k, n) == name;  // no leading zeros or signs
+}
+
+bool ListFolder(const std::string& folder, std::vector<std::string>& names, std::string& error) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        error = "Can't read " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    while (const dirent* entry = readdir(dir)) names.emplace_back(entry->d_name);
+    closedir(dir);
+    return true;
+}
+
+// The manifest a run still holds: its record lock is there.
+bool InUse(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
+bool ReadText(const std::string& path, std::string& text, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    if (in) out << in.rdbuf();
+    if (!in || in.bad()) {
+        error = "Can't read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    text = out.str();
+    return true;
+}
+
+// Replaces `path` whole: written beside it, synced, renamed over it.
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = "Can't write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    errno = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    int cause = done == text.size() ? 0 : errno != 0 ? errno : ENOSPC;
+    const mode_t mask = umask(0);  // the permissions any new file would get
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    if (cause == 0 && fsync(fd) != 0) cause = errno;
+    if (close(fd) != 0 && cause == 0) cause = errno;
+    if (cause == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) cause = errno;
+    if (cause != 0) {
+        error = "Can't write " + path + ": " + std::strerror(cause);
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+int ColumnOf(const std::vector<std::string>& header, const char* name) {
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (header[i] == name) return static_cast<int>(i);
+    return -1;
+}
+
+MergeResult Refuse(int exitCode, const std::string& error) {
+    MergeResult result;
+    result.exitCode = exitCode;
+    result.error = error;
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::string> CsvRecords(const std::string& text) {
+    std::vector<std::string> records;
+    std::string record;
+    bool quoted = false;
+    for (char c : text) {
+        if (c == '"') quoted = !quoted;  // a doubled quote toggles twice
+        if (c == '\n' && !quoted) {
+            records.push_back(std::move(record));
+            record.clear();
+        } else {
+            record += c;
+        }
+    }
+    if (!record.empty()) records.push_back(std::move(record));
+    return records;
+}
+
+std::vector<std::string> CsvFields(const std::string& record) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < record.size(); ++i) {
+        const char c = record[i];
+        if (quoted && c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+MergeResult MergeShardResults(const std::string& outputFolder) {
+    std::string error;
+    std::vector<std::string> names;
+    if (!ListFolder(outputFolder, names, error)) return Refuse(2, error);
+
+    // The shard summaries, and the split of the newest one.
+    std::vector<ShardSummary> summaries;
+    const ShardSummary* newest = nullptr;
+    for (const std::string& name : names) {
+        ShardSummary s;
+        struct stat info;
+        if (!ShardOfName(name, s.index, s.count) || stat((outputFolder + "/" + name).c_str(), &info) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
+        s.name = name;
+        s.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        summaries.push_back(s);
+    }
+    for (const ShardSummary& s : summaries)
+        if (!newest || s.mtimeNs > newest->mtimeNs) newest = &s;
+    if (!newest)
+        return Refuse(2, "no shard summaries (vm-batch-summary-K-of-N.csv) in " + outputFolder);
+    const int count = newest->count;
+    std::vector<const ShardSummary*> shards(static_cast<std::size_t>(count), nullptr);
+    std::string others;
+    for (const ShardSummary& s : summaries) {
+        if (s.count == count)
+            shards[static_cast<std::size_t>(s.index)] = &s;
+        else
+            others += (others.empty() ? "" : ", ") + s.name;
+    }
+    std::string missing;
+    for (int k = 0; k < count; ++k)
+        if (!shards[static_cast<std::size_t>(k)])
+            missing += (missing.empty() ? "" : ", ") + SummaryFileName(k, count);
+    if (!missing.empty())
+        return Refuse(1, "the split into " + std::to_string(count) + " shards is not complete: " + missing +
+                             " missing (a shard that never finished: submit it again)");
+    for (const std::string& name : names)
+        if (name.rfind("vm-batch-manifest", 0) == 0 && InUse(outputFolder + "/" + name))
+            return Refuse(2, outputFolder + "/" + name + " is in use by a vm-batch run: merge when it has ended");
+
+    // The rows: one per recording, the newest summary's.
+    struct Row {
+        std::string record;
+        std::string status;
+        int64_t mtimeNs = 0;
+    };
+    std::map<std::string, Row> rows;
+    std::string header;
+    int recordingColumn = -1, statusColumn = -1;
+    for (const ShardSummary* s : shards) {
+        const std::string path = outputFolder + "/" + s->name;
+        std::string text;
+        if (!ReadText(path, text, error)) return Refuse(2, error);
+        std::vector<std::string> records = CsvRecords(text);
+        if (records.empty()) return Refuse(2, path + " is empty");
+        if (header.empty()) {
+            header = records[0];
+            const std::vector<std::string> columns = CsvFields(header);
+            recordingColumn = ColumnOf(columns, "recording");
+            statusColumn = ColumnOf(columns, "status");
+            if (recordingColumn < 0 || statusColumn < 0)
+                return Refuse(2, path + " has no recording and status columns: " + header);
+        } else if (records[0] != header) {
+            return Refuse(2, path + " has the header \"" + records[0] + "\", " + shards[0]->name + " \"" +
+                                 header + "\"");
+        }
+        for (std::size_t i = 1; i < records.size(); ++i) {
+            const std::vector<std::string> fields = CsvFields(records[i]);
+            if (static_cast<int>(fields.size()) <= std::max(recordingColumn, statusColumn))
+                return Refuse(2, path + ": record " + std::to_string(i + 1) + " is short: " + records[i]);
+            Row& row = rows[fields[static_cast<std::size_t>(recordingColumn)]];
+            if (row.record.empty() || s->mtimeNs > row.mtimeNs)
+                row = Row{records[i], fields[static_cast<std::size_t>(statusColumn)], s->mtimeNs};
+        }
+    }
+
+    // The manifest: read before its file is locked (the lock is this process's).
+    std::map<std::string, ManifestEntry> latest;
+    if (!ReadManifests(outputFolder, latest, error)) return Refuse(2, error);
+    std::string manifestText;
+    for (const auto& [recording, entry] : latest) manifestText += ManifestLine(entry);
+    const std::string manifestPath = outputFolder + "/" + ManifestFileName(0, 1);
+    ManifestWriter lock;
+    if (!OpenManifest(manifestPath, lock, error)) return Refuse(2, error);
+    const bool manifestWritten = WriteWhole(manifestPath, manifestText, error);
+    CloseManifest(lock);
+    if (!manifestWritten) return Refuse(2, error);
+
+    std::string summaryText = header + "\n";
+    std::map<std::string, std::size_t> statuses;
+    std::string notDone;
+    for (const auto& [recording, row] : rows) {
+        summaryText += row.record + "\n";
+        ++statuses[row.status];
+        if (row.status != "converted" && row.status != "skipped") notDone += "  " + row.status + " " + recording + "\n";
+    }
+    const std::string summaryPath = outputFolder + "/" + SummaryFileName(0, 1);
+    if (!WriteWhole(summaryPath, summaryText, error)) return Refuse(2, error);
+
+    MergeResult result;
+    result.report = "merged the summaries of " + std::to_string(count) + " shards (vm-batch-summary-K-of-" +
+                    std::to_string(count) + ".csv): " + std::to_string(rows.size()) + " recordings";
+    for (const auto& [status, n] : statuses) result.report += ", " + std::to_string(n) + " " + status;
+    result.report += "\n  into " + summaryPath + "\n  and " + std::to_string(latest.size()) +
+                     " manifest entries into " + manifestPath + "\n";
+    if (!others.empty()) result.report += "left out, of another split: " + others + "\n";
+    if (!notDone.empty()) result.report += "not converted:\n" + notDone;
+    result.exitCode = notDone.empty() ? 0 : 1;
+    return result;
+}
