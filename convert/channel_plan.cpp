@@ -149,8 +149,10 @@ RunPlan PlanRun(const RunInputs& inputs, const ObservationHeader& header) {
     return plan;
 }
 
-ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int c,
-                        int scanCounter, const PlanOptions& options) {
+namespace {
+
+// What the header says of channel `c`, and the paths of its sample files.
+ChannelPlan ChannelOfHeader(const RunPlan& run, const ObservationHeader& header, int c) {
     const SetupBlock& setup = header.setup;
     ChannelPlan plan;
     plan.channel = c;
@@ -160,21 +162,15 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
     plan.frequency = header.receiver.channelFrequency[c];
     plan.left.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, SampleFileKind::Al, c);
     plan.right.path = SampleFilePath(run.inputs.inputFolder, run.headerHasFolder, SampleFileKind::Ar, c);
+    return plan;
+}
 
-    // Without a marker file the run converts nothing; a disabled channel
-    // opens no file.
-    if (!run.markerFileRead || !plan.enabled) {
-        plan.verdict = run.markerFileRead ? ChannelVerdict::Disabled
-                                          : ChannelVerdict::MarkerFileMissing;
-        if (options.inspect) {
-            LookAt(plan.left);
-            LookAt(plan.right);
-            plan.markers = DescribeMarkers(run, plan, false);
-        }
-        return plan;
-    }
-
-    std::vector<uint8_t> leftBytes, rightBytes;
+// Reads both sample files; false with the verdict when one cannot be read
+// (the other looked at too when the plan inspects the files). The ar file
+// is read whole, so that a longer one is known; the conversion takes its
+// first n samples.
+bool ReadSampleFiles(const RunPlan& run, ChannelPlan& plan, const PlanOptions& options,
+                     std::vector<uint8_t>& leftBytes, std::vector<uint8_t>& rightBytes) {
     plan.left.found = ReadInputFile(plan.left.path, kLongestInputFile, leftBytes);
     if (!plan.left.found) {
         plan.verdict = ChannelVerdict::LeftMissing;
@@ -182,31 +178,32 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
             LookAt(plan.right);
             plan.markers = DescribeMarkers(run, plan, false);
         }
-        return plan;
+        return false;
     }
-    const int32_t n = static_cast<int32_t>(leftBytes.size() / 4);
     plan.left.bytes = static_cast<int64_t>(leftBytes.size());
-    plan.left.samples = n;
-    // The ar file is read whole, so that a longer one is known; the
-    // conversion takes its first n samples.
+    plan.left.samples = static_cast<int32_t>(leftBytes.size() / 4);
     plan.right.found = ReadInputFile(plan.right.path, kLongestInputFile, rightBytes);
     if (!plan.right.found) {
         plan.verdict = ChannelVerdict::RightMissing;
         if (options.inspect) plan.markers = DescribeMarkers(run, plan, false);
-        return plan;
+        return false;
     }
     plan.right.bytes = static_cast<int64_t>(rightBytes.size());
     plan.right.samples = static_cast<int32_t>(rightBytes.size() / 4);
+    return true;
+}
 
+// Both polarisations, each read into the one sample buffer, repaired and
+// scaled; a shorter ar file leaves the repaired al values past its end.
+void ConvertPolarisations(const RunPlan& run, ChannelPlan& plan, const PlanOptions& options,
+                          std::vector<uint8_t>& leftBytes, std::vector<uint8_t>& rightBytes) {
     ScanChannel& scan = plan.scan;
-    scan.channel = c;
+    const int32_t n = plan.left.samples;
+    scan.channel = plan.channel;
     scan.calibrationStep = plan.calibrationStep;
     scan.sampleCount = n;
     const int32_t repairMode = run.inputs.repairMode;
     const auto markerCount = static_cast<int32_t>(run.markers.size());
-    const int16_t d = plan.calibrationIndex;
-
-    // One polarisation: read into the sample buffer, repaired, scaled.
     std::vector<float> samples(static_cast<std::size_t>(n), 0.0f);
     const auto convert = [&](std::vector<uint8_t>& bytes, SampleFilePlan& file, std::vector<float>& read,
                              std::vector<float>& repaired, float seed) {
@@ -214,34 +211,57 @@ ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int
         bytes = std::vector<uint8_t>();
         if (options.keepSamples) read = samples;
         if (repairMode != 0)
-            RepairJumps(d, n, samples.data(), markerCount, run.markers.data(), repairMode, &file.repair);
+            RepairJumps(plan.calibrationIndex, n, samples.data(), markerCount, run.markers.data(), repairMode,
+                        &file.repair);
         file.notFinite = NotFinite(samples);
         if (options.keepSamples) repaired = samples;
         return ScaleSamples(samples.data(), n, seed);
     };
     scan.left = convert(leftBytes, plan.left, plan.leftRead, plan.leftRepaired, kLeftScalingSeed);
-    // A shorter ar file leaves the repaired al values past its end.
     scan.right = convert(rightBytes, plan.right, plan.rightRead, plan.rightRepaired, kRightScalingSeed);
-    samples = std::vector<float>();
     if (options.inspect) plan.markers = DescribeMarkers(run, plan, repairMode != 0);
+}
 
+// The calibration values at the channel's frequency, and the verdict: a scan
+// file numbered `scanCounter` when all three are there and not 0.
+void DecideCalibration(const RunPlan& run, ChannelPlan& plan, int scanCounter) {
     plan.calibrationLooked = true;
-    plan.calibration =
-        FindCalibration(run.inputs.calibrationTablePath, NarrowFrequency(plan.frequency));
+    plan.calibration = FindCalibration(run.inputs.calibrationTablePath, NarrowFrequency(plan.frequency));
     const CalibrationValues& values = plan.calibration.values;
-    scan.fluxFactor = values.fluxFactor;
-    scan.quietSunTemperature = values.quietSunTemperature;
-    scan.beamWidth = values.beamWidth;
+    plan.scan.fluxFactor = values.fluxFactor;
+    plan.scan.quietSunTemperature = values.quietSunTemperature;
+    plan.scan.beamWidth = values.beamWidth;
     if (plan.calibration.result != CalibrationResult::Found) {
         plan.verdict = ChannelVerdict::NoCalibration;
-    } else if (values.fluxFactor == 0.0f || values.quietSunTemperature == 0 ||
-               values.beamWidth == 0.0f) {
+    } else if (values.fluxFactor == 0.0f || values.quietSunTemperature == 0 || values.beamWidth == 0.0f) {
         plan.verdict = ChannelVerdict::ZeroCalibration;
     } else {
         plan.verdict = ChannelVerdict::ScanFile;
         plan.scanCounter = scanCounter;
         plan.scanFileName = ScanFileName(run.baseName, run.scanNumber.number, scanCounter);
     }
+}
+
+}  // namespace
+
+ChannelPlan PlanChannel(const RunPlan& run, const ObservationHeader& header, int c, int scanCounter,
+                        const PlanOptions& options) {
+    ChannelPlan plan = ChannelOfHeader(run, header, c);
+    // Without a marker file the run converts nothing; a disabled channel
+    // opens no file.
+    if (!run.markerFileRead || !plan.enabled) {
+        plan.verdict = run.markerFileRead ? ChannelVerdict::Disabled : ChannelVerdict::MarkerFileMissing;
+        if (options.inspect) {
+            LookAt(plan.left);
+            LookAt(plan.right);
+            plan.markers = DescribeMarkers(run, plan, false);
+        }
+        return plan;
+    }
+    std::vector<uint8_t> leftBytes, rightBytes;
+    if (!ReadSampleFiles(run, plan, options, leftBytes, rightBytes)) return plan;
+    ConvertPolarisations(run, plan, options, leftBytes, rightBytes);
+    DecideCalibration(run, plan, scanCounter);
     return plan;
 }
 
