@@ -64,11 +64,7 @@ void LookAt(SampleFilePlan& file) {
     file.samples = file.found ? static_cast<int32_t>(bytes.size() / 4) : -1;
 }
 
-int32_t NotFinite(const std::vector<float>& samples) {
-    int32_t count = 0;
-    for (const float x : samples) count += std::isfinite(x) ? 0 : 1;
-    return count;
-}
+
 
 }  // namespace
 
@@ -213,7 +209,7 @@ void ConvertPolarisations(const RunPlan& run, ChannelPlan& plan, const PlanOptio
         if (repairMode != 0)
             RepairJumps(plan.calibrationIndex, n, samples.data(), markerCount, run.markers.data(), repairMode,
                         &file.repair);
-        file.notFinite = NotFinite(samples);
+        file.notFinite = CountNotFinite(samples.data(), n);
         if (options.keepSamples) repaired = samples;
         return ScaleSamples(samples.data(), n, seed);
     };

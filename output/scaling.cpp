@@ -4,6 +4,7 @@
 // faster, each with the reason why in front of it.
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 
 #include "output/scan_output.h"
 
@@ -239,4 +240,27 @@ ScaledBlock ScaleSamplesPlain(const float* samples, int32_t n, float seed) {
     for (int32_t i = 0; i < n; ++i)
         block.values[static_cast<std::size_t>(n - 1 - i)] = ScaledValue(samples[i], block.bzero, block.bscale);
     return block;
+}
+
+int32_t CountNotFinite(const float* samples, int32_t n) {
+    // A float is not finite exactly when its eight exponent bits are all set.
+    constexpr uint32_t kExponent = 0x7F800000u;
+    int32_t i = 0, count = 0;
+#if defined(__SSE2__)
+    const __m128i exponent = _mm_set1_epi32(static_cast<int>(kExponent));
+    __m128i lanes = _mm_setzero_si128();  // each lane counts down by one per match
+    for (; i + 4 <= n; i += 4) {
+        const __m128i bits = _mm_castps_si128(_mm_loadu_ps(samples + i));
+        lanes = _mm_add_epi32(lanes, _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
+    }
+    int32_t lane[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lane), lanes);
+    count = -(lane[0] + lane[1] + lane[2] + lane[3]);
+#endif
+    for (; i < n; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, samples + i, sizeof bits);
+        count += (bits & kExponent) == kExponent ? 1 : 0;
+    }
+    return count;
 }

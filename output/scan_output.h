@@ -76,6 +76,10 @@ ScaledBlock ScaleSamplesPlain(const float* samples, int32_t n, float seed);
 // a sample that is not a finite number and for a quotient that is not one.
 int16_t ScaledValue(float sample, float bzero, float bscale);
 
+// How many of the n samples are not finite numbers (infinities and NaNs),
+// four at a time where the processor can: the count std::isfinite gives.
+int32_t CountNotFinite(const float* samples, int32_t n);
+
 // ScaledValue of every sample, stored in reverse order: out[n - 1 - i] holds
 // the value of samples[i]. Gives exactly the bits of ScaledValue, faster.
 void ScaleValuesReversed(const float* samples, int32_t n, float bzero, float bscale, int16_t* out);
