@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "batch/manifest.h"
+#include "batch/summary.h"
 
 namespace {
 
@@ -71,37 +72,6 @@ bool ReadText(const std::string& path, std::string& text, std::string& error) {
     return true;
 }
 
-// Replaces `path` whole: written beside it, synced, renamed over it.
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "Can't write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::size_t done = 0;
-    errno = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    int cause = done == text.size() ? 0 : errno != 0 ? errno : ENOSPC;
-    const mode_t mask = umask(0);  // the permissions any new file would get
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    if (cause == 0 && fsync(fd) != 0) cause = errno;
-    if (close(fd) != 0 && cause == 0) cause = errno;
-    if (cause == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) cause = errno;
-    if (cause != 0) {
-        error = "Can't write " + path + ": " + std::strerror(cause);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
 int ColumnOf(const std::vector<std::string>& header, const char* name) {
     for (std::size_t i = 0; i < header.size(); ++i)
         if (header[i] == name) return static_cast<int>(i);
@@ -153,113 +123,147 @@ std::vector<std::string> CsvFields(const std::string& record) {
     return fields;
 }
 
-MergeResult MergeShardResults(const std::string& outputFolder) {
-    std::string error;
-    std::vector<std::string> names;
-    if (!ListFolder(outputFolder, names, error)) return Refuse(2, error);
+namespace {
 
-    // The shard summaries, and the split of the newest one.
+// The shard summaries of the newest summary's split, in shard order; the
+// names of summaries of other splits in `others`. False with the refusal.
+bool FindSplit(const std::string& folder, const std::vector<std::string>& names,
+               std::vector<ShardSummary>& shards, std::string& others, MergeResult& refusal) {
     std::vector<ShardSummary> summaries;
-    const ShardSummary* newest = nullptr;
     for (const std::string& name : names) {
         ShardSummary s;
         struct stat info;
-        if (!ShardOfName(name, s.index, s.count) || stat((outputFolder + "/" + name).c_str(), &info) != 0 ||
+        if (!ShardOfName(name, s.index, s.count) || stat((folder + "/" + name).c_str(), &info) != 0 ||
             !S_ISREG(info.st_mode))
             continue;
         s.name = name;
         s.mtimeNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
         summaries.push_back(s);
     }
-    for (const ShardSummary& s : summaries)
-        if (!newest || s.mtimeNs > newest->mtimeNs) newest = &s;
-    if (!newest)
-        return Refuse(2, "no shard summaries (vm-batch-summary-K-of-N.csv) in " + outputFolder);
+    const auto newest = std::max_element(summaries.begin(), summaries.end(),
+                                         [](const ShardSummary& a, const ShardSummary& b) { return a.mtimeNs < b.mtimeNs; });
+    if (newest == summaries.end()) {
+        refusal = Refuse(2, "no shard summaries (vm-batch-summary-K-of-N.csv) in " + folder);
+        return false;
+    }
     const int count = newest->count;
-    std::vector<const ShardSummary*> shards(static_cast<std::size_t>(count), nullptr);
-    std::string others;
+    shards.assign(static_cast<std::size_t>(count), ShardSummary());
     for (const ShardSummary& s : summaries) {
-        if (s.count == count)
-            shards[static_cast<std::size_t>(s.index)] = &s;
-        else
-            others += (others.empty() ? "" : ", ") + s.name;
+        if (s.count == count) shards[static_cast<std::size_t>(s.index)] = s;
+        else others += (others.empty() ? "" : ", ") + s.name;
     }
     std::string missing;
     for (int k = 0; k < count; ++k)
-        if (!shards[static_cast<std::size_t>(k)])
+        if (shards[static_cast<std::size_t>(k)].name.empty())
             missing += (missing.empty() ? "" : ", ") + SummaryFileName(k, count);
-    if (!missing.empty())
-        return Refuse(1, "the split into " + std::to_string(count) + " shards is not complete: " + missing +
-                             " missing (a shard that never finished: submit it again)");
-    for (const std::string& name : names)
-        if (name.rfind("vm-batch-manifest", 0) == 0 && InUse(outputFolder + "/" + name))
-            return Refuse(2, outputFolder + "/" + name + " is in use by a vm-batch run: merge when it has ended");
+    if (!missing.empty()) {
+        refusal = Refuse(1, "the split into " + std::to_string(count) + " shards is not complete: " + missing +
+                                " missing (a shard that never finished: submit it again)");
+        return false;
+    }
+    for (const std::string& name : names) {
+        if (name.rfind("vm-batch-manifest", 0) == 0 && InUse(folder + "/" + name)) {
+            refusal = Refuse(2, folder + "/" + name + " is in use by a vm-batch run: merge when it has ended");
+            return false;
+        }
+    }
+    return true;
+}
 
-    // The rows: one per recording, the newest summary's.
-    struct Row {
-        std::string record;
-        std::string status;
-        int64_t mtimeNs = 0;
-    };
-    std::map<std::string, Row> rows;
-    std::string header;
+// One row per recording, the newest summary's.
+struct MergedRow {
+    std::string record;
+    std::string status;
+    int64_t mtimeNs = 0;
+};
+
+// The rows of every shard summary, which must all have one header line.
+bool MergeRows(const std::string& folder, const std::vector<ShardSummary>& shards, std::string& header,
+               std::map<std::string, MergedRow>& rows, std::string& error) {
     int recordingColumn = -1, statusColumn = -1;
-    for (const ShardSummary* s : shards) {
-        const std::string path = outputFolder + "/" + s->name;
+    for (const ShardSummary& s : shards) {
+        const std::string path = folder + "/" + s.name;
         std::string text;
-        if (!ReadText(path, text, error)) return Refuse(2, error);
-        std::vector<std::string> records = CsvRecords(text);
-        if (records.empty()) return Refuse(2, path + " is empty");
+        if (!ReadText(path, text, error)) return false;
+        const std::vector<std::string> records = CsvRecords(text);
+        if (records.empty()) {
+            error = path + " is empty";
+            return false;
+        }
         if (header.empty()) {
             header = records[0];
             const std::vector<std::string> columns = CsvFields(header);
             recordingColumn = ColumnOf(columns, "recording");
             statusColumn = ColumnOf(columns, "status");
-            if (recordingColumn < 0 || statusColumn < 0)
-                return Refuse(2, path + " has no recording and status columns: " + header);
+            if (recordingColumn < 0 || statusColumn < 0) {
+                error = path + " has no recording and status columns: " + header;
+                return false;
+            }
         } else if (records[0] != header) {
-            return Refuse(2, path + " has the header \"" + records[0] + "\", " + shards[0]->name + " \"" +
-                                 header + "\"");
+            error = path + " has the header \"" + records[0] + "\", " + shards[0].name + " \"" + header + "\"";
+            return false;
         }
         for (std::size_t i = 1; i < records.size(); ++i) {
             const std::vector<std::string> fields = CsvFields(records[i]);
-            if (static_cast<int>(fields.size()) <= std::max(recordingColumn, statusColumn))
-                return Refuse(2, path + ": record " + std::to_string(i + 1) + " is short: " + records[i]);
-            Row& row = rows[fields[static_cast<std::size_t>(recordingColumn)]];
-            if (row.record.empty() || s->mtimeNs > row.mtimeNs)
-                row = Row{records[i], fields[static_cast<std::size_t>(statusColumn)], s->mtimeNs};
+            if (static_cast<int>(fields.size()) <= std::max(recordingColumn, statusColumn)) {
+                error = path + ": record " + std::to_string(i + 1) + " is short: " + records[i];
+                return false;
+            }
+            MergedRow& row = rows[fields[static_cast<std::size_t>(recordingColumn)]];
+            if (row.record.empty() || s.mtimeNs > row.mtimeNs)
+                row = MergedRow{records[i], fields[static_cast<std::size_t>(statusColumn)], s.mtimeNs};
         }
     }
+    return true;
+}
 
-    // The manifest: read before its file is locked (the lock is this process's).
+// The latest entry of every recording over all manifests of the folder, as
+// the whole run's manifest: read before its file is locked (the lock is this
+// process's). Returns the number of entries, or -1 with `error`.
+long WriteMergedManifest(const std::string& folder, const std::string& path, std::string& error) {
     std::map<std::string, ManifestEntry> latest;
-    if (!ReadManifests(outputFolder, latest, error)) return Refuse(2, error);
-    std::string manifestText;
-    for (const auto& [recording, entry] : latest) manifestText += ManifestLine(entry);
-    const std::string manifestPath = outputFolder + "/" + ManifestFileName(0, 1);
+    if (!ReadManifests(folder, latest, error)) return -1;
+    std::string text;
+    for (const auto& [recording, entry] : latest) text += ManifestLine(entry);
     ManifestWriter lock;
-    if (!OpenManifest(manifestPath, lock, error)) return Refuse(2, error);
-    const bool manifestWritten = WriteWhole(manifestPath, manifestText, error);
+    if (!OpenManifest(path, lock, error)) return -1;
+    const bool written = WriteFileWhole(path, text, error);
     CloseManifest(lock);
-    if (!manifestWritten) return Refuse(2, error);
+    return written ? static_cast<long>(latest.size()) : -1;
+}
 
-    std::string summaryText = header + "\n";
+}  // namespace
+
+MergeResult MergeShardResults(const std::string& outputFolder) {
+    std::string error, others, header;
+    std::vector<std::string> names;
+    if (!ListFolder(outputFolder, names, error)) return Refuse(2, error);
+    std::vector<ShardSummary> shards;
+    MergeResult refusal;
+    if (!FindSplit(outputFolder, names, shards, others, refusal)) return refusal;
+    std::map<std::string, MergedRow> rows;
+    if (!MergeRows(outputFolder, shards, header, rows, error)) return Refuse(2, error);
+    const std::string manifestPath = outputFolder + "/" + ManifestFileName(0, 1);
+    const long entries = WriteMergedManifest(outputFolder, manifestPath, error);
+    if (entries < 0) return Refuse(2, error);
+
+    std::string summaryText = header + "\n", notDone;
     std::map<std::string, std::size_t> statuses;
-    std::string notDone;
     for (const auto& [recording, row] : rows) {
         summaryText += row.record + "\n";
         ++statuses[row.status];
         if (row.status != "converted" && row.status != "skipped") notDone += "  " + row.status + " " + recording + "\n";
     }
     const std::string summaryPath = outputFolder + "/" + SummaryFileName(0, 1);
-    if (!WriteWhole(summaryPath, summaryText, error)) return Refuse(2, error);
+    if (!WriteFileWhole(summaryPath, summaryText, error)) return Refuse(2, error);
 
+    const std::string count = std::to_string(shards.size());
     MergeResult result;
-    result.report = "merged the summaries of " + std::to_string(count) + " shards (vm-batch-summary-K-of-" +
-                    std::to_string(count) + ".csv): " + std::to_string(rows.size()) + " recordings";
+    result.report = "merged the summaries of " + count + " shards (vm-batch-summary-K-of-" + count + ".csv): " +
+                    std::to_string(rows.size()) + " recordings";
     for (const auto& [status, n] : statuses) result.report += ", " + std::to_string(n) + " " + status;
-    result.report += "\n  into " + summaryPath + "\n  and " + std::to_string(latest.size()) +
-                     " manifest entries into " + manifestPath + "\n";
+    result.report += "\n  into " + summaryPath + "\n  and " + std::to_string(entries) + " manifest entries into " +
+                     manifestPath + "\n";
     if (!others.empty()) result.report += "left out, of another split: " + others + "\n";
     if (!notDone.empty()) result.report += "not converted:\n" + notDone;
     result.exitCode = notDone.empty() ? 0 : 1;

@@ -54,8 +54,7 @@ std::string SummaryCsv(const std::vector<SummaryRow>& rows) {
     return text;
 }
 
-bool WriteSummary(const std::string& path, const std::vector<SummaryRow>& rows, std::string& error) {
-    const std::string text = SummaryCsv(rows);
+bool WriteFileWhole(const std::string& path, const std::string& text, std::string& error) {
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -63,23 +62,30 @@ bool WriteSummary(const std::string& path, const std::vector<SummaryRow>& rows, 
         return false;
     }
     std::size_t done = 0;
+    errno = 0;
     while (done < text.size()) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
-    const int cause = errno;
+    int cause = done == text.size() ? 0 : errno != 0 ? errno : ENOSPC;
     const mode_t mask = umask(0);  // the file gets the permissions any new file would
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    const bool closed = close(fd) == 0;
-    if (done != text.size() || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "Can't write " + path + ": " + std::strerror(done != text.size() ? cause : errno);
+    if (cause == 0 && fsync(fd) != 0) cause = errno;
+    if (close(fd) != 0 && cause == 0) cause = errno;
+    if (cause == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) cause = errno;
+    if (cause != 0) {
+        error = "Can't write " + path + ": " + std::strerror(cause);
         std::remove(temporary.c_str());
         return false;
     }
     return true;
+}
+
+bool WriteSummary(const std::string& path, const std::vector<SummaryRow>& rows, std::string& error) {
+    return WriteFileWhole(path, SummaryCsv(rows), error);
 }
 
 Totals CountRows(const std::vector<SummaryRow>& rows) {

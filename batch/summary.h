@@ -31,7 +31,9 @@ std::string CsvField(const std::string& text);
 // recording; warnings holds the warning ids separated by ";".
 std::string SummaryCsv(const std::vector<SummaryRow>& rows);
 
-// Writes the summary file whole: into a file beside it, then renamed over it.
+// Writes a file whole: into a file beside it, synced, then renamed over it.
+bool WriteFileWhole(const std::string& path, const std::string& text, std::string& error);
+// Writes the summary file whole.
 bool WriteSummary(const std::string& path, const std::vector<SummaryRow>& rows, std::string& error);
 
 struct Totals {
