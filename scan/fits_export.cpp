@@ -170,7 +170,25 @@ bool EpochInstant(const std::string& seconds, std::string& iso) {
     return IsoFromMilliseconds(std::stoll(seconds) * 1000, false, iso);
 }
 
+FitsPlanes RecordedPlanes(const ScanFileContents& scan) {
+    FitsPlanes planes;
+    // POLARIZ 1 is R, 0 is L; axis 2 holds RR first, then LL.
+    const std::size_t rr = scan.blocks[0].polariz == 1 ? 0 : 1;
+    planes.planes = {{-1, "RR: the al block (POLARIZ 1, FLAG_IV 1)", {}}, {-2, "then LL: the ar block (POLARIZ 0)", {}}};
+    for (std::size_t p = 0; p < 2; ++p) {
+        const ScanBlock& block = scan.blocks[p == 0 ? rr : 1 - rr];
+        for (const int16_t v : block.values) planes.planes[p].values.push_back(PhysicalValue(block, v));
+    }
+    planes.history = {"points in the scan file's order; values v * BSCALE + BZERO"};
+    return planes;
+}
+
 bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
+                   const std::string& fitsPath, const std::string& date, std::string& error) {
+    return WriteScanFits(scan, RecordedPlanes(scan), sourceName, fitsPath, date, error);
+}
+
+bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
                    const std::string& fitsPath, const std::string& date, std::string& error) {
     const std::string where = sourceName + ": ";
     std::string observed;
@@ -198,6 +216,15 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
         return false;
     }
 
+    const auto n = static_cast<std::size_t>(scan.naxis1);
+    const std::size_t planeCount = planes.planes.size();
+    bool planesFit = planeCount == 1 || planeCount == 2;
+    for (const FitsPlane& plane : planes.planes) planesFit = planesFit && plane.values.size() == n;
+    if (!planesFit) {
+        error = where + "the FITS image wants 1 or 2 planes of " + std::to_string(n) + " values";
+        return false;
+    }
+
     const std::string temporary = fitsPath + ".part";
     std::remove(temporary.c_str());
     fitsfile* file = nullptr;
@@ -207,8 +234,7 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
         error = "Can't create " + temporary + ": " + FitsError(status);
         return false;
     }
-    const long n = static_cast<long>(scan.naxis1);
-    long axes[3] = {n, 2, 1};
+    long axes[3] = {static_cast<long>(n), static_cast<long>(planeCount), 1};
     fits_create_img(file, FLOAT_IMG, 3, axes, &status);
 
     Header h{file, status};
@@ -219,8 +245,10 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     h.Real("CDELT1", scan.cdelt1, "arc seconds between two points");
     h.Text("CTYPE2", "STOKES", "polarisation");
     h.Real("CRPIX2", 1.0, "");
-    h.Real("CRVAL2", -1.0, "RR: the al block (POLARIZ 1, FLAG_IV 1)");
-    h.Real("CDELT2", -1.0, "then LL: the ar block (POLARIZ 0)");
+    const FitsPlane& first = planes.planes.front();
+    h.Real("CRVAL2", first.stokes, first.comment.c_str());
+    h.Real("CDELT2", planeCount == 2 ? planes.planes[1].stokes - first.stokes : 1.0,
+           planeCount == 2 ? planes.planes[1].comment.c_str() : "");
     h.Text("CTYPE3", "FREQ", "observing frequency");
     h.Text("CUNIT3", "Hz", "");
     h.Real("CRPIX3", 1.0, "");
@@ -251,17 +279,16 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
     h.Real("RRZERO", right.bzero, "BZERO of the RR block in the scan file");
     h.Real("LLSCALE", left.bscale, "BSCALE of the LL block in the scan file");
     h.Real("LLZERO", left.bzero, "BZERO of the LL block in the scan file");
+    for (const FitsPlanes::Card& card : planes.cards) h.Real(card.keyword.c_str(), card.value, card.comment.c_str());
+    if (!planes.unit.empty()) h.Text("BUNIT", planes.unit, planes.unitComment.c_str());
     const std::string history = "vm-scan " VMSCAN_VERSION " from the scan file " + HeaderText(FileNameOf(sourceName));
     fits_write_history(file, history.c_str(), &status);
-    fits_write_history(file, "points in the scan file's order; values v * BSCALE + BZERO", &status);
+    for (const std::string& line : planes.history) fits_write_history(file, HeaderText(line).c_str(), &status);
     h.Text("DATASUM", "0", "checksum of the data unit");
     h.Text("CHECKSUM", "0000000000000000", "checksum of the HDU");
 
-    std::vector<float> data(2 * static_cast<std::size_t>(n));
-    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-        data[i] = PhysicalValue(right, right.values[i]);
-        data[static_cast<std::size_t>(n) + i] = PhysicalValue(left, left.values[i]);
-    }
+    std::vector<float> data;
+    for (const FitsPlane& plane : planes.planes) data.insert(data.end(), plane.values.begin(), plane.values.end());
     if (n > 0) fits_write_img(file, TFLOAT, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
     WriteChecksums(file, status);
 

@@ -24,10 +24,34 @@ bool ObservationInstant(const ScanFileContents& scan, std::string& iso);
 // "YYYY-MM-DDThh:mm:ss" of a count of seconds since 1970-01-01T00:00:00.
 bool EpochInstant(const std::string& seconds, std::string& iso);
 
+// What goes along the STOKES axis, and in which unit: by default RR (the al
+// block) and LL (the ar block) as the scan file holds them.
+struct FitsPlane {
+    int stokes = 0;          // the STOKES code: -1 RR, -2 LL, 1 I, 4 V
+    std::string comment;     // of its CRVAL2 (first plane) or CDELT2 (second) card
+    std::vector<float> values;  // NAXIS1 of them
+};
+struct FitsPlanes {
+    std::vector<FitsPlane> planes;  // 1 or 2, their STOKES codes evenly spaced
+    std::string unit;               // BUNIT; none when empty
+    std::string unitComment;
+    std::vector<std::string> history;  // after the HISTORY card naming the scan file
+    struct Card {
+        std::string keyword, comment;
+        double value = 0.0;
+    };
+    std::vector<Card> cards;  // more values, after the scan file's own
+};
+// RR and LL of the scan file, its physical values v x BSCALE + BZERO.
+FitsPlanes RecordedPlanes(const ScanFileContents& scan);
+
 // Writes the FITS file at `fitsPath` (replacing one that is there; a file
 // that cannot be written completely is not left behind). `sourceName` names
 // the scan file in the HISTORY card; `date` is the DATE card's value.
 bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
+                   const std::string& fitsPath, const std::string& date, std::string& error);
+// The same with the planes given.
+bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
                    const std::string& fitsPath, const std::string& date, std::string& error);
 
 // The subcommand: 0 when every FITS file was written, 1 otherwise (each
