@@ -23,6 +23,8 @@ struct PlotTrace {
     PlotColour colour = PlotColour::Black;
     PlotLineStyle style = PlotLineStyle::Solid;
     std::vector<double> x, y;
+    bool marked = false;            // a symbol at each point
+    std::vector<double> yLow{}, yHigh{};  // when given: an error bar at each point, from yLow to yHigh
 };
 
 // A vertical line across the whole panel.
@@ -49,6 +51,7 @@ struct PlotPanel {
     std::string xLabel, yLabel;
     PlotRange x, y;
     bool yNumbers = true;  // false: the y axis carries no numbers
+    bool xLog = false, yLog = false;  // logarithmic axes (ranges and values above 0)
     std::vector<PlotTrace> traces;
     std::vector<PlotMarkLine> lines;
     std::vector<PlotSideLabel> sideLabels;
