@@ -163,6 +163,7 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
     flux.y = {*sLow / 2.0, *sHigh * 3.0};
     flux.xLog = flux.yLog = polarisation.xLog = true;
     FiniteRange(ratios, 0.08, polarisation.y);
+    polarisation.yTicks = 4;
     polarisation.traces.push_back({"", PlotColour::Grey, PlotLineStyle::Dotted, {flux.x.low, flux.x.high}, {0.0, 0.0}});
     flux.heading = "Flux density of each compact source";
     flux.yLabel = "Flux density [s.f.u.]";

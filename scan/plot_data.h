@@ -52,6 +52,7 @@ struct PlotPanel {
     PlotRange x, y;
     bool yNumbers = true;  // false: the y axis carries no numbers
     bool xLog = false, yLog = false;  // logarithmic axes (ranges and values above 0)
+    int yTicks = 0;  // at least about this many steps along y (0: as many as the height allows)
     std::vector<PlotTrace> traces;
     std::vector<PlotMarkLine> lines;
     std::vector<PlotSideLabel> sideLabels;

@@ -214,7 +214,7 @@ PageLayout LayOut(const PlotPicture& picture, const PictureSize& size) {
         const double legendShare = (p.legendHeight + 0.3) / (each * pageHeight);
         if (p.legendHeight > 0.0 && legendShare < 0.5)
             p.y.high = p.y.low + (p.y.high - p.y.low) / (1.0 - legendShare);
-        p.ticks.y = panel.yLog ? AxisTicks() : TicksFor(p.y, yTarget);
+        p.ticks.y = panel.yLog ? AxisTicks() : TicksFor(p.y, std::max(yTarget, panel.yTicks));
         if (panel.yNumbers) yNumberLength = std::max(yNumberLength, LongestTickLabel(p.y, p.ticks.y));
         layout.panels.push_back(p);
     }
