@@ -39,21 +39,35 @@ void SolveWithCholesky(const SquareMatrix& l, const std::vector<double>& b, std:
     }
 }
 
-// A^T A and A^T r of the columns over the rows.
+// A^T A and A^T r of the columns over the rows. A column's products are
+// taken over the rows where it is not 0 only (a source's derivatives are 0
+// away from it).
 void NormalEquations(const std::vector<std::vector<double>>& columns, const std::vector<double>& r,
                      SquareMatrix& normal, std::vector<double>& right) {
     const int m = static_cast<int>(columns.size());
     normal = SquareMatrix(m);
     right.assign(static_cast<std::size_t>(m), 0.0);
+    std::vector<std::size_t> first(static_cast<std::size_t>(m)), last(static_cast<std::size_t>(m));
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        const std::vector<double>& c = columns[j];
+        std::size_t a = 0, b = r.size();
+        while (a < b && c[a] == 0.0) ++a;
+        while (b > a && c[b - 1] == 0.0) --b;
+        first[j] = a;
+        last[j] = b;
+    }
     for (int j = 0; j < m; ++j) {
-        const std::vector<double>& cj = columns[static_cast<std::size_t>(j)];
+        const auto uj = static_cast<std::size_t>(j);
+        const std::vector<double>& cj = columns[uj];
         double sum = 0.0;
-        for (std::size_t i = 0; i < r.size(); ++i) sum += cj[i] * r[i];
-        right[static_cast<std::size_t>(j)] = sum;
+        for (std::size_t i = first[uj]; i < last[uj]; ++i) sum += cj[i] * r[i];
+        right[uj] = sum;
         for (int k = 0; k <= j; ++k) {
-            const std::vector<double>& ck = columns[static_cast<std::size_t>(k)];
+            const auto uk = static_cast<std::size_t>(k);
+            const std::vector<double>& ck = columns[uk];
             double product = 0.0;
-            for (std::size_t i = 0; i < r.size(); ++i) product += cj[i] * ck[i];
+            for (std::size_t i = std::max(first[uj], first[uk]); i < std::min(last[uj], last[uk]); ++i)
+                product += cj[i] * ck[i];
             normal.at(j, k) = normal.at(k, j) = product;
         }
     }

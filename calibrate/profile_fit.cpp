@@ -327,12 +327,16 @@ void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
         a.peak = b.peak = 0.6 * one.peak;
         w.sources[k] = a;
         w.sources.insert(w.sources.begin() + static_cast<std::ptrdiff_t>(k) + 1, b);
-        Fit(w, Moving::Both, 40);
-        const ProfileSource& first = w.sources[k];
-        const ProfileSource& second = w.sources[k + 1];
-        const bool better = SumOfSquaresOnDisk(w) < before - 50.0 * w.noise * w.noise;
-        if (better && first.peak >= threshold && second.peak >= threshold &&
-            std::fabs(first.position - second.position) >= 0.5 * w.sigma) {
+        // Tried with the disk held, then, when the two are kept, fitted with it.
+        Fit(w, Moving::Sources, 40);
+        const auto split = [&]() {
+            const ProfileSource& first = w.sources[k];
+            const ProfileSource& second = w.sources[k + 1];
+            return SumOfSquaresOnDisk(w) < before - 50.0 * w.noise * w.noise && first.peak >= threshold &&
+                   second.peak >= threshold && std::fabs(first.position - second.position) >= 0.5 * w.sigma;
+        };
+        if (split()) Fit(w, Moving::Both, 40);
+        if (split()) {
             ++k;  // the second of the two is not tried again
             continue;
         }
