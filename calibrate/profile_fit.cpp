@@ -300,6 +300,15 @@ void FitQuietDisk(Work& w, double step) {
     w.aside.clear();
 }
 
+// Two sources closer than half the wider one's width: one source fitted twice.
+bool Degenerate(const std::vector<ProfileSource>& sources) {
+    for (std::size_t a = 0; a < sources.size(); ++a)
+        for (std::size_t b = a + 1; b < sources.size(); ++b)
+            if (std::fabs(sources[a].position - sources[b].position) < 0.5 * std::max(sources[a].width, sources[b].width))
+                return true;
+    return false;
+}
+
 double SumOfSquaresOnDisk(Work& w) {
     double sum = 0.0;
     for (const std::size_t i : w.disk) {
@@ -332,8 +341,10 @@ void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
         const auto split = [&]() {
             const ProfileSource& first = w.sources[k];
             const ProfileSource& second = w.sources[k + 1];
+            const double apart = std::fabs(first.position - second.position);
             return SumOfSquaresOnDisk(w) < before - 50.0 * w.noise * w.noise && first.peak >= threshold &&
-                   second.peak >= threshold && std::fabs(first.position - second.position) >= 0.5 * w.sigma;
+                   second.peak >= threshold && apart >= 0.5 * w.sigma &&
+                   apart >= 3.0 * std::hypot(first.positionError, second.positionError) && !Degenerate(w.sources);
         };
         if (split()) Fit(w, Moving::Both, 40);
         if (split()) {
@@ -387,7 +398,7 @@ void FindSources(Work& w, const ProfileSettings& settings, double step) {
         const std::vector<ProfileSource> before = w.sources;
         w.sources.push_back(found);
         Fit(w, Moving::Sources, 30);
-        if (!(w.sources.back().peak >= threshold)) {
+        if (!(w.sources.back().peak >= threshold) || Degenerate(w.sources)) {
             w.sources = before;
             passedOver.push_back({found.position - 2.0 * found.width, found.position + 2.0 * found.width});
             continue;

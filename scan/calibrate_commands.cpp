@@ -236,10 +236,16 @@ int SpectrumCommand(const std::string& indexPath, const RecordingCheck& check, c
     FindAllSources(scans, found, tracks, refused, err);
     PlotPicture picture;
     std::string error;
-    if (scans.empty()) error = indexPath + ": no scan file could be calibrated";
-    if (!error.empty() || !SpectrumPicture(found, tracks, refused, scans[0].scan, picture, error) ||
-        !WritePicture(picture, options.size, options.outputPath, error)) {
-        err << (error.rfind(indexPath, 0) == 0 || error.rfind("Can't", 0) == 0 ? error : indexPath + ": " + error) << "\n";
+    if (scans.empty()) {
+        err << indexPath << ": no scan file could be calibrated\n";
+        return kExitFailed;
+    }
+    if (!SpectrumPicture(found, tracks, refused, scans[0].scan, picture, error)) {
+        err << indexPath << ": " << error << "\n";
+        return kExitFailed;
+    }
+    if (!WritePicture(picture, options.size, options.outputPath, error)) {
+        err << error << "\n";
         return kExitFailed;
     }
     out << "wrote " << options.outputPath << "\n";
@@ -258,9 +264,12 @@ int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation
     CalibrateAll(paths, recording, scans, refused, err);
     PlotPicture picture;
     std::string error;
-    if (!CalibratedOverviewPicture(scans, refused, polarisation, picture, error) ||
-        !WritePicture(picture, options.size, options.outputPath, error)) {
-        err << (error.rfind("Can't", 0) == 0 ? error : indexPath + ": " + error) << "\n";
+    if (!CalibratedOverviewPicture(scans, refused, polarisation, picture, error)) {
+        err << indexPath << ": " << error << "\n";
+        return kExitFailed;
+    }
+    if (!WritePicture(picture, options.size, options.outputPath, error)) {
+        err << error << "\n";
         return kExitFailed;
     }
     out << "wrote " << options.outputPath << "\n";
