@@ -50,6 +50,11 @@ bool CheckCalibrationCards(const ScanFileContents& scan, const std::string& name
         error = where + "THETA-DG is " + Number(scan.thetaDg) + ": the width of the beam is missing";
         return false;
     }
+    if (scan.thetaDg > 4.0 * scan.radius) {
+        error = where + "THETA-DG is " + Number(scan.thetaDg) + ", more than twice the solar diameter (RADIUS " +
+                std::to_string(scan.radius) + "): the beam does not resolve the disk";
+        return false;
+    }
     if (scan.tqsun <= 0) {
         error = where + "TQSUN is " + std::to_string(scan.tqsun) +
                 ": there is no quiet-Sun antenna temperature to calibrate to";

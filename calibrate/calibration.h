@@ -38,7 +38,8 @@ const char* CalibratedPolarisationName(int polarisation);
 
 // The refusals that the cards alone decide: R and L polarisations (FLAG_IV 1,
 // one block POLARIZ 1 and the other 0), a usable offset axis (CDELT1 and
-// PMCSUN finite, CDELT1 not 0), RADIUS and THETA-DG above 0, TQSUN above 0,
+// PMCSUN finite, CDELT1 not 0), RADIUS and THETA-DG above 0 (the beam at
+// most twice the solar diameter), TQSUN above 0,
 // finite BSCALE and BZERO, at least 3 points. `name` names the scan file.
 bool CheckCalibrationCards(const ScanFileContents& scan, const std::string& name, std::string& error);
 

@@ -261,6 +261,7 @@ TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
         {Edited("RADIUS  =            968", "RADIUS  =              0"), "RADIUS is 0: the optical radius, which places the disk and the sky, is missing", false},
         {Edited("PMCSUN  =       953.7349", "PMCSUN  =       300.0000"), "RR: no sky at negative offsets: 0 points lie beyond -1308 arcsec (1.25 RADIUS + 1.5 THETA-DG from the centre), at least 10 are needed", false},
         {Edited("THETA-DG=          65.26", "THETA-DG=           0.00"), "THETA-DG is 0: the width of the beam is missing", false},
+        {Edited("THETA-DG=          65.26", "THETA-DG=        4000.00"), "THETA-DG is 4000, more than twice the solar diameter (RADIUS 968): the beam does not resolve the disk", false},
         {Edited("TQSUN   =           6109", "TQSUN   =              0"), "TQSUN is 0: there is no quiet-Sun antenna temperature to calibrate to", false},
         {Edited("FLAG_IV =              1", "FLAG_IV =              0"), "FLAG_IV is 0; calibration needs the R and L polarisations (FLAG_IV 1)", false},
         {flare, "RR: compact sources cover ", false},  // nine tenths of the disk; the share as the fit finds it
