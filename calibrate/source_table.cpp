@@ -95,7 +95,7 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
         file["disk_radius_arcsec"] = s.stokesI.radius;
         file["disk_centre_arcsec"] = s.stokesI.centre;
         file["v_disk_k"] = s.vDisk;
-        file["sources"] = s.sources.size();
+        file["sources_found"] = s.sources.size();
         files.push_back(file);
     }
     json["scan_files"] = files;
