@@ -183,10 +183,26 @@ bool OffsetAxisIsDegenerate(const ScanFileContents& scan) {
            StepIsDegenerate(static_cast<float>(scan.cdelt1));
 }
 
+FitsPlanes RecordedPlanes(const ScanFileContents& scan) {
+    FitsPlanes planes;
+    // POLARIZ 1 is R, 0 is L; axis 2 holds RR first, then LL.
+    const std::size_t rr = scan.blocks[0].polariz == 1 ? 0 : 1;
+    planes.planes = {{-1, "RR: the al block (POLARIZ 1, FLAG_IV 1)", {}}, {-2, "then LL: the ar block (POLARIZ 0)", {}}};
+    for (std::size_t p = 0; p < 2; ++p) {
+        const ScanBlock& block = scan.blocks[p == 0 ? rr : 1 - rr];
+        for (const int16_t v : block.values) planes.planes[p].values.push_back(PhysicalValue(block, v));
+    }
+    planes.unit = "adu";
+    planes.unitComment = "recorder units: v * BSCALE + BZERO of the scan file";
+    planes.history = {"points in the scan file's order; values v * BSCALE + BZERO"};
+    return planes;
+}
+
 namespace {
 
 // What a scan file must hold to be exported; false with the reason.
-bool CheckExportable(const ScanFileContents& scan, const std::string& where, std::string& error) {
+bool CheckExportable(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& where,
+                     std::string& error) {
     std::string observed;
     if (!ObservationInstant(scan, observed)) {
         error = where + "DATE-OBS '" + HeaderText(scan.dateObs) + "' and TIME-OBS '" +
@@ -209,14 +225,21 @@ bool CheckExportable(const ScanFileContents& scan, const std::string& where, std
         error = where + "OBS-FREQ must be a finite number for the frequency axis";
         return false;
     }
+    const auto n = static_cast<std::size_t>(scan.naxis1);
+    bool planesFit = planes.planes.size() == 1 || planes.planes.size() == 2;
+    for (const FitsPlane& plane : planes.planes) planesFit = planesFit && plane.values.size() == n;
+    if (!planesFit) {
+        error = where + "the FITS image wants 1 or 2 planes of " + std::to_string(n) + " values";
+        return false;
+    }
     return true;
 }
 
 // The block of the R polarisation (POLARIZ 1): 0 or 1.
 std::size_t RightBlock(const ScanFileContents& scan) { return scan.blocks[0].polariz == 1 ? 0 : 1; }
 
-// The three axes: offset (unless degenerate), STOKES RR then LL, frequency.
-void WriteAxes(Header& h, const ScanFileContents& scan) {
+// The three axes: offset (unless degenerate), STOKES (the planes'), frequency.
+void WriteAxes(Header& h, const ScanFileContents& scan, const FitsPlanes& planes) {
     if (!OffsetAxisIsDegenerate(scan)) {
         h.Text("CTYPE1", "OFFSET", "offset from the post-meridian centre");
         h.Text("CUNIT1", "arcsec", "");
@@ -232,8 +255,10 @@ void WriteAxes(Header& h, const ScanFileContents& scan) {
     }
     h.Text("CTYPE2", "STOKES", "polarisation");
     h.Real("CRPIX2", 1.0, "");
-    h.Real("CRVAL2", -1.0, "RR: the al block (POLARIZ 1, FLAG_IV 1)");
-    h.Real("CDELT2", -1.0, "then LL: the ar block (POLARIZ 0)");
+    const FitsPlane& first = planes.planes.front();
+    const bool two = planes.planes.size() == 2;
+    h.Real("CRVAL2", first.stokes, first.comment.c_str());
+    h.Real("CDELT2", two ? planes.planes[1].stokes - first.stokes : 1.0, two ? planes.planes[1].comment.c_str() : "");
     h.Text("CTYPE3", "FREQ", "observing frequency");
     h.Text("CUNIT3", "Hz", "");
     h.Real("CRPIX3", 1.0, "");
@@ -241,11 +266,11 @@ void WriteAxes(Header& h, const ScanFileContents& scan) {
 }
 
 // The scan file's own values, the dates and where the file came from.
-void WriteScanCards(Header& h, const ScanFileContents& scan, const std::string& sourceName,
-                    const std::string& date) {
+void WriteScanCards(Header& h, const ScanFileContents& scan, const FitsPlanes& planes,
+                    const std::string& sourceName, const std::string& date) {
     std::string observed;
     ObservationInstant(scan, observed);
-    h.Text("BUNIT", "adu", "recorder units: v * BSCALE + BZERO of the scan file");
+    if (!planes.unit.empty()) h.Text("BUNIT", planes.unit, planes.unitComment.c_str());
     h.Text("DATE-OBS", observed, "start of the observation (UTC)");
     h.Text("TIMESYS", "UTC", "time scale of DATE-OBS");
     long long milliseconds = 0;
@@ -274,9 +299,10 @@ void WriteScanCards(Header& h, const ScanFileContents& scan, const std::string& 
     h.Real("RRZERO", right.bzero, "BZERO of the RR block in the scan file");
     h.Real("LLSCALE", left.bscale, "BSCALE of the LL block in the scan file");
     h.Real("LLZERO", left.bzero, "BZERO of the LL block in the scan file");
+    for (const FitsPlanes::Card& card : planes.cards) h.Real(card.keyword.c_str(), card.value, card.comment.c_str());
     const std::string history = "vm-scan " VMSCAN_VERSION " from the scan file " + HeaderText(FileNameOf(sourceName));
     fits_write_history(h.file, history.c_str(), &h.status);
-    fits_write_history(h.file, "points in the scan file's order; values v * BSCALE + BZERO", &h.status);
+    for (const std::string& line : planes.history) fits_write_history(h.file, HeaderText(line).c_str(), &h.status);
 }
 
 // The warnings: QWARNn = 'id' with the message in COMMENT cards; a degenerate
@@ -329,10 +355,10 @@ void WriteQuality(fitsfile* file, const ScanFileContents& scan, const ScanFileQu
 
 }  // namespace
 
-bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
-                   const std::string& fitsPath, const std::string& date,
-                   const ScanFileQuality* quality, std::string& error) {
-    if (!CheckExportable(scan, sourceName + ": ", error)) return false;
+bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
+                   const std::string& fitsPath, const std::string& date, const ScanFileQuality* quality,
+                   std::string& error) {
+    if (!CheckExportable(scan, planes, sourceName + ": ", error)) return false;
 
     const std::string temporary = fitsPath + ".part";
     std::remove(temporary.c_str());
@@ -344,22 +370,17 @@ bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
         return false;
     }
     const long n = static_cast<long>(scan.naxis1);
-    long axes[3] = {n, 2, 1};
+    long axes[3] = {n, static_cast<long>(planes.planes.size()), 1};
     fits_create_img(file, FLOAT_IMG, 3, axes, &status);
     Header h{file, status};
-    WriteAxes(h, scan);
-    WriteScanCards(h, scan, sourceName, date);
+    WriteAxes(h, scan, planes);
+    WriteScanCards(h, scan, planes, sourceName, date);
     WriteWarnings(h, scan, quality);
     h.Text("DATASUM", "0", "checksum of the data unit");
     h.Text("CHECKSUM", "0000000000000000", "checksum of the HDU");
 
-    const ScanBlock& right = scan.blocks[RightBlock(scan)];
-    const ScanBlock& left = scan.blocks[1 - RightBlock(scan)];
-    std::vector<float> data(2 * static_cast<std::size_t>(n));
-    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
-        data[i] = PhysicalValue(right, right.values[i]);
-        data[static_cast<std::size_t>(n) + i] = PhysicalValue(left, left.values[i]);
-    }
+    std::vector<float> data;
+    for (const FitsPlane& plane : planes.planes) data.insert(data.end(), plane.values.begin(), plane.values.end());
     if (n > 0) fits_write_img(file, TFLOAT, 1, static_cast<LONGLONG>(data.size()), data.data(), &status);
     WriteChecksums(file, status);
     if (quality) WriteQuality(file, scan, *quality, status);
@@ -400,9 +421,10 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
         return 1;
     }
     RecordingExplanation recording;
-    if (!options.recordingHeader.empty()) {
+    if (!options.recording.headerPath.empty()) {
         std::string error;
-        if (!PlanRecordingOfScanFiles(options.recordingHeader, options.backRule, options.tablePath, recording,
+        if (!PlanRecordingOfScanFiles(options.recording.headerPath, options.recording.thirdArgument,
+                                      options.recording.tablePath, recording,
                                       error)) {
             err << error << "\n";
             return 2;
@@ -428,11 +450,11 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
             // reported below
         } else if (written.count(name)) {
             error = path + ": " + fitsPath + " was already written from " + written[name];
-        } else if (!options.recordingHeader.empty()) {
+        } else if (!options.recording.headerPath.empty()) {
             QualityOfScanFile(recording, FileNameOf(path), scan, quality, error);
         }
-        const ScanFileQuality* known = options.recordingHeader.empty() ? nullptr : &quality;
-        if (error.empty() && WriteScanFits(scan, path, fitsPath, date, known, error)) {
+        const ScanFileQuality* known = options.recording.headerPath.empty() ? nullptr : &quality;
+        if (error.empty() && WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, known, error)) {
             written[name] = path;
             out << "wrote " << fitsPath << "\n";
             if (OffsetAxisIsDegenerate(scan))

@@ -16,11 +16,9 @@ struct FitsOptions {
     std::string outputFolder;  // receives <scan file name>.fits
     bool sourceDateEpochSet = false;
     std::string sourceDateEpoch;  // seconds since 1970, for the DATE card
-    // The recording the scan files were converted from (empty: none): its
-    // warnings as header cards and a QUALITY image of the points' flags.
-    std::string recordingHeader;
-    std::string tablePath;      // its calibration table
-    bool backRule = false;      // it was converted with a third argument
+    // The recording the scan files were converted from (none: no header):
+    // its warnings as header cards and a QUALITY image of the points' flags.
+    RecordingOptions recording;
 };
 
 // "YYYY-MM-DDThh:mm:ss.sss" of the scan's DATE-OBS and TIME-OBS (a time that
@@ -38,12 +36,34 @@ std::string CurrentInstant();
 // and a warning card says why.
 bool OffsetAxisIsDegenerate(const ScanFileContents& scan);
 
+// What goes along the STOKES axis, and in which unit: by default RR (the al
+// block) and LL (the ar block) as the scan file holds them.
+struct FitsPlane {
+    int stokes = 0;          // the STOKES code: -1 RR, -2 LL, 1 I, 4 V
+    std::string comment;     // of its CRVAL2 (first plane) or CDELT2 (second) card
+    std::vector<float> values;  // NAXIS1 of them
+};
+struct FitsPlanes {
+    std::vector<FitsPlane> planes;  // 1 or 2, their STOKES codes evenly spaced
+    std::string unit;               // BUNIT; none when empty
+    std::string unitComment;
+    std::vector<std::string> history;  // after the HISTORY card naming the scan file
+    struct Card {
+        std::string keyword, comment;
+        double value = 0.0;
+    };
+    std::vector<Card> cards;  // more values, after the scan file's own
+};
+// RR and LL of the scan file, its physical values v x BSCALE + BZERO, in
+// recorder units (BUNIT 'adu').
+FitsPlanes RecordedPlanes(const ScanFileContents& scan);
+
 // Writes the FITS file at `fitsPath` (replacing one that is there; a file
 // that cannot be written completely is not left behind). `sourceName` names
 // the scan file in the HISTORY card; `date` is the DATE card's value (when
 // the file is written). With `quality`, the recording's warnings become
 // QWARNn cards and the points' flags a QUALITY image extension.
-bool WriteScanFits(const ScanFileContents& scan, const std::string& sourceName,
+bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
                    const std::string& fitsPath, const std::string& date,
                    const ScanFileQuality* quality, std::string& error);
 

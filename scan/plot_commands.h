@@ -7,18 +7,11 @@
 
 #include "scan/plot_data.h"
 #include "scan/plots.h"
+#include "scan/scan_quality.h"
 
 struct PictureOptions {
     std::string outputPath;  // PNG when it ends in ".png", SVG when in ".svg"
     PictureSize size;
-};
-
-// The recording that the scan files of `plot` and `overview` come from, as
-// 'vm-fits HEADER OUT [THIRD]' converted it; none when headerPath is empty.
-struct RecordingOptions {
-    std::string headerPath;
-    bool thirdArgument = false;
-    std::string tablePath;
 };
 
 // Each subcommand: 0 after "wrote OUT" on `out`; 1 with a message on `err`

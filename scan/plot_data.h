@@ -26,6 +26,8 @@ struct PlotTrace {
     PlotColour colour = PlotColour::Black;
     PlotLineStyle style = PlotLineStyle::Solid;
     std::vector<double> x, y;
+    bool marked = false;            // a symbol at each point
+    std::vector<double> yLow{}, yHigh{};  // when given: an error bar at each point, from yLow to yHigh
 };
 
 // A vertical line across the whole panel.
@@ -63,6 +65,8 @@ struct PlotPanel {
     PlotRange x, y;
     bool yNumbers = true;  // false: the y axis carries no numbers
     std::vector<PlotBand> bands;
+    bool xLog = false, yLog = false;  // logarithmic axes (ranges and values above 0)
+    int yTicks = 0;  // at least about this many steps along y (0: as many as the height allows)
     std::vector<PlotTrace> traces;
     std::vector<PlotMarkLine> lines;
     std::vector<PlotSideLabel> sideLabels;

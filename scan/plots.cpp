@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 
 namespace {
@@ -98,6 +99,37 @@ void LabelTick(PLINT axis, PLFLT value, PLCHAR_NC_VECTOR label, PLINT length, PL
     std::snprintf(label, static_cast<std::size_t>(length), "%s", text.c_str());
 }
 
+// The range of a logarithmic axis in decades (log10 of its ends).
+PlotRange Decades(const PlotRange& range) {
+    return {std::log10(range.low), std::log10(range.high)};
+}
+
+// A value as drawn on an axis: log10 of it on a logarithmic axis (not a
+// number there when it is not above 0).
+double Drawn(double value, bool logarithmic) {
+    if (!logarithmic) return value;
+    return value > 0.0 ? std::log10(value) : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The numbers of a logarithmic axis (its range in decades) on the side
+// `side` of the viewport: 1, 2 and 5 times each power of ten within it, or the
+// powers of ten alone across more than two decades.
+void LogNumbers(const char* side, const PlotRange& decades) {
+    const double span = decades.high - decades.low;
+    if (!(span > 0.0) || !std::isfinite(span)) return;
+    const bool left = side[0] == 'l';
+    for (int power = static_cast<int>(std::floor(decades.low)); power <= static_cast<int>(std::ceil(decades.high)); ++power) {
+        for (const double m : {1.0, 2.0, 5.0}) {
+            if (m > 1.0 && span > 2.2) continue;
+            const double at = (std::log10(m) + power - decades.low) / span;
+            if (at < -1e-9 || at > 1.0 + 1e-9) continue;
+            char text[32];
+            std::snprintf(text, sizeof text, "%g", m * std::pow(10.0, power));
+            plmtex(side, left ? 0.6 : 1.6, at, left ? 1.0 : 0.5, text);
+        }
+    }
+}
+
 // Where the parts of the page go, as fractions of its width and height, and
 // what each panel needs to be drawn.
 struct PanelLayout {
@@ -180,11 +212,11 @@ PageLayout LayOut(const PlotPicture& picture, const PictureSize& size) {
         p.bottom = at - each;
         at = p.bottom - below(panel);
         LayOutLegend(panel, (layout.right - 10.0 * layout.lineX) * pageWidth, p);
-        p.y = panel.y;
+        p.y = panel.yLog ? Decades(panel.y) : panel.y;
         const double legendShare = (p.legendHeight + 0.3) / (each * pageHeight);
         if (p.legendHeight > 0.0 && legendShare < 0.5)
-            p.y.high = p.y.low + (panel.y.high - panel.y.low) / (1.0 - legendShare);
-        p.ticks.y = TicksFor(p.y, yTarget);
+            p.y.high = p.y.low + (p.y.high - p.y.low) / (1.0 - legendShare);
+        p.ticks.y = panel.yLog ? AxisTicks() : TicksFor(p.y, std::max(yTarget, panel.yTicks));
         if (panel.yNumbers) yNumberLength = std::max(yNumberLength, LongestTickLabel(p.y, p.ticks.y));
         layout.panels.push_back(p);
     }
@@ -192,14 +224,26 @@ PageLayout LayOut(const PlotPicture& picture, const PictureSize& size) {
     layout.left = layout.lineX * (layout.yLabelOffset + 1.6);
     const double widthPixels = (layout.right - layout.left) * size.width;
     for (std::size_t i = 0; i < picture.panels.size(); ++i)
-        layout.panels[i].ticks.x = TicksFor(picture.panels[i].x, std::clamp(static_cast<int>(widthPixels / 130), 2, 12));
+        if (!picture.panels[i].xLog)
+            layout.panels[i].ticks.x = TicksFor(picture.panels[i].x, std::clamp(static_cast<int>(widthPixels / 130), 2, 12));
     return layout;
 }
 
-void DrawTrace(const PlotTrace& trace) {
+void DrawTrace(const PlotTrace& trace, bool xLog, bool yLog) {
     plcol0(ColourIndex(trace.colour));
     pllsty(StyleIndex(trace.style));
     std::vector<PLFLT> x, y;
+    if (trace.marked || !trace.yLow.empty()) {
+        for (std::size_t i = 0; i < trace.x.size() && i < trace.y.size(); ++i) {
+            PLFLT at = Drawn(trace.x[i], xLog), value = Drawn(trace.y[i], yLog);
+            if (!std::isfinite(at) || !std::isfinite(value)) continue;
+            if (trace.marked) plpoin(1, &at, &value, 17);
+            if (i >= trace.yLow.size() || i >= trace.yHigh.size()) continue;
+            PLFLT low = Drawn(trace.yLow[i], yLog), high = Drawn(trace.yHigh[i], yLog);
+            if (yLog && !std::isfinite(low)) low = value - 3.0;  // reaches below the axis
+            if (std::isfinite(low) && std::isfinite(high)) plerry(1, &at, &low, &high);
+        }
+    }
     const auto flush = [&]() {
         if (x.size() > 1) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
         if (x.size() == 1) plpoin(1, x.data(), y.data(), 1);
@@ -207,9 +251,10 @@ void DrawTrace(const PlotTrace& trace) {
         y.clear();
     };
     for (std::size_t i = 0; i < trace.x.size() && i < trace.y.size(); ++i) {
-        if (std::isfinite(trace.x[i]) && std::isfinite(trace.y[i])) {
-            x.push_back(trace.x[i]);
-            y.push_back(trace.y[i]);
+        const double at = Drawn(trace.x[i], xLog), value = Drawn(trace.y[i], yLog);
+        if (std::isfinite(at) && std::isfinite(value)) {
+            x.push_back(at);
+            y.push_back(value);
         } else {
             flush();
         }
@@ -250,23 +295,25 @@ void DrawLegend(const std::vector<PlotLegendEntry>& entries, const PanelLayout& 
 void DrawPanel(const PlotPanel& panel, const PageLayout& page, std::size_t index, double scale) {
     const PanelLayout& layout = page.panels[index];
     plvpor(page.left, page.right, layout.bottom, layout.top);
-    plwind(panel.x.low, panel.x.high, layout.y.low, layout.y.high);
+    const PlotRange x = panel.xLog ? Decades(panel.x) : panel.x;
+    plwind(x.low, x.high, layout.y.low, layout.y.high);
     // The shading first, under the frame, the ticks and the traces.
     for (const PlotBand& band : panel.bands) {
         const double low = band.wholeHeight ? layout.y.low : band.yLow;
         const double high = band.wholeHeight ? layout.y.high : band.yHigh;
-        PLFLT x[4] = {band.xLow, band.xHigh, band.xHigh, band.xLow}, y[4] = {low, low, high, high};
+        PLFLT xs[4] = {band.xLow, band.xHigh, band.xHigh, band.xLow}, ys[4] = {low, low, high, high};
         plcol0(ColourIndex(band.colour));
         plpsty(0);
-        plfill(4, x, y);
+        plfill(4, xs, ys);
     }
     plcol0(ColourIndex(PlotColour::Black));
     pllsty(1);
     plwidth(page.lineWidth);
     plslabelfunc(LabelTick, const_cast<PanelTicks*>(&layout.ticks));
     const bool xCustom = layout.ticks.x.step > 0.0, yCustom = layout.ticks.y.step > 0.0;
-    const std::string xOptions = std::string("bcnst") + (xCustom ? "o" : "");
-    const std::string yOptions = panel.yNumbers ? std::string("bcnstv") + (yCustom ? "o" : "") : "bc";
+    // A logarithmic axis carries its numbers at 1, 2 and 5 times the powers of ten (LogNumbers).
+    const std::string xOptions = panel.xLog ? "bcstl" : std::string("bcnst") + (xCustom ? "o" : "");
+    const std::string yOptions = !panel.yNumbers ? "bc" : panel.yLog ? "bcstvl" : std::string("bcnstv") + (yCustom ? "o" : "");
     plbox(xOptions.c_str(), layout.ticks.x.step, 0, yOptions.c_str(), panel.yNumbers ? layout.ticks.y.step : 0.0, 0);
     plslabelfunc(nullptr, nullptr);
     // Labels longer than the panel's side are made smaller to fit it.
@@ -279,6 +326,8 @@ void DrawPanel(const PlotPanel& panel, const PageLayout& page, std::size_t index
         plmtex(side, disp, pos, just, Escaped(text).c_str());
         plschr(0.0, scale);
     };
+    if (panel.xLog) LogNumbers("b", x);
+    if (panel.yLog && panel.yNumbers) LogNumbers("lv", layout.y);
     label("t", 0.6, 0.0, 0.0, panel.heading, width);
     label("b", 3.2, 0.5, 0.5, panel.xLabel, width);
     label("l", page.yLabelOffset, 0.5, 0.5, panel.yLabel, height);
@@ -292,9 +341,10 @@ void DrawPanel(const PlotPanel& panel, const PageLayout& page, std::size_t index
     for (const PlotMarkLine& line : panel.lines) {
         plcol0(ColourIndex(line.colour));
         pllsty(StyleIndex(line.style));
-        pljoin(line.x, layout.y.low, line.x, layout.y.high);
+        const double at = Drawn(line.x, panel.xLog);
+        if (std::isfinite(at)) pljoin(at, layout.y.low, at, layout.y.high);
     }
-    for (const PlotTrace& trace : panel.traces) DrawTrace(trace);
+    for (const PlotTrace& trace : panel.traces) DrawTrace(trace, panel.xLog, panel.yLog);
     plwidth(page.lineWidth);
     DrawLegend(panel.legend, layout, page, scale);
 }

@@ -34,6 +34,14 @@ struct ScanFileQuality {
     std::vector<uint8_t> flags[2];
 };
 
+// The recording scan files were converted from, as the tools are told it
+// (--recording HEADER [--cfg TABLE] [--third THIRD]).
+struct RecordingOptions {
+    std::string headerPath;  // empty: none given
+    bool thirdArgument = false;
+    std::string tablePath;
+};
+
 // The recording of a scan file, planned as 'vm-fits HEADER OUT [THIRD]' would
 // convert it, with the samples kept (what QualityOfScanFile needs).
 bool PlanRecordingOfScanFiles(const std::string& headerPath, bool thirdArgument,

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "scan/calibrate_commands.h"
 #include "scan/explain.h"
 #include "scan/fits_export.h"
 #include "scan/plot_commands.h"
@@ -15,6 +16,35 @@ const char* const kExitCodes =
     "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed, a channel "
     "that cannot be drawn (or a FITS file or picture that cannot be written), 2 bad usage or a "
     "header that cannot be read.";
+
+const char* const kCalibratedExitCodes =
+    "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed, a scan file refused (named "
+    "with the reason; the others are still done) or an output that cannot be written, 2 bad usage or a recording "
+    "header that cannot be read.";
+
+// What the subcommands' options fill in.
+struct Choices {
+    ExplainOptions explain;
+    std::string third;  // explain's THIRD
+    std::string scanPath;
+    bool dataCalibrated = false;
+    FitsOptions fits;
+    CalibrateOptions calibrate;
+    std::string stokes = "RL";
+    SourcesOptions sources;
+    std::string spectrumIndex;
+    PictureOptions picture;
+    RecordingOptions recording;
+    std::string indexPath, polarisationName = "RR";
+    bool overviewCalibrated = false;
+    int channel = 0;
+    std::string repairHeader, repairTable, repairThird;
+};
+
+// The subcommands, as declared.
+struct Commands {
+    CLI::App *explain, *cards, *data, *fits, *calibrate, *sources, *spectrum, *plot, *overview, *repair;
+};
 
 // -o and --size of a picture subcommand.
 void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
@@ -36,163 +66,229 @@ void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
         ->type_name("WxH");
 }
 
-// --recording, --cfg and --third of plot and overview.
-void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, std::string& third) {
-    CLI::Option* header = command->add_option(
-        "--recording", recording.headerPath,
-        "the observation header the scan files were converted from: shades the points its warnings "
-        "touch and lists the warnings")
-        ->type_name("HEADER");
-    command->add_option("--cfg", recording.tablePath, "the calibration table (default: vm-fits.cfg beside vm-scan)")
+// --recording, --cfg and --third: the recording the scan files were converted from.
+void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const char* what) {
+    CLI::Option* header =
+        command->add_option("--recording", recording.headerPath, what)->type_name("HEADER");
+    command->add_option("--cfg", recording.tablePath,
+                        "with --recording: the calibration table it was converted with (default: vm-fits.cfg "
+                        "beside vm-scan)")
         ->type_name("TABLE")
         ->needs(header);
-    command->add_option("--third", third,
-                        "any text: the recording was converted with vm-fits's third argument (back "
-                        "extrapolation)")
+    command
+        ->add_option_function<std::string>(
+            "--third", [&recording](const std::string&) { recording.thirdArgument = true; },
+            "with --recording: any text, it was converted with vm-fits's third argument (back extrapolation)")
         ->type_name("THIRD")
         ->needs(header);
 }
 
-}  // namespace
-
-int RunScanTool(int argc, const char* const* argv, const ScanToolContext& context,
-                std::ostream& out, std::ostream& err) {
-    CLI::App app("Explains what vm-fits does with a recording, reads scan files back, exports "
-                 "them as FITS and draws them.",
-                 "vm-scan");
-    app.footer(kExitCodes);
-    app.require_subcommand(1);
-
-    ExplainOptions explain;
-    std::string third;
-    CLI::App* explainCommand = app.add_subcommand(
+void DeclareExplain(CLI::App& app, Choices& c, Commands& commands) {
+    commands.explain = app.add_subcommand(
         "explain",
         "Reads a recording as 'vm-fits HEADER OUT [THIRD]' would and tells, per run and per "
         "channel 0 to 63, what it decides and why a channel gets no scan file. Writes nothing.");
-    explainCommand->add_option("HEADER", explain.headerPath, "the observation header file")->required();
-    explainCommand->add_option("THIRD", third,
-                               "any text: the jump repair by back extrapolation, as vm-fits's "
-                               "third argument");
-    explainCommand->add_option("--cfg", explain.tablePath,
-                               "the calibration table (default: vm-fits.cfg beside vm-scan)");
-    explainCommand->add_flag("--json", explain.json, "one JSON object instead of the table");
+    commands.explain->add_option("HEADER", c.explain.headerPath, "the observation header file")->required();
+    commands.explain->add_option("THIRD", c.third,
+                                 "any text: the jump repair by back extrapolation, as vm-fits's third argument");
+    commands.explain->add_option("--cfg", c.explain.tablePath,
+                                 "the calibration table (default: vm-fits.cfg beside vm-scan)");
+    commands.explain->add_flag("--json", c.explain.json, "one JSON object instead of the table");
+}
 
-    std::string scanPath;
-    CLI::App* cardsCommand = app.add_subcommand(
+void DeclareScanFileCommands(CLI::App& app, Choices& c, Commands& commands) {
+    commands.cards = app.add_subcommand(
         "cards", "Prints the four card groups of a scan file, and for each polarisation n and "
                  "the smallest and largest stored value.");
-    cardsCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
-
-    CLI::App* dataCommand = app.add_subcommand(
+    commands.cards->add_option("SCANFILE", c.scanPath, "the scan file")->required();
+    commands.data = app.add_subcommand(
         "data", "Prints the points of a scan file as CSV in the file's order: place (1 to n), "
                 "offset in arc seconds CDELT1 x (place - PMCSUN), and the physical values "
                 "v x BSCALE + BZERO of the al and the ar block.");
-    dataCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
-
-    FitsOptions fits;
-    CLI::App* fitsCommand = app.add_subcommand(
+    commands.data->add_option("SCANFILE", c.scanPath, "the scan file")->required();
+    commands.data->add_flag("--calibrated", c.dataCalibrated,
+                            "also the antenna temperatures [K] of RR and LL calibrated on the quiet Sun, and I "
+                            "and V");
+    AddRecordingOptions(commands.data, c.recording,
+                        "with --calibrated: the observation header the scan file was converted from; a scan "
+                        "file it does not give, or that its warnings concern, is refused");
+    commands.fits = app.add_subcommand(
         "fits", "Writes DIR/<scan file name>.fits for each scan file: a standard FITS image of "
                 "the points (axis 1, offset in arc seconds), RR and LL (axis 2, STOKES) and the "
                 "frequency (axis 3, Hz), in recorder units (BUNIT 'adu'). A scan file whose CDELT1 "
                 "or PMCSUN gives no offset axis is written with its points only numbered and a "
                 "QWARN card saying why. DATE is when the file is written (SOURCE_DATE_EPOCH "
                 "when set).");
-    CLI::Option* files = fitsCommand->add_option("SCANFILE", fits.scanFiles, "scan files");
-    CLI::Option* index =
-        fitsCommand->add_option("--index", fits.indexPath, "every scan file this scan index lists");
+    CLI::Option* files = commands.fits->add_option("SCANFILE", c.fits.scanFiles, "scan files");
+    CLI::Option* index = commands.fits->add_option("--index", c.fits.indexPath, "every scan file this scan index lists");
     files->excludes(index);
-    fitsCommand->add_option("-o,--output", fits.outputFolder, "the folder of the FITS files")
-        ->required();
-    fitsCommand->add_option("--recording", fits.recordingHeader,
-                            "the observation header the scan files were converted from: its warnings "
-                            "as QWARNn cards and a QUALITY image of each point's flags");
-    fitsCommand->add_option("--cfg", fits.tablePath,
-                            "with --recording: the calibration table (default: vm-fits.cfg beside vm-scan)");
-    fitsCommand->add_flag("--back", fits.backRule,
-                          "with --recording: it was converted with a third argument (back extrapolation)");
+    commands.fits->add_option("-o,--output", c.fits.outputFolder, "the folder of the FITS files")->required();
+    AddRecordingOptions(commands.fits, c.recording,
+                        "the observation header the scan files were converted from: its warnings as QWARNn "
+                        "cards and a QUALITY image of each point's flags");
+}
 
-    PictureOptions picture;
-    RecordingOptions recording;
-    std::string recordingThird;
-    CLI::App* plotCommand = app.add_subcommand(
+void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
+    const char* const refused = "the observation header the scan files were converted from: a scan file it "
+                                "does not give, or that its warnings concern, is refused";
+    commands.calibrate = app.add_subcommand(
+        "calibrate", "Writes DIR/<scan file name>.K.fits for each scan file: the FITS image of 'fits' in "
+                     "antenna temperature [K] (BUNIT 'K'), each polarisation calibrated on the quiet Sun: "
+                     "T = (v - sky) x TQSUN / quiet.");
+    CLI::Option* files = commands.calibrate->add_option("SCANFILE", c.calibrate.scanFiles, "scan files");
+    CLI::Option* index =
+        commands.calibrate->add_option("--index", c.calibrate.indexPath, "every scan file this scan index lists");
+    files->excludes(index);
+    commands.calibrate->add_option("-o,--output", c.calibrate.outputFolder, "the folder of the FITS files")
+        ->required();
+    commands.calibrate
+        ->add_option("--stokes", c.stokes,
+                     "RL: RR and LL along the STOKES axis (-1, -2; default), IV: I = (RR + LL) / 2 and "
+                     "V = (RR - LL) / 2 (1, 4)")
+        ->check(CLI::IsMember({"RL", "IV"}));
+    AddRecordingOptions(commands.calibrate, c.recording, refused);
+    commands.sources = app.add_subcommand(
+        "sources", "Finds the compact sources in every scan file of a scan index, follows each from frequency to "
+                   "frequency by its position and prints one CSV row per source and scan file: position, width, "
+                   "peak excess antenna temperature over the quiet Sun, flux density (peak x FLUX_L) and V/I, "
+                   "each with its standard error.");
+    commands.sources->add_option("INDEX", c.sources.indexPath, "the scan index")->required();
+    commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
+    AddRecordingOptions(commands.sources, c.recording, refused);
+    commands.spectrum = app.add_subcommand(
+        "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
+                    "frequency, one curve per source, with error bars from the fit.");
+    commands.spectrum->add_option("INDEX", c.spectrumIndex, "the scan index")->required();
+    AddRecordingOptions(commands.spectrum, c.recording, refused);
+    AddPictureOptions(commands.spectrum, c.picture);
+}
+
+void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
+    const char* const shaded = "the observation header the scan files were converted from: shades the points its "
+                               "warnings touch and lists the warnings";
+    commands.plot = app.add_subcommand(
         "plot", "Draws a scan file: RR (the al block) and LL (the ar block) as physical values "
                 "against the offset from the meridian centre in arc seconds (against the place 1 to n "
                 "when CDELT1 or RADIUS leaves no offset axis).");
-    plotCommand->add_option("SCANFILE", scanPath, "the scan file")->required();
-    AddRecordingOptions(plotCommand, recording, recordingThird);
-    AddPictureOptions(plotCommand, picture);
-
-    std::string indexPath, polarisationName = "RR";
-    CLI::App* overviewCommand = app.add_subcommand(
+    commands.plot->add_option("SCANFILE", c.scanPath, "the scan file")->required();
+    AddRecordingOptions(commands.plot, c.recording, shaded);
+    AddPictureOptions(commands.plot, c.picture);
+    commands.overview = app.add_subcommand(
         "overview", "Draws every scan file of a scan index in one picture: one trace per file, "
                     "stacked by frequency, each scaled to its own range, on a common offset axis.");
-    overviewCommand->add_option("--index", indexPath, "the scan index")->required();
-    overviewCommand
-        ->add_option("--pol", polarisationName,
-                     "RR (the al block, default), LL (the ar block), I = (RR + LL) / 2 or "
-                     "V = (RR - LL) / 2")
+    commands.overview->add_option("--index", c.indexPath, "the scan index")->required();
+    commands.overview
+        ->add_option("--pol", c.polarisationName,
+                     "RR (the al block, default), LL (the ar block), I = (RR + LL) / 2 or V = (RR - LL) / 2")
         ->check([](const std::string& name) {
             OverviewPolarisation ignored;
-            return PolarisationFromName(name, ignored) ? std::string()
-                                                       : "'" + name + "' is not RR, LL, I or V";
+            return PolarisationFromName(name, ignored) ? std::string() : "'" + name + "' is not RR, LL, I or V";
         });
-    AddRecordingOptions(overviewCommand, recording, recordingThird);
-    AddPictureOptions(overviewCommand, picture);
-
-    int channel = 0;
-    std::string repairHeader, repairTable, repairThird;
-    CLI::App* repairCommand = app.add_subcommand(
+    commands.overview->add_flag("--calibrated", c.overviewCalibrated,
+                                "with --pol I or V: antenna temperatures calibrated on the quiet Sun, all traces "
+                                "on one scale, each with its zero line");
+    AddRecordingOptions(commands.overview, c.recording, shaded);
+    AddPictureOptions(commands.overview, c.picture);
+    commands.repair = app.add_subcommand(
         "repair-plot", "Draws one channel of a recording as read, above the same samples after "
                        "the jump repair and the baseline step of 'vm-fits HEADER OUT [THIRD]', "
                        "with the channel's markers.");
-    repairCommand->add_option("HEADER", repairHeader, "the observation header file")->required();
-    repairCommand->add_option("CHANNEL", channel, "the channel, 0 to 63")->required();
-    repairCommand->add_option("THIRD", repairThird,
-                              "any text: the jump repair by back extrapolation, as vm-fits's third "
-                              "argument");
-    repairCommand->add_option("--cfg", repairTable,
-                              "the calibration table (default: vm-fits.cfg beside vm-scan)");
-    AddPictureOptions(repairCommand, picture);
+    commands.repair->add_option("HEADER", c.repairHeader, "the observation header file")->required();
+    commands.repair->add_option("CHANNEL", c.channel, "the channel, 0 to 63")->required();
+    commands.repair->add_option("THIRD", c.repairThird,
+                                "any text: the jump repair by back extrapolation, as vm-fits's third argument");
+    commands.repair->add_option("--cfg", c.repairTable, "the calibration table (default: vm-fits.cfg beside vm-scan)");
+    AddPictureOptions(commands.repair, c.picture);
+}
 
-    for (CLI::App* command : {explainCommand, cardsCommand, dataCommand, fitsCommand, plotCommand,
-                              overviewCommand, repairCommand})
+// What the command line alone cannot check.
+void CheckChoices(const Choices& c, const Commands& commands) {
+    if (commands.fits->parsed() && c.fits.scanFiles.empty() && c.fits.indexPath.empty())
+        throw CLI::RequiredError("SCANFILE or --index");
+    if (commands.calibrate->parsed() && c.calibrate.scanFiles.empty() && c.calibrate.indexPath.empty())
+        throw CLI::RequiredError("SCANFILE or --index");
+    OverviewPolarisation asked = OverviewPolarisation::RR;
+    PolarisationFromName(c.polarisationName, asked);
+    if (c.overviewCalibrated && asked != OverviewPolarisation::I && asked != OverviewPolarisation::V)
+        throw CLI::ValidationError("--calibrated", "draws --pol I or V");
+}
+
+int RunPhysicalUnits(Choices& c, const Commands& commands, const ScanToolContext& context, std::ostream& out,
+                     std::ostream& err) {
+    if (commands.calibrate->parsed()) {
+        c.calibrate.stokesIV = c.stokes == "IV";
+        c.calibrate.recording = c.recording;
+        c.calibrate.sourceDateEpochSet = context.sourceDateEpochSet;
+        c.calibrate.sourceDateEpoch = context.sourceDateEpoch;
+        return CalibrateCommand(c.calibrate, out, err);
+    }
+    if (commands.sources->parsed()) {
+        c.sources.recording = c.recording;
+        return SourcesCommand(c.sources, out, err);
+    }
+    return SpectrumCommand(c.spectrumIndex, c.recording, c.picture, out, err);
+}
+
+int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& context, std::ostream& out,
+              std::ostream& err) {
+    if (commands.explain->parsed()) {
+        c.explain.thirdArgument = !c.third.empty() || commands.explain->count("THIRD") > 0;
+        if (c.explain.tablePath.empty()) c.explain.tablePath = context.defaultTablePath;
+        return ExplainCommand(c.explain, out, err);
+    }
+    if (c.recording.tablePath.empty()) c.recording.tablePath = context.defaultTablePath;
+    if (commands.calibrate->parsed() || commands.sources->parsed() || commands.spectrum->parsed())
+        return RunPhysicalUnits(c, commands, context, out, err);
+    if (commands.plot->parsed()) return PlotCommand(c.scanPath, c.recording, c.picture, out, err);
+    if (commands.overview->parsed()) {
+        OverviewPolarisation polarisation = OverviewPolarisation::RR;
+        PolarisationFromName(c.polarisationName, polarisation);
+        if (c.overviewCalibrated)
+            return CalibratedOverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
+        return OverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
+    }
+    if (commands.repair->parsed()) {
+        const bool backRule = !c.repairThird.empty() || commands.repair->count("THIRD") > 0;
+        return RepairPlotCommand(c.repairHeader, c.channel, backRule,
+                                 c.repairTable.empty() ? context.defaultTablePath : c.repairTable, c.picture, out,
+                                 err);
+    }
+    if (commands.cards->parsed()) return CardsCommand(c.scanPath, out, err);
+    if (commands.data->parsed())
+        return c.dataCalibrated ? CalibratedDataCommand(c.scanPath, c.recording, out, err)
+                                : DataCommand(c.scanPath, out, err);
+    c.fits.recording = c.recording;
+    c.fits.sourceDateEpochSet = context.sourceDateEpochSet;
+    c.fits.sourceDateEpoch = context.sourceDateEpoch;
+    return FitsCommand(c.fits, out, err);
+}
+
+}  // namespace
+
+int RunScanTool(int argc, const char* const* argv, const ScanToolContext& context, std::ostream& out,
+                std::ostream& err) {
+    CLI::App app("Explains what vm-fits does with a recording, reads scan files back, exports "
+                 "them as FITS, draws them, and calibrates them in physical units.",
+                 "vm-scan");
+    app.footer(kExitCodes);
+    app.require_subcommand(1);
+    Choices choices;
+    Commands commands{};
+    DeclareExplain(app, choices, commands);
+    DeclareScanFileCommands(app, choices, commands);
+    DeclarePhysicalUnits(app, choices, commands);
+    DeclarePictures(app, choices, commands);
+    for (CLI::App* command : {commands.explain, commands.cards, commands.data, commands.fits, commands.plot,
+                              commands.overview, commands.repair})
         command->footer(kExitCodes);
-
+    for (CLI::App* command : {commands.calibrate, commands.sources, commands.spectrum})
+        command->footer(kCalibratedExitCodes);
     try {
         app.parse(argc, argv);
-        if (fitsCommand->parsed() && fits.scanFiles.empty() && fits.indexPath.empty())
-            throw CLI::RequiredError("SCANFILE or --index");
+        CheckChoices(choices, commands);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e, out, err);
         return code == static_cast<int>(CLI::ExitCodes::Success) ? 0 : kExitUsage;
     }
-
-    if (explainCommand->parsed()) {
-        explain.thirdArgument = !third.empty() || explainCommand->count("THIRD") > 0;
-        if (explain.tablePath.empty()) explain.tablePath = context.defaultTablePath;
-        return ExplainCommand(explain, out, err);
-    }
-    for (CLI::App* command : {plotCommand, overviewCommand}) {
-        if (!command->parsed()) continue;
-        recording.thirdArgument = command->count("--third") > 0;
-        if (recording.tablePath.empty()) recording.tablePath = context.defaultTablePath;
-    }
-    if (plotCommand->parsed()) return PlotCommand(scanPath, recording, picture, out, err);
-    if (overviewCommand->parsed()) {
-        OverviewPolarisation polarisation = OverviewPolarisation::RR;
-        PolarisationFromName(polarisationName, polarisation);
-        return OverviewCommand(indexPath, polarisation, recording, picture, out, err);
-    }
-    if (repairCommand->parsed()) {
-        const bool backRule = !repairThird.empty() || repairCommand->count("THIRD") > 0;
-        return RepairPlotCommand(repairHeader, channel, backRule,
-                                 repairTable.empty() ? context.defaultTablePath : repairTable, picture,
-                                 out, err);
-    }
-    if (cardsCommand->parsed()) return CardsCommand(scanPath, out, err);
-    if (dataCommand->parsed()) return DataCommand(scanPath, out, err);
-    if (fits.tablePath.empty()) fits.tablePath = context.defaultTablePath;
-    fits.sourceDateEpochSet = context.sourceDateEpochSet;
-    fits.sourceDateEpoch = context.sourceDateEpoch;
-    return FitsCommand(fits, out, err);
+    return RunChosen(choices, commands, context, out, err);
 }

@@ -24,6 +24,8 @@ need nlohmann-json3-dev
 # vm-scan's pictures: PLplot with its cairo devices (PNG and SVG), the font its
 # text is drawn with; its tests decode the PNG files with zlib.
 need libplplot-dev; need plplot-driver-cairo; need fonts-dejavu-core; need zlib1g-dev
+# vm-simobs's truth files and vm-scan's tables of sources: JSON with nlohmann-json.
+need nlohmann-json3-dev
 # The micro-benchmarks (bench/), GNU time and valgrind for bench/run; the
 # end-to-end tests also run under valgrind.
 need libbenchmark-dev; need time; need valgrind

@@ -82,8 +82,26 @@ Scan MakeScan(const SimulatorOptions& o, const Day& day, Random& layout, int& fa
     scan.step = factor1 * 120.0 * factor2 / 1192760.0 * cosDec;
     scan.centre = (scan.n - 1) * 0.5 + scan.n * Uniform(layout, -0.04, 0.04);
 
-    // One or two compact sources on the disk.
+    // One or two compact sources on the disk; or, when asked, as many as
+    // asked, from weak to bright, at least 120 arcsec apart where possible.
     Random sky = Stream(o.seed, kSky);
+    if (o.sources > 0) {
+        for (int k = 0; k < o.sources; ++k) {
+            Source s;
+            for (int attempt = 0; attempt < 50; ++attempt) {
+                s.position = Uniform(sky, -0.8, 0.8) * day.solarRadius;
+                bool apart = true;
+                for (const Source& other : scan.sources) apart = apart && std::fabs(other.position - s.position) >= 120.0;
+                if (apart) break;
+            }
+            s.size = Uniform(sky, 5.0, 40.0);
+            s.amplitude = Exp(Uniform(sky, Log(0.02), Log(1.5)));
+            s.turnover = Uniform(sky, 2.5, 15.0);
+            s.polarisation = Uniform(sky, -0.6, 0.6);
+            scan.sources.push_back(s);
+        }
+        return scan;
+    }
     const int sourceCount = UniformInt(sky, 1, 2);
     for (int k = 0; k < sourceCount; ++k) {
         Source s;
@@ -159,6 +177,12 @@ void ModelChannels(const SimulatorOptions& o, const Day& day, const Scan& scan, 
             ch.offset[pol] = offset * Uniform(gain, 0.98, 1.02);
             ch.slope[pol] = slope * Uniform(gain, 0.9, 1.1);
             ch.noise[pol] = noise;
+        }
+        // Other noise and gains only when asked, from a stream of their own.
+        if (o.noise > 0.0) ch.noise[0] = ch.noise[1] = ch.temperature * o.noise;
+        if (o.gainLow > 0.0) {
+            Random range = Stream(o.seed, kGainRange, c);
+            for (double& g : ch.gain) g = Exp(Uniform(range, Log(o.gainLow), Log(o.gainHigh)));
         }
     }
 }
@@ -256,7 +280,7 @@ void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]) {
     const double along = scan.n > 1 ? static_cast<double>(i) / (scan.n - 1) - 0.5 : 0.0;
     for (int pol = 0; pol < 2; ++pol) {
         const double sign = pol == 0 ? -1.0 : 1.0;
-        double t = disk * (1.0 + sign * 0.002);
+        double t = disk * (1.0 + sign * kQuietSunPolarisation);
         for (std::size_t k = 0; k < scan.sources.size(); ++k) {
             const double d = (x - scan.sources[k].position) / ch.sourceSigma[k];
             t += ch.sourcePeak[k] * (1.0 + sign * scan.sources[k].polarisation) * Exp(-0.5 * d * d);

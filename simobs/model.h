@@ -17,14 +17,14 @@
 constexpr double kBelowTableFrequency = 0.5;
 
 // The purposes of the random streams (see Stream).
-enum Purpose : uint64_t { kLayout = 1, kSky, kGain, kNoise, kJumps };
+enum Purpose : uint64_t { kLayout = 1, kSky, kGain, kNoise, kJumps, kGainRange };
 
 struct Source {
-    double position;   // arcsec from the disk centre
+    double position;   // arcsec from the disk centre, in the recording's order
     double size;       // Gaussian sigma, arcsec
     double amplitude;  // peak brightness relative to the quiet Sun at the turnover
     double turnover;   // GHz
-    double polarisation;
+    double polarisation;  // the share by which LL (ar) exceeds and RR (al) falls short of the mean
 };
 
 struct Channel {
@@ -76,6 +76,9 @@ void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]);
 
 // The calibration table matching the model, as the text of vm-fits.cfg.
 std::string CalibrationTableText();
+
+// The share by which the quiet disk's LL exceeds and its RR falls short of their mean.
+constexpr double kQuietSunPolarisation = 0.002;
 
 // Antenna temperature of the quiet Sun [K], its flux [sfu] and the beam width
 // [arcsec] of this (imaginary) fan-beam antenna.

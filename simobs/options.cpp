@@ -27,7 +27,17 @@ const char* const kSimulatorUsage =
     "                     with a short ar file, one at a frequency below the\n"
     "                     calibration table and one with calibration index 0\n"
     "  --cfg              also write vm-fits.cfg\n"
-    "  --help             show this text\n";
+    "  --sources N        N compact sources, 1 to 12, of a wider range of peaks (some\n"
+    "                     near the noise), sizes, spectra and polarisations (default:\n"
+    "                     one or two bright ones)\n"
+    "  --noise SHARE      noise rms as a share of the quiet-Sun temperature, above 0 and\n"
+    "                     at most 0.1 (default: 0.5e-4 to 1e-4, drawn per channel)\n"
+    "  --gains LOW:HIGH   gains of each channel and polarisation drawn between LOW and\n"
+    "                     HIGH recorder units per kelvin, above 0, at most 1000\n"
+    "                     (default 0.8:1.25)\n"
+    "  --help             show this text\n"
+    "Beside the recording goes NAME.NN-truth.json: what it holds (gains, quiet Sun,\n"
+    "sources), to test an analysis against.\n";
 
 namespace {
 
@@ -37,6 +47,12 @@ struct OptionError : std::runtime_error {
 };
 
 
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
 long long ParseInteger(const std::string& option, const std::string& text, long long lo, long long hi) {
     char* end = nullptr;
     errno = 0;
@@ -44,6 +60,16 @@ long long ParseInteger(const std::string& option, const std::string& text, long 
     if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi)
         throw OptionError(option + " wants a whole number from " + std::to_string(lo) + " to " +
              std::to_string(hi) + ", not \"" + text + "\"");
+    return v;
+}
+
+double ParseReal(const std::string& option, const std::string& text, double lo, double hi) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !(v > lo && v <= hi))
+        throw OptionError(option + " wants a number above " + Number(lo) + " and at most " + Number(hi) + ", not \"" +
+                          text + "\"");
     return v;
 }
 
@@ -122,6 +148,17 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, bool& help) {
         } else if (arg == "--cfg") {
             noValue();
             o.cfg = true;
+        } else if (arg == "--sources") {
+            o.sources = static_cast<int>(ParseInteger(arg, takeValue(), 1, 12));
+        } else if (arg == "--noise") {
+            o.noise = ParseReal(arg, takeValue(), 0.0, 0.1);
+        } else if (arg == "--gains") {
+            const std::string v = takeValue();
+            const std::size_t colon = v.find(':');
+            if (colon == std::string::npos) throw OptionError("--gains wants LOW:HIGH, not \"" + v + "\"");
+            o.gainLow = ParseReal(arg + " LOW", v.substr(0, colon), 0.0, 1000.0);
+            o.gainHigh = ParseReal(arg + " HIGH", v.substr(colon + 1), 0.0, 1000.0);
+            if (o.gainHigh < o.gainLow) throw OptionError("--gains wants LOW at most HIGH, not \"" + v + "\"");
         } else if (arg == "--out") {
             o.out = takeValue();
             if (o.out.empty()) throw OptionError("--out wants a folder");

@@ -17,6 +17,10 @@ struct SimulatorOptions {
     bool defects = false;
     bool cfg = false;
     std::string out;
+    // Beyond the usual recording (each 0 when not asked for, which keeps its bytes):
+    int sources = 0;                      // this many compact sources, weak ones among them
+    double noise = 0.0;                   // noise rms as a share of the quiet-Sun temperature
+    double gainLow = 0.0, gainHigh = 0.0;  // gains drawn between these, recorder units per kelvin
 };
 
 enum class OptionsOutcome { Run, Help, Error };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "inputs/sample_files.h"
+#include "simobs/truth.h"
 
 namespace {
 
@@ -96,6 +97,11 @@ bool WriteRecording(const SimulatorOptions& o, const SimulatedRecording& recordi
         return false;
     }
     if (!WriteSamples(o, recording.scan, recording.channels, markers, error)) return false;
+    const std::string truth = TruthJson(o, recording);
+    if (!WriteBytes(base + "-truth.json", std::vector<uint8_t>(truth.begin(), truth.end()))) {
+        error = "cannot write " + base + "-truth.json";
+        return false;
+    }
     const std::string table = CalibrationTableText();
     if (o.cfg && !WriteBytes(o.out + "/vm-fits.cfg", std::vector<uint8_t>(table.begin(), table.end()))) {
         error = "cannot write " + o.out + "/vm-fits.cfg";

@@ -1,7 +1,8 @@
 // Writing a simulated recording in the acquisition system's format: the
 // observation header "<name>.<NN>h", the sample files al<N>/ar<N> (32-bit
 // floats, little-endian), the marker file "<name>.<NN>p" (16-bit position/tag
-// pairs) and, on request, a matching "vm-fits.cfg".
+// pairs), what it holds "<name>.<NN>-truth.json" (simobs/truth.h) and, on
+// request, a matching "vm-fits.cfg".
 #pragma once
 
 #include <string>

@@ -30,7 +30,10 @@ check() {
   fi
 }
 check posix_tests "$build/tests/posix_tests" & posix=$!
-check scan_tests "$build/tests/scan_tests" & scan=$!
+# The calibration's figures on 20 recordings and on the whole sample are left
+# to the native and sanitizer runs (minutes under memcheck); its refusals and
+# FITS files in kelvin run here.
+check scan_tests "$build/tests/scan_tests" --gtest_filter='-Calibration.*:SampleCalibration.VIs*' & scan=$!
 for target in header calibration repair scan_writer run scan_reader; do
   check "fuzz_replay_$target" "$build/tests/fuzz/${target}_fuzzer" \
     "$here/../fuzz/corpus/$target" "$here/../fuzz/regressions/$target" || status=1

@@ -119,7 +119,7 @@ std::string FitsProblems(const std::string& home, const std::vector<std::string>
     std::vector<std::string> argv{VMFITS_TOOLS_DIR "/vm-scan", "fits", "-o", home + "/fits"};
     if (!recording.empty()) {
         argv.insert(argv.end(), {"--recording", recording, "--cfg", home + "/bin/vm-fits.cfg"});
-        if (!extra.empty()) argv.push_back("--back");
+        if (!extra.empty()) argv.insert(argv.end(), {"--third", extra[0]});
     }
     argv.insert(argv.end(), scanFiles.begin(), scanFiles.end());
     const ProcessResult exported = RunProcess(argv);

@@ -138,7 +138,7 @@ TEST(Simobs, SameSeedWritesSameBytesAndAnotherSeedDiffers) {
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
     const auto a = FolderContents(home / "a");
-    EXPECT_EQ(a.size(), 2 + 9 + 9 - 1 + 1u);  // header, marker file, al, ar less one, table
+    EXPECT_EQ(a.size(), 2 + 9 + 9 - 1 + 1 + 1u);  // header, marker file, al, ar less one, table, truth
     EXPECT_EQ(a, FolderContents(home / "b"));
     const auto c = FolderContents(home / "c");
     EXPECT_NE(a.at("sun.05h"), c.at("sun.05h"));
@@ -221,7 +221,8 @@ TEST(Simobs, LongScansAndBadOptions) {
         {"--samples", "0"},          {"--seed", "-1"},       {"--date", "2003-02-29"},
         {"--date", "2003-1-05"},     {"--scan", "1000"},     {"--jumps", "maybe"},
         {"--name", "a.b"},           {"--no-jumps=1"},       {"--frobnicate"},
-        {"--seed"},
+        {"--seed"},                  {"--sources", "13"},    {"--noise", "0"},
+        {"--noise", "nan"},          {"--gains", "2:1"},     {"--gains", "1"},
     };
     for (std::vector<std::string> arguments : bad) {
         arguments.insert(arguments.begin(), {"--out", home / "bad"});

@@ -150,8 +150,8 @@ TEST_F(FitsExport, RecordingWarningsAndQuality) {
     FitsOptions options;
     options.scanFiles = {scans_[0], scans_[1]};
     options.outputFolder = home_ / "quality";
-    options.recordingHeader = kSample + "/sun.05h";
-    options.tablePath = kSample + "/vm-fits.cfg";
+    options.recording.headerPath = kSample + "/sun.05h";
+    options.recording.tablePath = kSample + "/vm-fits.cfg";
     std::ostringstream out, err;
     ASSERT_EQ(FitsCommand(options, out, err), 0) << err.str();
     const struct {

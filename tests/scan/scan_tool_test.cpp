@@ -42,6 +42,12 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
         {{"fits", "-o", "x"}, "SCANFILE or --index is required"},
         {{"fits", "a", "--index", "i", "-o", "x"}, "SCANFILE excludes --index"},
         {{"cards", "--bogus", "a"}, "The following argument was not expected: --bogus"},
+        {{"calibrate", "-o", "x"}, "SCANFILE or --index is required"},
+        {{"calibrate", "a", "-o", "x", "--stokes", "QU"}, "--stokes: QU not in {RL,IV}"},
+        {{"sources"}, "INDEX is required"},
+        {{"spectrum", "i"}, "--output is required"},
+        {{"overview", "--index", "i", "--pol", "RR", "--calibrated", "-o", "x.png"}, "--calibrated: draws --pol I or V"},
+        {{"data", "a", "--cfg", "t"}, "--cfg requires --recording"},
     };
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
@@ -54,7 +60,8 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
 TEST(ScanTool, HelpForTheProgramAndEachSubcommand) {
     for (const std::vector<std::string>& arguments :
          std::vector<std::vector<std::string>>{{"--help"}, {"explain", "--help"}, {"cards", "-h"},
-                                               {"data", "--help"}, {"fits", "--help"}}) {
+                                               {"data", "--help"}, {"fits", "--help"}, {"calibrate", "--help"},
+                                               {"sources", "--help"}, {"spectrum", "--help"}}) {
         const ToolRun run = Tool(arguments);
         EXPECT_EQ(run.code, 0);
         EXPECT_NE(run.out.find("Usage: vm-scan"), std::string::npos) << run.out;

@@ -1,0 +1,172 @@
+#include "calibrate/calibration.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::string Number(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+}  // namespace
+
+const char* CalibratedPolarisationName(int polarisation) { return polarisation == kRR ? "RR" : "LL"; }
+
+bool CheckCalibrationCards(const ScanFileContents& scan, const std::string& name, std::string& error) {
+    const std::string where = name + ": ";
+    if (scan.flagIv != 1) {
+        error = where + "FLAG_IV is " + std::to_string(scan.flagIv) +
+                "; calibration needs the R and L polarisations (FLAG_IV 1)";
+        return false;
+    }
+    const int p0 = scan.blocks[0].polariz, p1 = scan.blocks[1].polariz;
+    if (!((p0 == 1 && p1 == 0) || (p0 == 0 && p1 == 1))) {
+        error = where + "POLARIZ is " + std::to_string(p0) + " and " + std::to_string(p1) +
+                "; one block must be R (1), the other L (0)";
+        return false;
+    }
+    if (scan.naxis1 < 3) {
+        error = where + "the scan holds " + std::to_string(scan.naxis1) + " points, too few to calibrate";
+        return false;
+    }
+    if (!std::isfinite(scan.cdelt1) || scan.cdelt1 == 0.0) {
+        error = where + "CDELT1 is " + Number(scan.cdelt1) +
+                ": the offset axis is degenerate (the points have no distinct offsets)";
+        return false;
+    }
+    if (!std::isfinite(scan.pmcsun)) {
+        error = where + "PMCSUN is not a finite number: the offsets of the points are unknown";
+        return false;
+    }
+    if (scan.radius <= 0) {
+        error = where + "RADIUS is " + std::to_string(scan.radius) +
+                ": the optical radius, which places the disk and the sky, is missing";
+        return false;
+    }
+    if (!(scan.thetaDg > 0.0) || !std::isfinite(scan.thetaDg)) {
+        error = where + "THETA-DG is " + Number(scan.thetaDg) + ": the width of the beam is missing";
+        return false;
+    }
+    if (scan.thetaDg > 4.0 * scan.radius) {
+        error = where + "THETA-DG is " + Number(scan.thetaDg) + ", more than twice the solar diameter (RADIUS " +
+                std::to_string(scan.radius) + "): the beam does not resolve the disk";
+        return false;
+    }
+    if (scan.tqsun <= 0) {
+        error = where + "TQSUN is " + std::to_string(scan.tqsun) +
+                ": there is no quiet-Sun antenna temperature to calibrate to";
+        return false;
+    }
+    for (int b = 0; b < 2; ++b) {
+        const ScanBlock& block = scan.blocks[static_cast<std::size_t>(b)];
+        if (!std::isfinite(block.bscale) || !std::isfinite(block.bzero)) {
+            error = where + "BSCALE or BZERO of the " + (b == 0 ? "first" : "second") +
+                    " block is not a finite number";
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The antenna temperatures of a profile for a sky and a quiet level.
+std::vector<double> Temperatures(const std::vector<double>& x, const std::vector<double>& v, const ProfileFit& sky,
+                                 double quiet, double quietTemperature) {
+    std::vector<double> t;
+    for (std::size_t i = 0; i < v.size(); ++i) t.push_back((v[i] - SkyAt(sky, x[i])) * quietTemperature / quiet);
+    return t;
+}
+
+// A fit with the shapes of `shapes` and the amplitudes of `a`.
+ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a) {
+    ProfileFit fit = shapes;
+    fit.quiet = a.quiet;
+    fit.quietError = a.quietError;
+    for (std::size_t k = 0; k < fit.sources.size(); ++k) {
+        fit.sources[k].peak = a.peaks[k];
+        fit.sources[k].peakError = a.peakErrors[k];
+    }
+    fit.residual = a.residual;
+    return fit;
+}
+
+}  // namespace
+
+bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
+                   ScanCalibration& c, std::string& error) {
+    c = ScanCalibration();
+    if (!CheckCalibrationCards(scan, name, error)) return false;
+    for (int64_t place = 1; place <= scan.naxis1; ++place) c.offsets.push_back(PlaceOffset(scan, place));
+    c.block[kRR] = scan.blocks[0].polariz == 1 ? 0 : 1;
+    c.block[kLL] = 1 - c.block[kRR];
+    c.quietTemperature = scan.tqsun;
+    const ProfileGeometry geometry{static_cast<double>(scan.radius), scan.thetaDg};
+    const std::size_t n = c.offsets.size();
+
+    // Each polarisation on its own, then I of the first temperatures.
+    std::array<ProfileFit, 2> alone;
+    std::array<std::vector<double>, 2> first;
+    std::string why;
+    for (const int p : {kRR, kLL}) {
+        const auto q = static_cast<std::size_t>(p);
+        const ScanBlock& block = scan.blocks[static_cast<std::size_t>(c.block[q])];
+        for (const int16_t stored : block.values) c.values[q].push_back(static_cast<double>(PhysicalValue(block, stored)));
+        if (!FitProfile(c.offsets, c.values[q], geometry, settings, alone[q], why)) {
+            error = name + ": " + CalibratedPolarisationName(p) + ": " + why;
+            return false;
+        }
+        first[q] = Temperatures(c.offsets, c.values[q], alone[q], alone[q].quiet, c.quietTemperature);
+    }
+    std::vector<double> firstI(n);
+    for (std::size_t i = 0; i < n; ++i) firstI[i] = 0.5 * (first[kRR][i] + first[kLL][i]);
+    ProfileFit shapes;
+    if (!FitProfile(c.offsets, firstI, geometry, settings, shapes, why)) {
+        error = name + ": I: " + why;
+        return false;
+    }
+
+    // Both polarisations again with the shapes of I: their quiet levels.
+    for (const int p : {kRR, kLL}) {
+        const auto q = static_cast<std::size_t>(p);
+        std::vector<double> overSky(n);
+        for (std::size_t i = 0; i < n; ++i) overSky[i] = c.values[q][i] - SkyAt(alone[q], c.offsets[i]);
+        AmplitudeFit a;
+        if (!FitAmplitudes(c.offsets, overSky, shapes, a)) {
+            error = name + ": " + CalibratedPolarisationName(p) + ": the shapes of the disk and the sources are not independent";
+            return false;
+        }
+        why = ResidualRefusal(a.residual, a.quiet, alone[q].noise, settings);
+        if (!(a.quiet > 10.0 * alone[q].noise)) why = "the disk is not above the sky with the shapes of I";
+        if (!why.empty()) {
+            error = name + ": " + CalibratedPolarisationName(p) + ": " + why;
+            return false;
+        }
+        ProfileFit& fit = c.fits[q];
+        fit = WithAmplitudes(shapes, a);
+        fit.skyLevel = alone[q].skyLevel;
+        fit.skySlope = alone[q].skySlope;
+        fit.skyPointsBelow = alone[q].skyPointsBelow;
+        fit.skyPointsAbove = alone[q].skyPointsAbove;
+        fit.noise = alone[q].noise;
+        c.gain[q] = fit.quiet / c.quietTemperature;
+        c.temperature[q] = Temperatures(c.offsets, c.values[q], fit, fit.quiet, c.quietTemperature);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        c.stokesI.push_back(0.5 * (c.temperature[kRR][i] + c.temperature[kLL][i]));
+        c.stokesV.push_back(0.5 * (c.temperature[kRR][i] - c.temperature[kLL][i]));
+    }
+    // I and V in their final kelvin, with the same shapes.
+    AmplitudeFit i;
+    if (!FitAmplitudes(c.offsets, c.stokesI, shapes, i) || !FitAmplitudes(c.offsets, c.stokesV, shapes, c.stokesVFit)) {
+        error = name + ": the shapes of the disk and the sources are not independent";
+        return false;
+    }
+    c.stokesIFit = WithAmplitudes(shapes, i);
+    c.stokesIFit.skyLevel = c.stokesIFit.skySlope = 0.0;
+    c.stokesIFit.noise = i.noise;
+    return true;
+}

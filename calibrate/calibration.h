@@ -1,0 +1,49 @@
+// A scan file in physical units. Each polarisation is first taken apart on
+// its own (calibrate/profile_fit.h): its sky from the points well outside
+// the limbs, its quiet-Sun level from the disk with the compact sources
+// fitted apart. Stokes I of these first temperatures then gives the shapes
+// (the disk's radius, centre and beam, the sources' positions and widths)
+// that both polarisations share, and each polarisation's quiet level is
+// fitted again with them. The antenna temperature is
+//     T(x) = (v(x) - sky(x)) x TQSUN / quiet   [K],
+// so that RR and LL are on one scale and I = (RR + LL) / 2, V = (RR - LL) / 2.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "calibrate/profile_fit.h"
+#include "output/scan_reader.h"
+
+enum CalibratedPolarisation { kRR = 0, kLL = 1 };
+
+struct ScanCalibration {
+    std::vector<double> offsets;  // of the places 1 to n, arcsec (CDELT1 x (place - PMCSUN))
+    std::array<int, 2> block{};   // the block of scan.blocks holding RR (POLARIZ 1) and LL (POLARIZ 0)
+    std::array<std::vector<double>, 2> values;       // RR and LL as v x BSCALE + BZERO
+    // RR and LL in recorder units: the sky and noise of each, the shapes of
+    // I with the polarisation's own amplitudes.
+    std::array<ProfileFit, 2> fits;
+    std::array<double, 2> gain{};                    // quiet level / TQSUN: recorder units per kelvin
+    double quietTemperature = 0.0;                   // TQSUN, K
+    std::array<std::vector<double>, 2> temperature;  // RR and LL, K
+    std::vector<double> stokesI, stokesV;            // K
+    ProfileFit stokesIFit;   // I [K]: disk and sources (no sky: it is taken off)
+    AmplitudeFit stokesVFit; // V [K] with the shapes of I
+};
+
+// "RR" or "LL".
+const char* CalibratedPolarisationName(int polarisation);
+
+// The refusals that the cards alone decide: R and L polarisations (FLAG_IV 1,
+// one block POLARIZ 1 and the other 0), a usable offset axis (CDELT1 and
+// PMCSUN finite, CDELT1 not 0), RADIUS and THETA-DG above 0 (the beam at
+// most twice the solar diameter), TQSUN above 0,
+// finite BSCALE and BZERO, at least 3 points. `name` names the scan file.
+bool CheckCalibrationCards(const ScanFileContents& scan, const std::string& name, std::string& error);
+
+// Calibrates the scan file; false with `error` ("NAME: ..." naming the
+// polarisation where one is at fault) when the cards or a profile refuse.
+bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
+                   ScanCalibration& calibration, std::string& error);

@@ -1,0 +1,123 @@
+#include "calibrate/source_table.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string FileNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Csv(double value) {
+    if (!std::isfinite(value)) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7g", value);
+    return text;
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line break.
+std::string CsvText(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+struct Column {
+    const char* name;
+    double (*value)(const ScanSources& scan, const ScanSource& source);
+};
+
+const Column kColumns[] = {
+    {"frequency_ghz", [](const ScanSources& s, const ScanSource&) { return s.frequency; }},
+    {"offset_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.position; }},
+    {"offset_error_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.positionError; }},
+    {"width_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.width; }},
+    {"width_error_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.widthError; }},
+    {"peak_k", [](const ScanSources&, const ScanSource& p) { return p.shape.peak; }},
+    {"peak_error_k", [](const ScanSources&, const ScanSource& p) { return p.shape.peakError; }},
+    {"flux_sfu", [](const ScanSources&, const ScanSource& p) { return p.flux; }},
+    {"flux_error_sfu", [](const ScanSources&, const ScanSource& p) { return p.fluxError; }},
+    {"v_k", [](const ScanSources&, const ScanSource& p) { return p.vPeak; }},
+    {"v_error_k", [](const ScanSources&, const ScanSource& p) { return p.vPeakError; }},
+    {"v_over_i", [](const ScanSources&, const ScanSource& p) { return p.vOverI; }},
+    {"v_over_i_error", [](const ScanSources&, const ScanSource& p) { return p.vOverIError; }},
+    {"significance", [](const ScanSources&, const ScanSource& p) { return p.significance; }},
+};
+
+}  // namespace
+
+std::vector<std::pair<std::size_t, std::size_t>> ByFrequency(const std::vector<ScanSources>& scans,
+                                                             const SourceTrack& track) {
+    std::vector<std::pair<std::size_t, std::size_t>> points = track.points;
+    std::stable_sort(points.begin(), points.end(), [&](const auto& a, const auto& b) {
+        return scans[a.first].frequency < scans[b.first].frequency;
+    });
+    return points;
+}
+
+std::string SourcesCsv(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks) {
+    std::string csv = "source,scan_file";
+    for (const Column& column : kColumns) csv += std::string(",") + column.name;
+    csv += "\n";
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {
+            csv += std::to_string(t + 1) + "," + CsvText(FileNameOf(scans[s].name));
+            for (const Column& column : kColumns) csv += "," + Csv(column.value(scans[s], scans[s].sources[k]));
+            csv += "\n";
+        }
+    }
+    return csv;
+}
+
+std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSources>& scans,
+                        const std::vector<SourceTrack>& tracks, const std::vector<RefusedScan>& refused) {
+    Json json;
+    json["scan_index"] = indexPath;
+    Json files = Json::array();
+    for (const ScanSources& s : scans) {
+        Json file;
+        file["name"] = FileNameOf(s.name);
+        file["frequency_ghz"] = s.frequency;
+        file["quiet_sun_k"] = s.quietTemperature;
+        file["flux_factor"] = s.fluxFactor;
+        file["beam_width_arcsec"] = s.beamWidth;
+        file["gain_rr_per_k"] = s.gain[0];
+        file["gain_ll_per_k"] = s.gain[1];
+        file["noise_k"] = s.stokesI.noise;
+        file["disk_radius_arcsec"] = s.stokesI.radius;
+        file["disk_centre_arcsec"] = s.stokesI.centre;
+        file["v_disk_k"] = s.vDisk;
+        file["sources_found"] = s.sources.size();
+        files.push_back(file);
+    }
+    json["scan_files"] = files;
+    Json refusals = Json::array();
+    for (const RefusedScan& r : refused) refusals.push_back(Json{{"name", FileNameOf(r.name)}, {"reason", r.reason}});
+    json["refused"] = refusals;
+    Json sources = Json::array();
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        Json points = Json::array();
+        for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {
+            Json point;
+            point["scan_file"] = FileNameOf(scans[s].name);
+            for (const Column& column : kColumns) {
+                const double v = column.value(scans[s], scans[s].sources[k]);
+                point[column.name] = std::isfinite(v) ? Json(v) : Json();
+            }
+            points.push_back(point);
+        }
+        sources.push_back(Json{{"source", t + 1}, {"points", points}});
+    }
+    json["sources"] = sources;
+    // A name or reason that is not UTF-8 keeps its other characters; its
+    // stray bytes become U+FFFD.
+    return json.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+}

@@ -1,0 +1,277 @@
+#include "scan/calibrate_commands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "calibrate/source_table.h"
+#include "scan/calibrated_pictures.h"
+#include "scan/explain.h"
+#include "scan/fits_export.h"
+#include "platform/paths.h"
+#include "scan/scan_file_commands.h"
+#include "scan/scan_quality.h"
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitRecording = 2;
+
+// The recording of --recording, read once.
+struct Recording {
+    bool given = false;
+    RecordingExplanation explanation;
+};
+
+bool LoadRecording(const RecordingOptions& check, Recording& recording, std::ostream& err) {
+    if (check.headerPath.empty()) return true;
+    recording.given = true;
+    std::string error;
+    if (PlanRecordingOfScanFiles(check.headerPath, check.thirdArgument, check.tablePath, recording.explanation,
+                                 error))
+        return true;
+    err << error << "\n";
+    return false;
+}
+
+// The refusals that come from the recording rather than from the scan file
+// itself: a scan file the recording does not give, and one that the
+// recording's warnings concern (its values may be other than recorded).
+bool RecordingAllows(const Recording& recording, const std::string& scanPath, const ScanFileContents& scan,
+                     std::string& error) {
+    if (!recording.given) return true;
+    ScanFileQuality quality;
+    if (!QualityOfScanFile(recording.explanation, FileNameOfPath(scanPath), scan, quality, error)) {
+        error = scanPath + ": " + error;
+        return false;
+    }
+    if (quality.warnings.empty()) return true;
+    error = scanPath + ": refused, the recording warns of it: ";
+    for (std::size_t i = 0; i < quality.warnings.size(); ++i)
+        error += (i ? "; " : "") + WarningLine(quality.warnings[i]);
+    return false;
+}
+
+// What went wrong with a scan file, named on `err` and kept for pictures and
+// tables without the path it starts with.
+void Refuse(const std::string& path, const std::string& error, std::vector<RefusedScan>& refused, std::ostream& err) {
+    err << error << "\n";
+    const std::string prefix = path + ": ";
+    refused.push_back({path, error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error});
+}
+
+// The scan files: the given ones, or those of the index.
+bool PathsOf(const std::vector<std::string>& files, const std::string& indexPath, std::vector<std::string>& paths,
+             std::ostream& err) {
+    paths = files;
+    if (indexPath.empty()) return true;
+    std::vector<ScanIndexEntry> entries;
+    std::string error;
+    if (!ReadScanIndex(indexPath, entries, error)) {
+        err << error << "\n";
+        return false;
+    }
+    for (const std::string& path : ScanFilePathsOfIndex(indexPath, entries)) paths.push_back(path);
+    return true;
+}
+
+// Reads and calibrates every scan file; the refused ones are named.
+void CalibrateAll(const std::vector<std::string>& paths, const Recording& recording,
+                  std::vector<CalibratedScan>& scans, std::vector<RefusedScan>& refused, std::ostream& err) {
+    const ProfileSettings settings;
+    for (const std::string& path : paths) {
+        CalibratedScan s;
+        s.name = path;
+        std::string error;
+        if (!ReadScanFile(path, s.scan, error) || !RecordingAllows(recording, path, s.scan, error) ||
+            !CalibrateScan(s.scan, path, settings, s.calibration, error)) {
+            Refuse(path, error, refused, err);
+            continue;
+        }
+        scans.push_back(std::move(s));
+    }
+}
+
+// The sources of every calibrated scan file, and the tracks through them.
+void FindAllSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSources>& found,
+                    std::vector<SourceTrack>& tracks, std::vector<RefusedScan>& refused, std::ostream& err) {
+    for (const CalibratedScan& s : scans) {
+        ScanSources sources;
+        std::string error;
+        if (!FindScanSources(s.scan, s.name, s.calibration, sources, error)) {
+            Refuse(s.name, error, refused, err);
+            continue;
+        }
+        found.push_back(std::move(sources));
+    }
+    tracks = TrackSources(found);
+}
+
+std::vector<float> Floats(const std::vector<double>& values) { return std::vector<float>(values.begin(), values.end()); }
+
+FitsPlanes CalibratedPlanes(const ScanCalibration& c, bool stokesIV) {
+    FitsPlanes planes;
+    if (stokesIV) {
+        planes.planes = {{1, "I = (RR + LL) / 2, antenna temperature", Floats(c.stokesI)},
+                         {4, "then V = (RR - LL) / 2", Floats(c.stokesV)}};
+    } else {
+        planes.planes = {{-1, "RR: the al block (POLARIZ 1), calibrated", Floats(c.temperature[kRR])},
+                         {-2, "then LL: the ar block (POLARIZ 0), calibrated", Floats(c.temperature[kLL])}};
+    }
+    planes.unit = "K";
+    planes.unitComment = "antenna temperature";
+    planes.history = {"points in the scan file's order; antenna temperature per polarisation",
+                      "T = (v - sky) * TQSUN / quiet, v = stored value * BSCALE + BZERO,",
+                      "sky: a straight line through the points beyond the limbs,",
+                      "quiet: a uniform disk seen through the beam, sources fitted apart"};
+    for (const int p : {kRR, kLL}) {
+        const ProfileFit& fit = c.fits[static_cast<std::size_t>(p)];
+        const std::string name = CalibratedPolarisationName(p);
+        planes.cards.push_back({name + "SKY", "sky of " + name + " at offset 0 [recorder units]", fit.skyLevel});
+        planes.cards.push_back({name + "SKYSL", "sky slope of " + name + " [recorder units/arcsec]", fit.skySlope});
+        planes.cards.push_back({name + "QUIET", "quiet Sun of " + name + " over the sky [recorder units]", fit.quiet});
+        planes.cards.push_back({name + "GAIN", "gain of " + name + ": quiet / TQSUN [recorder units/K]",
+                                c.gain[static_cast<std::size_t>(p)]});
+    }
+    planes.cards.push_back({"DISKRAD", "radius of the quiet disk fitted to I [arcsec]", c.fits[kRR].radius});
+    planes.cards.push_back({"DISKCEN", "offset of the disk centre [arcsec]", c.fits[kRR].centre});
+    return planes;
+}
+
+}  // namespace
+
+int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(options.recording, recording, err)) return kExitRecording;
+    std::vector<std::string> paths;
+    if (!PathsOf(options.scanFiles, options.indexPath, paths, err)) return kExitFailed;
+    if (!options.indexPath.empty() && paths.empty()) out << options.indexPath << " lists no scan files\n";
+    std::string date = CurrentInstant();
+    if (options.sourceDateEpochSet && !EpochInstant(options.sourceDateEpoch, date)) {
+        err << "SOURCE_DATE_EPOCH '" << options.sourceDateEpoch
+            << "' is not a whole number of seconds up to the year 9999\n";
+        return kExitFailed;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(options.outputFolder, ignored);
+    if (!std::filesystem::is_directory(options.outputFolder, ignored)) {
+        err << "Can't create " << options.outputFolder << "\n";
+        return kExitFailed;
+    }
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    CalibrateAll(paths, recording, scans, refused, err);
+    bool allWritten = refused.empty();
+    std::map<std::string, std::string> written;  // FITS name -> scan file it came from
+    for (const CalibratedScan& s : scans) {
+        const std::string name = FileNameOfPath(s.name) + ".K.fits";
+        const std::string fitsPath = options.outputFolder + "/" + name;
+        std::string error;
+        if (written.count(name)) error = s.name + ": " + fitsPath + " was already written from " + written[name];
+        if (error.empty() && WriteScanFits(s.scan, CalibratedPlanes(s.calibration, options.stokesIV), s.name,
+                                           fitsPath, date, nullptr, error)) {
+            written[name] = s.name;
+            out << "wrote " << fitsPath << "\n";
+            continue;
+        }
+        err << error << "\n";
+        allWritten = false;
+    }
+    return allWritten ? 0 : kExitFailed;
+}
+
+int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& check, std::ostream& out,
+                          std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(check, recording, err)) return kExitRecording;
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    CalibrateAll({scanPath}, recording, scans, refused, err);
+    if (scans.empty()) return kExitFailed;
+    const ScanCalibration& c = scans[0].calibration;
+    // vm-scan data's own rows, each with the temperatures added.
+    std::ostringstream data;
+    WriteData(scans[0].scan, data);
+    std::istringstream lines(data.str());
+    std::string line;
+    std::getline(lines, line);
+    out << line << ",t_rr_k,t_ll_k,i_k,v_k\n";
+    char more[160];
+    for (std::size_t i = 0; std::getline(lines, line) && i < c.offsets.size(); ++i) {
+        std::snprintf(more, sizeof more, ",%.9g,%.9g,%.9g,%.9g", static_cast<double>(static_cast<float>(c.temperature[kRR][i])),
+                      static_cast<double>(static_cast<float>(c.temperature[kLL][i])),
+                      static_cast<double>(static_cast<float>(c.stokesI[i])), static_cast<double>(static_cast<float>(c.stokesV[i])));
+        out << line << more << "\n";
+    }
+    return 0;
+}
+
+int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(options.recording, recording, err)) return kExitRecording;
+    std::vector<std::string> paths;
+    if (!PathsOf({}, options.indexPath, paths, err)) return kExitFailed;
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    CalibrateAll(paths, recording, scans, refused, err);
+    std::vector<ScanSources> found;
+    std::vector<SourceTrack> tracks;
+    FindAllSources(scans, found, tracks, refused, err);
+    out << (options.json ? SourcesJson(options.indexPath, found, tracks, refused) : SourcesCsv(found, tracks));
+    return refused.empty() ? 0 : kExitFailed;
+}
+
+int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, const PictureOptions& options,
+                    std::ostream& out, std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(check, recording, err)) return kExitRecording;
+    std::vector<std::string> paths;
+    if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    CalibrateAll(paths, recording, scans, refused, err);
+    std::vector<ScanSources> found;
+    std::vector<SourceTrack> tracks;
+    FindAllSources(scans, found, tracks, refused, err);
+    PlotPicture picture;
+    std::string error;
+    if (scans.empty()) {
+        err << indexPath << ": no scan file could be calibrated\n";
+        return kExitFailed;
+    }
+    if (!SpectrumPicture(found, tracks, refused, scans[0].scan, picture, error)) {
+        err << indexPath << ": " << error << "\n";
+        return kExitFailed;
+    }
+    if (!WritePicture(picture, options.size, options.outputPath, error)) {
+        err << error << "\n";
+        return kExitFailed;
+    }
+    out << "wrote " << options.outputPath << "\n";
+    return refused.empty() ? 0 : kExitFailed;
+}
+
+int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
+                              const RecordingOptions& check, const PictureOptions& options, std::ostream& out,
+                              std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(check, recording, err)) return kExitRecording;
+    std::vector<std::string> paths;
+    if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    CalibrateAll(paths, recording, scans, refused, err);
+    PlotPicture picture;
+    std::string error;
+    if (!CalibratedOverviewPicture(scans, refused, polarisation, picture, error)) {
+        err << indexPath << ": " << error << "\n";
+        return kExitFailed;
+    }
+    if (!WritePicture(picture, options.size, options.outputPath, error)) {
+        err << error << "\n";
+        return kExitFailed;
+    }
+    out << "wrote " << options.outputPath << "\n";
+    return refused.empty() ? 0 : kExitFailed;
+}

@@ -1,0 +1,45 @@
+// vm-scan calibrate, data --calibrated, sources, spectrum and overview
+// --calibrated: scan files in physical units (calibrate/).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "scan/plot_commands.h"
+
+// --recording HEADER [--cfg TABLE] [--third THIRD] (RecordingOptions): the
+// recording the scan files were converted from. A scan file that the
+// recording does not give, or one its warnings concern, is refused.
+
+struct CalibrateOptions {
+    std::vector<std::string> scanFiles;
+    std::string indexPath;     // instead of scanFiles: every scan file the index lists
+    std::string outputFolder;  // receives <scan file name>.K.fits
+    bool stokesIV = false;     // I and V (STOKES 1 and 4) instead of RR and LL (-1 and -2)
+    RecordingOptions recording;
+    bool sourceDateEpochSet = false;
+    std::string sourceDateEpoch;
+};
+
+struct SourcesOptions {
+    std::string indexPath;
+    bool json = false;  // JSON instead of CSV
+    RecordingOptions recording;
+};
+
+// Each subcommand: 0 when every scan file was calibrated and everything
+// written; 1 when a scan file or index cannot be read, a scan file is
+// refused (named with the reason on `err`; the others are still done) or an
+// output cannot be written; 2 when the recording's header cannot be read.
+int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::ostream& err);
+// vm-scan data's CSV with the columns t_rr_k, t_ll_k, i_k and v_k added.
+int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& recording, std::ostream& out,
+                          std::ostream& err);
+int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err);
+int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, const PictureOptions& picture,
+                    std::ostream& out, std::ostream& err);
+// `polarisation` is I or V.
+int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
+                              const RecordingOptions& recording, const PictureOptions& picture, std::ostream& out,
+                              std::ostream& err);

@@ -1,0 +1,31 @@
+// Pictures in physical units, as plain data (scan/plot_data.h): a run's I or
+// V in kelvin on one shared scale, and the spectra of its compact sources.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "calibrate/calibration.h"
+#include "calibrate/source_table.h"
+#include "calibrate/sources.h"
+#include "scan/plot_data.h"
+
+// A calibrated scan file with the name that messages use.
+struct CalibratedScan {
+    std::string name;
+    ScanFileContents scan;
+    ScanCalibration calibration;
+};
+
+// I or V of every calibrated scan file, one trace per file stacked by
+// frequency (lowest at the bottom), all on one scale in kelvin, each with its
+// zero line; refused scan files are named in the caption. `polarisation` is
+// I or V.
+bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const std::vector<RefusedScan>& refused,
+                               OverviewPolarisation polarisation, PlotPicture& picture, std::string& error);
+
+// Flux density (log-log) and V/I against frequency, one curve per tracked
+// source, with error bars of one standard error from the fit.
+bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks,
+                     const std::vector<RefusedScan>& refused, const ScanFileContents& first, PlotPicture& picture,
+                     std::string& error);

@@ -1,0 +1,79 @@
+#include "simobs/truth.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The scan file lists the recording's samples last first, so its offsets
+// (CDELT1 x (place - PMCSUN)) run against the recording's.
+double ScanFileOffset(double recordingPosition) { return -recordingPosition; }
+
+}  // namespace
+
+std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
+    Json truth;
+    truth["about"] =
+        "What vm-simobs put into this recording. Temperatures are antenna temperatures [K]; gains are "
+        "recorder units per kelvin (a sample is gain x (T + offset + slope x (i / (n - 1) - 0.5)) + noise, "
+        "with level jumps at the markers). RR is the al file, LL the ar file. Offsets are arc seconds from "
+        "the disk centre as the scan files give them (the recording's order reversed). v_over_i is "
+        "(RR - LL) / (RR + LL).";
+    truth["seed"] = o.seed;
+    truth["samples"] = r.scan.n;
+    truth["step_arcsec"] = r.scan.step;
+    truth["centre_sample"] = r.scan.centre;
+    truth["optical_radius_arcsec"] = r.day.solarRadius;
+    truth["quiet_sun_v_over_i"] = -kQuietSunPolarisation;
+    Json sources = Json::array();
+    for (const Source& s : r.scan.sources) {
+        Json source;
+        source["offset_arcsec"] = ScanFileOffset(s.position);
+        source["sigma_arcsec"] = s.size;
+        source["amplitude"] = s.amplitude;
+        source["turnover_ghz"] = s.turnover;
+        source["v_over_i"] = -s.polarisation;
+        sources.push_back(source);
+    }
+    truth["sources"] = sources;
+    Json channels = Json::array();
+    for (std::size_t c = 0; c < r.channels.size(); ++c) {
+        const Channel& ch = r.channels[c];
+        Json channel;
+        channel["channel"] = c;
+        channel["frequency_ghz"] = ch.frequency;
+        channel["enabled"] = ch.enabled;
+        channel["quiet_sun_k"] = ch.temperature;
+        channel["radio_radius_arcsec"] = ch.radius;
+        channel["beam_sigma_arcsec"] = ch.beamSigma;
+        Json polarisations = Json::array();
+        for (int pol = 0; pol < 2; ++pol) {
+            const double sign = pol == 0 ? -1.0 : 1.0;
+            Json p;
+            p["name"] = pol == 0 ? "RR" : "LL";
+            p["file"] = (pol == 0 ? "al" : "ar") + std::to_string(c);
+            p["gain_per_k"] = ch.gain[pol];
+            p["offset_k"] = ch.offset[pol];
+            p["slope_k"] = ch.slope[pol];
+            p["noise_k"] = ch.noise[pol];
+            // The quiet disk's centre over the sky, in recorder units.
+            p["quiet_sun_level"] = ch.gain[pol] * ch.temperature * (1.0 + sign * kQuietSunPolarisation);
+            polarisations.push_back(p);
+        }
+        channel["polarisations"] = polarisations;
+        Json seen = Json::array();
+        for (std::size_t k = 0; k < r.scan.sources.size(); ++k) {
+            Json source;
+            source["offset_arcsec"] = ScanFileOffset(r.scan.sources[k].position);
+            source["sigma_arcsec"] = ch.sourceSigma[k];  // through the beam
+            source["peak_k"] = ch.sourcePeak[k];        // in I, over the quiet Sun
+            source["v_over_i"] = -r.scan.sources[k].polarisation;
+            seen.push_back(source);
+        }
+        channel["sources"] = seen;
+        channels.push_back(channel);
+    }
+    truth["channels"] = channels;
+    return truth.dump(1) + "\n";
+}

@@ -1,0 +1,300 @@
+// Physical units against what vm-simobs put in: 20 recordings with random
+// gains, sources and noise; the bundled sample; the refusals of bad inputs.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <filesystem>
+#include <sstream>
+
+#include "calibrate/sources.h"
+#include "scan/calibrate_commands.h"
+#include "scan/calibrated_pictures.h"
+#include "scan/scan_file_commands.h"
+#include "scan/scan_fixtures.h"
+#include "scan/scan_tool.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSample = VMFITS_SOURCE_DIR "/samples/sun-2003-11-05";
+
+struct Converted {
+    std::vector<ScanFileContents> scans;
+    std::vector<std::string> names;
+};
+
+Converted ConvertAndRead(const TempFolder& home, const std::string& recording, const std::string& out) {
+    EXPECT_EQ(Convert(home, recording + "/sun.05h", out, recording + "/vm-fits.cfg").exitCode, 1);
+    Converted c;
+    std::vector<ScanIndexEntry> entries;
+    std::string error;
+    EXPECT_TRUE(ReadScanIndex(out + "/s05b03_05z.0hd", entries, error)) << error;
+    for (const std::string& path : ScanFilePathsOfIndex(out + "/s05b03_05z.0hd", entries)) {
+        c.scans.emplace_back();
+        c.names.push_back(path);
+        EXPECT_TRUE(ReadScanFile(path, c.scans.back(), error)) << error;
+    }
+    return c;
+}
+
+// The figures of the recovery: worst cases over every scan file, and over
+// the sources above 10 sigma that lie apart from the others.
+struct Figures {
+    int scans = 0, judged = 0, found = 0, beyond5 = 0, extra = 0, split = 0, blended = 0, blendedFound = 0, vBeyond = 0;
+    double quiet = 0, steps = 0, flux = 0, vOverI = 0, fluxSigmas = 0, vOverISigmas = 0, blendedFlux = 0;
+};
+
+// The source found nearest to `at`, within half a beam; `sources.size()` when none.
+std::size_t Nearest(const std::vector<ScanSource>& sources, double at, double beam) {
+    std::size_t best = sources.size();
+    for (std::size_t m = 0; m < sources.size(); ++m) {
+        const double d = std::fabs(sources[m].shape.position - at);
+        if (d < 0.5 * beam && (best == sources.size() || d < std::fabs(sources[best].shape.position - at))) best = m;
+    }
+    return best;
+}
+
+// Apart: every other source with 1 % of its peak or more lies three widths away or farther.
+bool Apart(const nlohmann::json& seen, std::size_t k) {
+    for (std::size_t j = 0; j < seen.size(); ++j) {
+        const double width = std::max(seen[j]["sigma_arcsec"].get<double>(), seen[k]["sigma_arcsec"].get<double>());
+        if (j != k && std::fabs(seen[j]["offset_arcsec"].get<double>() - seen[k]["offset_arcsec"].get<double>()) <
+                          3.0 * width && seen[j]["peak_k"].get<double>() >= 0.01 * seen[k]["peak_k"].get<double>())
+            return false;
+    }
+    return true;
+}
+
+TEST(Calibration, RecoversQuietSunAndSourcesOfTwentyRecordings) {
+    TempFolder home;
+    Figures f;
+    for (int seed = 1; seed <= 20; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const std::string rec = home / ("rec" + std::to_string(seed));
+        char noise[32];  // 3e-4 to 1e-2 of the quiet Sun
+        std::snprintf(noise, sizeof noise, "%.6g", 3e-4 * std::pow(100.0 / 3.0, (seed - 1) / 19.0));
+        Simulate({"--out", rec, "--seed", std::to_string(seed), "--channels", "8", "--samples", "1500", "--sources",
+                  std::to_string(1 + seed % 4), "--noise", noise, "--gains", "0.3:3", "--no-jumps", "--cfg"});
+        const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(rec + "/sun.05-truth.json"));
+        const Converted run = ConvertAndRead(home, rec, home / ("out" + std::to_string(seed)));
+        std::vector<ScanSources> found(run.scans.size());
+        std::vector<nlohmann::json> channels;
+        for (std::size_t s = 0; s < run.scans.size(); ++s) {
+            ScanCalibration c;
+            std::string error;
+            ASSERT_TRUE(CalibrateScan(run.scans[s], run.names[s], ProfileSettings(), c, error)) << error;
+            ASSERT_TRUE(FindScanSources(run.scans[s], run.names[s], c, found[s], error)) << error;
+            for (const nlohmann::json& ch : truth["channels"])
+                if (std::fabs(ch["frequency_ghz"].get<double>() - run.scans[s].obsFreq) < 1e-6) channels.push_back(ch);
+            ASSERT_EQ(channels.size(), s + 1);
+            for (const int p : {kRR, kLL})
+                f.quiet = std::max(f.quiet, std::fabs(c.fits[p].quiet / channels[s]["polarisations"][p]["quiet_sun_level"].get<double>() - 1));
+            ++f.scans;
+        }
+        const std::vector<SourceTrack> tracks = TrackSources(found);
+        std::vector<std::set<std::size_t>> tracksOfSource(truth["sources"].size());
+        for (std::size_t s = 0; s < run.scans.size(); ++s) {
+            const nlohmann::json& seen = channels[s]["sources"];
+            const double sigma = channels[s]["polarisations"][0]["noise_k"].get<double>() / std::sqrt(2.0);  // of I
+            std::vector<bool> matched(found[s].sources.size(), false);
+            for (std::size_t k = 0; k < seen.size(); ++k) {
+                const double at = seen[k]["offset_arcsec"], peak = seen[k]["peak_k"];
+                const std::size_t m = Nearest(found[s].sources, at, run.scans[s].thetaDg);
+                if (m < matched.size()) matched[m] = true;
+                if (peak < 10.0 * sigma) continue;
+                const ScanSource* got = m < matched.size() ? &found[s].sources[m] : nullptr;
+                const double flux = got ? got->flux / (peak * run.scans[s].fluxL) - 1 : 1;
+                if (!Apart(seen, k)) {
+                    ++f.blended;
+                    f.blendedFound += got ? 1 : 0;
+                    if (got) f.blendedFlux = std::max(f.blendedFlux, std::fabs(flux));
+                    continue;
+                }
+                ++f.judged;
+                if (!got) continue;
+                ++f.found;
+                const double vOverI = got->vOverI - seen[k]["v_over_i"].get<double>();
+                f.steps = std::max(f.steps, std::fabs(got->shape.position - at) / std::fabs(run.scans[s].cdelt1));
+                f.flux = std::max(f.flux, std::fabs(flux));
+                if (std::fabs(flux) > 0.05) {
+                    ++f.beyond5;
+                    f.fluxSigmas = std::max(f.fluxSigmas, std::fabs(flux) * got->flux / got->fluxError);
+                }
+                f.vOverI = std::max(f.vOverI, std::fabs(vOverI));
+                if (std::fabs(vOverI) > 0.05) {
+                    ++f.vBeyond;
+                    f.vOverISigmas = std::max(f.vOverISigmas, std::fabs(vOverI) / got->vOverIError);
+                }
+                for (std::size_t t = 0; t < tracks.size(); ++t)
+                    for (const auto& point : tracks[t].points)
+                        if (point == std::make_pair(s, m)) tracksOfSource[k].insert(t);
+            }
+            f.extra += static_cast<int>(std::count(matched.begin(), matched.end(), false));
+        }
+        for (const auto& t : tracksOfSource) f.split += t.size() > 1 ? 1 : 0;
+    }
+    std::printf("%d scan files: quiet Sun within %.2f %%. %d of %d sources above 10 sigma found (%d more lie within three "
+                "widths of another: %d found, fluxes within %.0f %%); positions within %.2f steps; fluxes within %.2f %% (%d beyond "
+                "5 %%, within %.1f standard errors); V/I within %.3f (%d beyond 0.05, within %.1f standard errors); "
+                "%d found beyond the truth; %d split across tracks\n",
+                f.scans, 100 * f.quiet, f.found, f.judged, f.blended, f.blendedFound, 100 * f.blendedFlux, f.steps, 100 * f.flux,
+                f.beyond5, f.fluxSigmas, f.vOverI, f.vBeyond, f.vOverISigmas, f.extra, f.split);
+    EXPECT_LT(f.quiet, 0.02);
+    EXPECT_EQ(f.found, f.judged);
+    EXPECT_LE(f.steps, 1.0);
+    EXPECT_LE(f.beyond5, 1);  // one narrow source at 12 sigma, 2.1 standard errors off
+    EXPECT_LT(f.fluxSigmas, 3.0);
+    EXPECT_LT(f.vOverISigmas, 3.0);
+    EXPECT_LE(f.extra, 4);
+    EXPECT_EQ(f.split, 0);
+}
+
+// The sample converted, and one of its scan files with edits.
+class SampleCalibration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sample_ = ConvertAndRead(home_, kSample, home_ / "scans");
+        ASSERT_EQ(sample_.scans.size(), 7u);
+        index_ = home_ / "scans/s05b03_05z.0hd";
+    }
+    // The scan file at 6.909 GHz with `from` replaced by `to`.
+    std::string Edited(const std::string& from, const std::string& to) {
+        std::string bytes = ReadFileBytes(sample_.names[4]);
+        const std::size_t at = bytes.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        if (at != std::string::npos) bytes.replace(at, from.size(), to);
+        return bytes;
+    }
+    TempFolder home_;
+    Converted sample_;
+    std::string index_;
+};
+
+TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
+    std::vector<CalibratedScan> calibrated;
+    for (std::size_t s = 1; s < sample_.scans.size(); ++s) {
+        calibrated.push_back({sample_.names[s], sample_.scans[s], {}});
+        ScanCalibration& c = calibrated.back().calibration;
+        std::string error;
+        ASSERT_TRUE(CalibrateScan(sample_.scans[s], sample_.names[s], ProfileSettings(), c, error)) << error;
+        double largest = 0.0;  // |V| on the disk, away from the sources
+        for (std::size_t i = 0; i < c.offsets.size(); ++i) {
+            bool quiet = std::fabs(c.offsets[i]) < 0.8 * c.stokesIFit.radius;
+            for (const ProfileSource& p : c.stokesIFit.sources) quiet = quiet && std::fabs(c.offsets[i] - p.position) > 4 * p.width;
+            if (quiet) largest = std::max(largest, std::fabs(c.stokesV[i]));
+        }
+        EXPECT_LT(largest, 0.002 * c.quietTemperature) << sample_.names[s];
+    }
+    SourcesOptions options;
+    options.indexPath = index_;
+    options.json = true;
+    std::ostringstream out, err;
+    EXPECT_EQ(SourcesCommand(options, out, err), 1);  // the scan file at 1.168 GHz, whose ar0 is short, is refused
+    const nlohmann::json table = nlohmann::json::parse(out.str());
+    ASSERT_EQ(table["refused"].size(), 1u);
+    EXPECT_EQ(table["refused"][0]["name"], "s05b03_05z.001");
+    ASSERT_EQ(table["sources"].size(), 2u);
+    for (const nlohmann::json& source : table["sources"]) EXPECT_GE(source["points"].size(), 5u);
+    EXPECT_NEAR(table["sources"][0]["points"].back()["offset_arcsec"].get<double>(), -381.0, 2.0);
+    EXPECT_NEAR(table["sources"][1]["points"].back()["offset_arcsec"].get<double>(), 236.8, 2.0);
+    PictureOptions picture;
+    picture.outputPath = home_ / "spectrum.png";
+    EXPECT_EQ(SpectrumCommand(index_, RecordingOptions(), picture, out, err), 1);
+    EXPECT_EQ(ReadFileBytes(picture.outputPath).substr(1, 3), "PNG");
+    PlotPicture overview;  // six traces in kelvin, each with its zero line
+    std::string error;
+    ASSERT_TRUE(CalibratedOverviewPicture(calibrated, {}, OverviewPolarisation::V, overview, error)) << error;
+    EXPECT_EQ(overview.panels[0].traces.size(), 12u);
+}
+
+TEST_F(SampleCalibration, FitsInKelvinPassFitsverifyAndAstropy) {
+    const std::string python = AstropyPython();
+    for (const std::string stokes : {"RL", "IV"}) {
+        const std::string folder = home_ / stokes;
+        std::vector<const char*> argv{"vm-scan", "calibrate", sample_.names[4].c_str(), sample_.names[6].c_str(),
+                                      "-o", folder.c_str(), "--stokes", stokes.c_str()};
+        std::ostringstream out, err;
+        ASSERT_EQ(RunScanTool(static_cast<int>(argv.size()), argv.data(), ScanToolContext(), out, err), 0) << err.str();
+        for (const std::string& scan : {sample_.names[4], sample_.names[6]}) {
+            const std::string fits = folder + "/" + scan.substr(scan.rfind('/') + 1) + ".K.fits";
+            if (FileExists("/usr/bin/fitsverify")) {
+                const ProcessResult r = RunProcess({"/usr/bin/fitsverify", fits});
+                EXPECT_NE(r.out.find("**** Verification found 0 warning(s) and 0 error(s). ****"), std::string::npos) << r.out;
+            }
+            if (python.empty()) continue;
+            std::ostringstream csv;
+            ASSERT_EQ(CalibratedDataCommand(scan, RecordingOptions(), csv, err), 0);
+            WriteFileBytes(home_ / "t.csv", csv.str());
+            const ProcessResult r = RunProcess({python, VMFITS_SOURCE_DIR "/tests/scan/check_fits.py", fits,
+                                                home_ / "t.csv", "2003-11-05T09:13:21.060", stokes});
+            EXPECT_EQ(r.out, "ok\n") << r.err;
+        }
+    }
+}
+
+TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
+    // A flare over most of the disk: the stored values a quarter as large, and a broad bump.
+    std::string flare = ReadFileBytes(sample_.names[4]);
+    const ScanFileContents& scan = sample_.scans[4];
+    std::size_t at = 0;
+    for (int g = 0; g < kScanGroupCount; ++g) {
+        for (const ScanCard& card : scan.groups[static_cast<std::size_t>(g)]) at += card.text.size() + 2;
+        at += 5;  // END
+        if (g < kFirstBlockGroup) continue;
+        for (int64_t place = 1; place <= scan.naxis1; ++place, at += 2) {
+            const double x = PlaceOffset(scan, place) / (0.45 * scan.radius);
+            const auto v = static_cast<int16_t>(scan.blocks[static_cast<std::size_t>(g - 2)].values[static_cast<std::size_t>(place - 1)] / 4 + 20000 * std::exp(-0.5 * x * x));
+            flare[at] = static_cast<char>(v & 0xFF);
+            flare[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+        }
+        at += 2;  // CR LF after the block
+    }
+    const struct {
+        std::string bytes, error;
+        bool sources;  // refused by `sources` only
+    } cases[] = {
+        {Edited("CDELT1  =         2.0797", "CDELT1  =         0.0000"), "CDELT1 is 0: the offset axis is degenerate (the points have no distinct offsets)", false},
+        {Edited("RADIUS  =            968", "RADIUS  =              0"), "RADIUS is 0: the optical radius, which places the disk and the sky, is missing", false},
+        {Edited("PMCSUN  =       953.7349", "PMCSUN  =       300.0000"), "RR: no sky at negative offsets: 0 points lie beyond -1308 arcsec (1.25 RADIUS + 1.5 THETA-DG from the centre), at least 10 are needed", false},
+        {Edited("THETA-DG=          65.26", "THETA-DG=           0.00"), "THETA-DG is 0: the width of the beam is missing", false},
+        {Edited("THETA-DG=          65.26", "THETA-DG=        4000.00"), "THETA-DG is 4000, more than twice the solar diameter (RADIUS 968): the beam does not resolve the disk", false},
+        {Edited("TQSUN   =           6109", "TQSUN   =              0"), "TQSUN is 0: there is no quiet-Sun antenna temperature to calibrate to", false},
+        {Edited("FLAG_IV =              1", "FLAG_IV =              0"), "FLAG_IV is 0; calibration needs the R and L polarisations (FLAG_IV 1)", false},
+        {flare, "RR: compact sources cover ", false},  // nine tenths of the disk; the share as the fit finds it
+        {Edited("FLUX_L  =          0.031", "FLUX_L  =          0.000"), "FLUX_L is 0: there is no factor from antenna temperature to flux", true},
+    };
+    for (const auto& c : cases) {
+        ScanFileContents edited;
+        ScanCalibration calibration;
+        ScanSources sources;
+        std::string error;
+        ASSERT_TRUE(ParseScanFile(c.bytes, "x.005", edited, error)) << error;
+        const bool calibrated = CalibrateScan(edited, "x.005", ProfileSettings(), calibration, error);
+        EXPECT_EQ(calibrated, c.sources) << c.error;
+        if (calibrated) {
+            EXPECT_FALSE(FindScanSources(edited, "x.005", calibration, sources, error));
+        }
+        EXPECT_EQ(c.error.back() == ' ' ? error.substr(0, 7 + c.error.size()) : error, "x.005: " + c.error);
+    }
+    // With --recording, a scan file its warnings concern, or one it does not give, is refused.
+    CalibrateOptions options;
+    options.scanFiles = {sample_.names[4], sample_.names[0], home_ / "scans/s05b03_05z.008"};
+    options.outputFolder = home_ / "fits";
+    options.recording = {kSample + "/sun.05h", false, kSample + "/vm-fits.cfg"};
+    fs::copy_file(sample_.names[4], options.scanFiles[2]);
+    std::ostringstream out, err;
+    EXPECT_EQ(CalibrateCommand(options, out, err), 1);
+    EXPECT_EQ(err.str(), sample_.names[0] + ": refused, the recording warns of it: ar-short: ar0 holds 1024 samples, "
+                             "al0 2048: LL samples 1024 to 2047 keep the repaired al values\n" +
+                             options.scanFiles[2] + ": s05b03_05z.008 is not a scan file that " + kSample +
+                             "/sun.05h gives\n");
+    options.recording.headerPath = "/no/sun.05h";
+    EXPECT_EQ(CalibrateCommand(options, out, err), 2);
+}
+
+}  // namespace
