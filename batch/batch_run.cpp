@@ -25,10 +25,9 @@ namespace {
 
 const char* const kTableName = "vm-fits.cfg";
 
-// The folder of a path: "." for a bare name, "/" for a file at the root.
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : path.substr(0, slash);
+// A file beside the one at `path` ("" for a bare name, "/" for one at the root).
+std::string Beside(const std::string& path, const std::string& name) {
+    return (fs::path(path).parent_path() / name).string();
 }
 
 bool RealPath(const std::string& path, std::string& real) {
@@ -100,13 +99,13 @@ int ConvertInChild(const ConversionRequest& request) {
 bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
                       std::string& error) {
     if (!converter.empty()) {
-        table = FolderOf(converter) + "/" + kTableName;
+        table = Beside(converter, kTableName);
         if (access(table.c_str(), R_OK) == 0) return true;
         error = "no calibration table: " + table + " (the one " + converter + " reads) is missing";
         return false;
     }
-    const std::string beside = FolderOf(selfPath) + "/" + kTableName;
-    const std::string above = FolderOf(FolderOf(selfPath)) + "/" + kTableName;
+    const std::string beside = Beside(selfPath, kTableName);
+    const std::string above = Beside(fs::path(selfPath).parent_path().string(), kTableName);
     for (const std::string& candidate : {beside, above}) {
         struct stat info;
         if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), R_OK) == 0) {
@@ -354,7 +353,7 @@ ChildJob PrepareConversion(BatchState& state, std::size_t job) {
     const std::string outFolder = JoinPath(setup.output, r.folder);
     // The conversion creates the last level itself, one level only: the
     // ones above are made here. When that fails, the conversion says so.
-    if (!r.folder.empty()) MakeFolders(FolderOf(outFolder));
+    if (!r.folder.empty()) MakeFolders(fs::path(outFolder).parent_path().string());
     // A recorded conversion is void from here on, until this one is recorded.
     const auto known = state.work.latest.find(r.Path());
     if (known != state.work.latest.end() && !known->second.started && known->second.exitCode == 1) {

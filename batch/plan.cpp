@@ -5,21 +5,22 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "convert/channel_loop.h"
 #include "convert/channel_plan.h"
 #include "inputs/observation_header.h"
 #include "output/scan_output.h"
+#include "output/scan_reader.h"
 
 namespace {
 
-bool WholeNumber(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    value = std::atoi(text.c_str());
+// K or N of --shard: decimal digits only.
+bool ShardNumber(const std::string& text, int& value) {
+    long long number = 0;
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || !WholeNumber(text, number))
+        return false;
+    value = static_cast<int>(number);
     return true;
 }
 
@@ -28,8 +29,8 @@ bool WholeNumber(const std::string& text, int& value) {
 bool ParseShard(const std::string& text, Shard& shard, std::string& error) {
     const std::size_t slash = text.find('/');
     Shard parsed;
-    if (slash == std::string::npos || !WholeNumber(text.substr(0, slash), parsed.index) ||
-        !WholeNumber(text.substr(slash + 1), parsed.count) || parsed.count < 1 ||
+    if (slash == std::string::npos || !ShardNumber(text.substr(0, slash), parsed.index) ||
+        !ShardNumber(text.substr(slash + 1), parsed.count) || parsed.count < 1 ||
         parsed.index >= parsed.count) {
         error = "--shard wants K/N with 0 <= K < N, not \"" + text + "\"";
         return false;
@@ -113,16 +114,14 @@ bool CollectOutputs(const std::string& archive, const Recording& recording,
     }
     std::vector<std::string> names{indexName};
     const std::string indexPath = JoinPath(outputFolder, JoinPath(recording.folder, indexName));
-    std::ifstream index(indexPath, std::ios::binary);
-    if (!index) {
+    struct stat indexInfo;
+    if (stat(indexPath.c_str(), &indexInfo) != 0 || !S_ISREG(indexInfo.st_mode)) {
         error = "vm-fits wrote no scan index " + JoinPath(recording.folder, indexName);
         return false;
     }
-    std::string line;
-    while (std::getline(index, line)) {
-        const std::size_t tab = line.find('\t');
-        if (tab != std::string::npos && tab > 0) names.push_back(line.substr(0, tab));
-    }
+    std::vector<ScanIndexEntry> entries;
+    if (!ReadScanIndex(indexPath, entries, error)) return false;
+    for (const ScanIndexEntry& entry : entries) names.push_back(entry.name);
     for (const std::string& name : names) {
         const std::string relative = JoinPath(recording.folder, name);
         struct stat info;

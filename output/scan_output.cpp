@@ -135,6 +135,12 @@ std::string ScanFileBytes(const ObservationHeader& header, const PointingValues&
     return out;
 }
 
+std::string FormattedNumber(const char* format, double value) {
+    std::string text;
+    AppendFormat(text, format, value);
+    return text;
+}
+
 std::string ScanFileName(const std::string& baseName, int scanNumber, int scanCounter) {
     std::string name;
     AppendFormat(name, "%s_%02dz.%03d", baseName.c_str(), scanNumber, scanCounter);

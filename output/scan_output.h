@@ -45,6 +45,10 @@ struct ScanChannel {
 std::string ScanFileBytes(const ObservationHeader& header, const PointingValues& pointing,
                           int32_t calibrationFlag, const ScanChannel& channel);
 
+// A number in a printf-style format ("%.3f GHz"), in the "C" locale as the
+// cards are: the one formatter of numbers the tools share with the writer.
+std::string FormattedNumber(const char* format, double value);
+
 // "%s_%02dz.%03d": the scan file name without its folder.
 std::string ScanFileName(const std::string& baseName, int scanNumber, int scanCounter);
 // "%s_%02dz.0hd": the scan index name without its folder.

@@ -7,6 +7,15 @@
 
 #include "inputs/sample_files.h"
 
+bool WholeNumber(const std::string& text, long long& value) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(start, &end, 10);
+    return end != start && *end == '\0' && errno != ERANGE &&
+           value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
+}
+
 namespace {
 
 const char* const kGroupNames[kScanGroupCount] = {
@@ -48,16 +57,6 @@ std::vector<std::string> SplitAt(const std::string& text, char separator) {
         if (at == std::string::npos) return parts;
         start = at + 1;
     }
-}
-
-// A whole number as "%d" writes it (blanks may come first), within the int range.
-bool WholeNumber(const std::string& text, long long& value) {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(start, &end, 10);
-    return end != start && *end == '\0' && errno != ERANGE &&
-           value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max();
 }
 
 // A number as "%f" or "%e" writes it ("nan", "-nan" and "inf" included).
@@ -353,3 +352,4 @@ bool ReadScanIndex(const std::string& path, std::vector<ScanIndexEntry>& entries
     }
     return ParseScanIndex(std::string(bytes.begin(), bytes.end()), path, entries, error);
 }
+

@@ -59,6 +59,10 @@ bool ParseScanFile(const std::string& bytes, const std::string& name, ScanFileCo
 // Reads and parses the scan file at `path`.
 bool ReadScanFile(const std::string& path, ScanFileContents& scan, std::string& error);
 
+// A whole number as "%d" writes it (blanks may come first, then a sign),
+// within the int range; false for anything else.
+bool WholeNumber(const std::string& text, long long& value);
+
 // The value a stored value stands for: v x BSCALE + BZERO, as a 32-bit float.
 float PhysicalValue(const ScanBlock& block, int16_t value);
 // The offset of a place (1 to n) from the meridian centre in arc seconds:

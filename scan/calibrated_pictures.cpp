@@ -1,4 +1,6 @@
 #include "scan/calibrated_pictures.h"
+#include "platform/paths.h"
+#include "output/scan_output.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,12 +11,6 @@
 namespace {
 
 const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(' ');
@@ -27,11 +23,6 @@ std::string Observed(const ScanFileContents& scan) {
            PictureText(scan.timeObs, 20) + " UT";
 }
 
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The refused scan files as caption lines, with the other lines at most
 // kMostCaptionLines.
 void AddRefusals(const std::vector<RefusedScan>& refused, std::vector<std::string>& caption) {
@@ -40,7 +31,7 @@ void AddRefusals(const std::vector<RefusedScan>& refused, std::vector<std::strin
             caption.push_back("... and " + std::to_string(refused.size() - k) + " more scan files left out");
             return;
         }
-        caption.push_back("Left out: " + PictureText(FileNameOf(refused[k].name)) + ": " +
+        caption.push_back("Left out: " + PictureText(FileNameOfPath(refused[k].name)) + ": " +
                           PictureText(refused[k].reason, 200));
     }
 }
@@ -92,7 +83,7 @@ bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const s
         panel.traces.push_back({"", PlotColour::Grey, PlotLineStyle::Dotted, {panel.x.low, panel.x.high},
                                 {base + zero, base + zero}});
         panel.traces.push_back(std::move(trace));
-        panel.sideLabels.push_back({base + 0.5, PictureText(Format("%.3f GHz", s.scan.obsFreq), 40)});
+        panel.sideLabels.push_back({base + 0.5, PictureText(FormattedNumber("%.3f GHz", s.scan.obsFreq), 40)});
     }
     panel.y = {0.0, static_cast<double>(order.size())};
     panel.yNumbers = false;
@@ -109,7 +100,7 @@ bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const s
     picture.caption.push_back("Antenna temperature per polarisation: T = (v - sky) x TQSUN / quiet, the sky fitted "
                               "outside the limbs, the quiet Sun a uniform disk through the beam, sources fitted apart.");
     picture.caption.push_back("One scale for all traces: from one dotted zero line to the next is " +
-                              Format("%.4g", largest / reach) + " K" +
+                              FormattedNumber("%.4g", largest / reach) + " K" +
                               (isV ? " (above the line: RR exceeds LL)." : ".") +
                               " Dotted vertical: the meridian centre; dashed: the optical limbs at +-RADIUS (" +
                               std::to_string(first.radius) + " arcsec).");
@@ -132,7 +123,7 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
         const PlotColour colour = kSourceColours[t % (sizeof kSourceColours / sizeof kSourceColours[0])];
         const auto& top = tracks[t].points.front();
         const std::string label = "source " + std::to_string(t + 1) + " at " +
-                                  Format("%+.0f", scans[top.first].sources[top.second].shape.position) + " arcsec";
+                                  FormattedNumber("%+.0f", scans[top.first].sources[top.second].shape.position) + " arcsec";
         PlotTrace f{label, colour, PlotLineStyle::Solid, {}, {}, true, {}, {}};
         PlotTrace p{"", colour, PlotLineStyle::Solid, {}, {}, true, {}, {}};
         for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {

@@ -6,14 +6,9 @@
 #include "platform/paths.h"
 #include "app/conversion.h"
 #include "json/json.h"
+#include "output/scan_output.h"
 
 namespace {
-
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 // "19th": the markers a channel collects at most, as the notes name the limit.
 std::string Ordinal(int n) {
@@ -93,14 +88,14 @@ std::vector<int16_t> AppliedPositions(const ChannelPlan& channel) {
 }
 
 std::string NoCalibrationReason(const ChannelPlan& channel) {
-    const std::string at = Format("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
+    const std::string at = FormattedNumber("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
     const CalibrationLookup& lookup = channel.calibration;
     switch (lookup.result) {
         case CalibrationResult::TableUnreadable:
             return "the calibration table cannot be read";
         case CalibrationResult::NoRowBelow:
             return at + " is at or below the table's last row (" +
-                   Format("%.3f GHz", static_cast<double>(lookup.lastRowFrequency)) + ")";
+                   FormattedNumber("%.3f GHz", static_cast<double>(lookup.lastRowFrequency)) + ")";
         case CalibrationResult::SameFrequencies:
             return "no calibration values at " + at + ": the table rows around it have the same frequency";
         case CalibrationResult::NotFinite:
@@ -126,7 +121,7 @@ std::string ZeroCalibrationReason(const ChannelPlan& channel) {
     const bool several = names.find(" and ") != std::string::npos;
     return "the calibration value" + std::string(several ? "s " : " ") + names +
            (several ? " are 0 at " : " is 0 at ") +
-           Format("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
+           FormattedNumber("%.3f GHz", static_cast<double>(NarrowFrequency(channel.frequency)));
 }
 
 std::string SampleCount(const SampleFilePlan& file) {
@@ -318,9 +313,9 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
         std::string flux = "-", tqsun = "-", theta = "-";
         if (channel.calibrationLooked && channel.calibration.result == CalibrationResult::Found) {
             const CalibrationValues& v = channel.calibration.values;
-            flux = Format("%.5f", static_cast<double>(v.fluxFactor));
+            flux = FormattedNumber("%.5f", static_cast<double>(v.fluxFactor));
             tqsun = std::to_string(v.quietSunTemperature);
-            theta = Format("%.2f", static_cast<double>(v.beamWidth));
+            theta = FormattedNumber("%.2f", static_cast<double>(v.beamWidth));
         }
         const std::vector<int16_t> applied = AppliedPositions(channel);
         const std::string markers = MarkerColumn(applied);

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "scan/scan_file_commands.h"
+#include "platform/paths.h"
 
 #ifndef VMSCAN_VERSION
 #define VMSCAN_VERSION "unknown"
@@ -79,11 +80,6 @@ std::string HeaderText(const std::string& text) {
         if (u < 32 || u > 126) c = '?';
     }
     return out;
-}
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The keyword writes of one HDU; CFITSIO skips every call once status is set.
@@ -300,7 +296,7 @@ void WriteScanCards(Header& h, const ScanFileContents& scan, const FitsPlanes& p
     h.Real("LLSCALE", left.bscale, "BSCALE of the LL block in the scan file");
     h.Real("LLZERO", left.bzero, "BZERO of the LL block in the scan file");
     for (const FitsPlanes::Card& card : planes.cards) h.Real(card.keyword.c_str(), card.value, card.comment.c_str());
-    const std::string history = "vm-scan " VMSCAN_VERSION " from the scan file " + HeaderText(FileNameOf(sourceName));
+    const std::string history = "vm-scan " VMSCAN_VERSION " from the scan file " + HeaderText(FileNameOfPath(sourceName));
     fits_write_history(h.file, history.c_str(), &h.status);
     for (const std::string& line : planes.history) fits_write_history(h.file, HeaderText(line).c_str(), &h.status);
 }
@@ -444,14 +440,14 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
         ScanFileContents scan;
         ScanFileQuality quality;
         std::string error;
-        const std::string name = FileNameOf(path) + ".fits";
+        const std::string name = FileNameOfPath(path) + ".fits";
         const std::string fitsPath = options.outputFolder + "/" + name;
         if (!ReadScanFile(path, scan, error)) {
             // reported below
         } else if (written.count(name)) {
             error = path + ": " + fitsPath + " was already written from " + written[name];
         } else if (!options.recording.headerPath.empty()) {
-            QualityOfScanFile(recording, FileNameOf(path), scan, quality, error);
+            QualityOfScanFile(recording, FileNameOfPath(path), scan, quality, error);
         }
         const ScanFileQuality* known = options.recording.headerPath.empty() ? nullptr : &quality;
         if (error.empty() && WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, known, error)) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "scan/scan_file_commands.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -21,11 +22,6 @@ int Written(const PlotPicture& picture, const PictureOptions& options, std::ostr
 int Failed(const std::string& error, std::ostream& err) {
     err << error << "\n";
     return 1;
-}
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The recording planned, or 2 with the message when its header cannot be read.
@@ -49,7 +45,7 @@ int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, 
         RecordingExplanation planned;
         if (const int code = PlannedRecording(recording, planned, err)) return code;
         quality.emplace();
-        if (!PictureQualityOf(planned, FileNameOf(scanPath), scan, *quality, error)) return Failed(error, err);
+        if (!PictureQualityOf(planned, FileNameOfPath(scanPath), scan, *quality, error)) return Failed(error, err);
     }
     PlotPicture picture;
     if (!ScanPicture(scan, scanPath, picture, error, quality ? &*quality : nullptr)) return Failed(error, err);
@@ -75,7 +71,7 @@ int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisat
         if (const int code = PlannedRecording(recording, planned, err)) return code;
         for (NamedScan& named : scans) {
             named.quality.emplace();
-            if (!PictureQualityOf(planned, FileNameOf(named.name), named.scan, *named.quality, error))
+            if (!PictureQualityOf(planned, FileNameOfPath(named.name), named.scan, *named.quality, error))
                 return Failed(error, err);
         }
     }

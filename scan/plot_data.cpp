@@ -1,4 +1,6 @@
 #include "scan/plot_data.h"
+#include "platform/paths.h"
+#include "output/scan_output.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,17 +14,6 @@ namespace {
 const char* const kSignalLabel = "Signal [recorder units]";
 const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
 
-std::string Format(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-std::string FileNameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first);
@@ -34,7 +25,7 @@ std::string ObservationOf(const ScanFileContents& scan) {
            PictureText(scan.timeObs, 20) + " UT";
 }
 
-std::string Ghz(double frequency) { return PictureText(Format("%.3f GHz", frequency), 40); }
+std::string Ghz(double frequency) { return PictureText(FormattedNumber("%.3f GHz", frequency), 40); }
 
 const char* const kPlaceLabel = "Place in the scan file (1 to n): no offset axis";
 
@@ -42,7 +33,7 @@ const char* const kPlaceLabel = "Place in the scan file (1 to n): no offset axis
 // or nothing when it has one.
 std::string NoOffsetAxis(const ScanFileContents& scan) {
     std::vector<std::string> why;
-    if (StepIsDegenerate(static_cast<float>(scan.cdelt1))) why.push_back(Format("CDELT1 is %.4f", scan.cdelt1));
+    if (StepIsDegenerate(static_cast<float>(scan.cdelt1))) why.push_back(FormattedNumber("CDELT1 is %.4f", scan.cdelt1));
     if (RadiusIsDegenerate(scan.radius)) why.push_back("RADIUS is " + std::to_string(scan.radius));
     return why.empty() ? std::string() : why.size() == 1 ? why[0] : why[0] + " and " + why[1];
 }
@@ -185,7 +176,7 @@ bool ScanPicture(const ScanFileContents& scan, const std::string& name, PlotPict
     }
     FiniteRange(x, 0.0, panel.x);
     picture.title = ObservationOf(scan) + ", " + Ghz(scan.obsFreq);
-    panel.heading = PictureText(FileNameOf(name));
+    panel.heading = PictureText(FileNameOfPath(name));
     const std::string noAxis = NoOffsetAxis(scan);
     panel.xLabel = noAxis.empty() ? kOffsetLabel : kPlaceLabel;
     panel.yLabel = kSignalLabel;
@@ -283,7 +274,7 @@ bool OverviewPicture(const std::vector<NamedScan>& scans, OverviewPolarisation p
             const std::string why = NoOffsetAxis(named.scan);
             if (!why.empty()) {
                 if (noAxis.empty()) noAxisWhy = why;
-                noAxis.push_back(PictureText(FileNameOf(named.name)));
+                noAxis.push_back(PictureText(FileNameOfPath(named.name)));
             }
             drawn.push_back(std::move(d));
             continue;
@@ -291,7 +282,7 @@ bool OverviewPicture(const std::vector<NamedScan>& scans, OverviewPolarisation p
         if (firstError.empty()) firstError = named.name + ": " + reason;
         auto found = std::find_if(leftOut.begin(), leftOut.end(), [&](const auto& r) { return r.first == reason; });
         if (found == leftOut.end()) found = leftOut.insert(leftOut.end(), {reason, {}});
-        found->second.push_back(PictureText(FileNameOf(named.name)));
+        found->second.push_back(PictureText(FileNameOfPath(named.name)));
     }
     if (drawn.empty()) {
         error = scans.size() == 1 ? firstError
@@ -390,39 +381,40 @@ bool OverviewPicture(const std::vector<NamedScan>& scans, OverviewPolarisation p
     return true;
 }
 
-bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture& picture,
-                   std::string& error) {
-    picture = PlotPicture();
+namespace {
+
+// The channel of a repair picture: one whose samples vm-fits repairs.
+const ChannelPlan* RepairedChannel(const RecordingExplanation& e, int channelNumber, std::string& error) {
     if (channelNumber < 0 || channelNumber >= static_cast<int>(e.channels.size())) {
         error = "channel " + std::to_string(channelNumber) + " is not a channel number (0 to 63)";
-        return false;
+        return nullptr;
     }
     const ChannelPlan& c = e.channels[static_cast<std::size_t>(channelNumber)];
     const std::string channel = "channel " + std::to_string(channelNumber);
     if (!c.calibrationLooked) {
         error = e.headerPath + ": " + channel + ": " + ChannelReason(c) + "; vm-fits repairs no samples of it";
-        return false;
+        return nullptr;
     }
     if (c.leftRead.empty()) {
-        error = e.headerPath + ": " + channel + ": " + FileNameOf(c.left.path) + " holds no samples";
-        return false;
+        error = e.headerPath + ": " + channel + ": " + FileNameOfPath(c.left.path) + " holds no samples";
+        return nullptr;
     }
+    return &c;
+}
+
+// Both polarisations as read and as repaired; past the end of a short ar
+// file, LL holds the repaired al values: a trace of their own in both panels.
+bool RepairTraces(const RecordingExplanation& e, const ChannelPlan& c, PlotPanel& read, PlotPanel& repaired,
+                  std::string& error) {
     std::vector<double> x(c.leftRead.size());
     std::iota(x.begin(), x.end(), 0.0);
-    const std::string al = FileNameOf(c.left.path), ar = FileNameOf(c.right.path);
-
-    PlotPanel read, repaired;
-    read.heading = "As read from " + al + " and " + ar;
-    repaired.heading = std::string("After ") + RuleName(e.run) +
-                       " at the markers and the baseline step: the samples vm-fits scales";
-    read.yLabel = repaired.yLabel = kSignalLabel;
-    repaired.xLabel = "Sample (position in the recording)";
+    const std::string al = FileNameOfPath(c.left.path), ar = FileNameOfPath(c.right.path);
     const std::vector<double> leftRead = AsDoubles(c.leftRead), rightRead = AsDoubles(c.rightRead);
-    const std::vector<double> leftRepaired = AsDoubles(c.leftRepaired),
-                              rightRepaired = AsDoubles(c.rightRepaired);
+    const std::vector<double> leftRepaired = AsDoubles(c.leftRepaired), rightRepaired = AsDoubles(c.rightRepaired);
     if (!FiniteRange(Joined(leftRead, rightRead), 0.05, read.y) ||
         !FiniteRange(Joined(leftRepaired, rightRepaired), 0.05, repaired.y)) {
-        error = e.headerPath + ": " + channel + ": no sample of " + al + " or " + ar + " is a finite number";
+        error = e.headerPath + ": channel " + std::to_string(c.channel) + ": no sample of " + al + " or " + ar +
+                " is a finite number";
         return false;
     }
     FiniteRange(x, 0.0, read.x);
@@ -431,8 +423,6 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
     read.traces.push_back({"LL (" + ar + ")", PlotColour::Blue, PlotLineStyle::Solid, x, rightRead});
     repaired.traces.push_back({"", PlotColour::Red, PlotLineStyle::Solid, x, leftRepaired});
     repaired.traces.push_back({"", PlotColour::Blue, PlotLineStyle::Solid, x, rightRepaired});
-    // Past the end of a short ar file, LL holds the repaired al values: a
-    // trace of their own in both panels.
     const std::vector<uint8_t> llFlags = SampleQualityFlags(c, 1);
     if (FlaggedPoints(llFlags, kQualityFromAl) > 0) {
         const std::string label = "LL past the end of " + ar + ": repaired al values";
@@ -447,33 +437,36 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
         }
     }
     for (const PlotTrace& trace : read.traces) read.legend.push_back({trace.label, trace.colour, trace.style});
+    return true;
+}
 
-    std::vector<int> applied, ignored;
+// A line at each marker of the channel inside its samples: solid where it
+// is applied, dashed where it changes nothing. The positions of both kinds.
+void MarkerLines(const ChannelPlan& c, PlotPanel& read, PlotPanel& repaired, std::vector<int>& applied,
+                 std::vector<int>& ignored) {
     const auto n = static_cast<int>(c.leftRead.size());
     for (const ChannelMarker& marker : c.markers) {
         const int position = marker.pair.position;
         const bool changesNothing = MarkerChangesNothing(marker);
         (changesNothing ? ignored : applied).push_back(position);
         if (position < 0 || position >= n) continue;
-        const PlotMarkLine line{static_cast<double>(position),
-                                changesNothing ? PlotColour::Grey : PlotColour::Green,
+        const PlotMarkLine line{static_cast<double>(position), changesNothing ? PlotColour::Grey : PlotColour::Green,
                                 changesNothing ? PlotLineStyle::Dashed : PlotLineStyle::Solid};
         read.lines.push_back(line);
         repaired.lines.push_back(line);
     }
     if (!applied.empty()) read.legend.push_back({"marker applied", PlotColour::Green, PlotLineStyle::Solid});
-    if (!ignored.empty())
-        read.legend.push_back({"marker that changes nothing", PlotColour::Grey, PlotLineStyle::Dashed});
+    if (!ignored.empty()) read.legend.push_back({"marker that changes nothing", PlotColour::Grey, PlotLineStyle::Dashed});
+}
 
-    const ObservationHeader& h = e.header;
-    picture.title = PictureText(h.setup.objectName) + ", " + std::to_string(h.setup.day) + "/" +
-                    std::to_string(h.setup.month) + "/" + std::to_string(h.setup.year) + ": the jump repair of " +
-                    channel + ", " + Ghz(c.frequency);
+void RepairCaption(const RecordingExplanation& e, const ChannelPlan& c, const std::vector<int>& applied,
+                   const std::vector<int>& ignored, PlotPicture& picture) {
+    const std::string al = FileNameOfPath(c.left.path), ar = FileNameOfPath(c.right.path);
     picture.caption.push_back(std::string("Rule: ") + RuleName(e.run) +
                               (e.run.inputs.repairMode == kTwoSidedExtrapolation ? " (no third argument)"
                                                                                  : " (a third argument)") +
-                              ". Baseline subtracted: " + Format("%.6g", static_cast<double>(c.left.repair.baseline)) +
-                              " from " + al + ", " + Format("%.6g", static_cast<double>(c.right.repair.baseline)) +
+                              ". Baseline subtracted: " + FormattedNumber("%.6g", static_cast<double>(c.left.repair.baseline)) +
+                              " from " + al + ", " + FormattedNumber("%.6g", static_cast<double>(c.right.repair.baseline)) +
                               " from " + ar + ".");
     picture.caption.push_back(applied.empty() ? "No marker of the channel (calibration index " +
                                                     std::to_string(c.calibrationIndex) + ") is applied."
@@ -486,6 +479,28 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
     if (c.verdict != ChannelVerdict::ScanFile)
         picture.caption.push_back("vm-fits writes no scan file of the channel: " + PictureText(ChannelReason(c), 140));
     LimitCaption(picture.caption);
+}
+
+}  // namespace
+
+bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture& picture, std::string& error) {
+    picture = PlotPicture();
+    const ChannelPlan* c = RepairedChannel(e, channelNumber, error);
+    if (!c) return false;
+    PlotPanel read, repaired;
+    read.heading = "As read from " + FileNameOfPath(c->left.path) + " and " + FileNameOfPath(c->right.path);
+    repaired.heading =
+        std::string("After ") + RuleName(e.run) + " at the markers and the baseline step: the samples vm-fits scales";
+    read.yLabel = repaired.yLabel = kSignalLabel;
+    repaired.xLabel = "Sample (position in the recording)";
+    if (!RepairTraces(e, *c, read, repaired, error)) return false;
+    std::vector<int> applied, ignored;
+    MarkerLines(*c, read, repaired, applied, ignored);
+    const ObservationHeader& h = e.header;
+    picture.title = PictureText(h.setup.objectName) + ", " + std::to_string(h.setup.day) + "/" +
+                    std::to_string(h.setup.month) + "/" + std::to_string(h.setup.year) +
+                    ": the jump repair of channel " + std::to_string(channelNumber) + ", " + Ghz(c->frequency);
+    RepairCaption(e, *c, applied, ignored, picture);
     picture.panels.push_back(read);
     picture.panels.push_back(repaired);
     return true;
