@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <cstdio>
 
 #include "calibrate/disk_shape.h"
@@ -351,12 +352,9 @@ void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
             ++k;  // the second of the two is not tried again
             continue;
         }
-        w.quiet = kept.quiet;
-        w.radius = kept.radius;
-        w.centre = kept.centre;
-        w.sigma = kept.sigma;
-        w.quietError = kept.quietError;
-        w.sources = kept.sources;
+        // Not split: the fit as it was.
+        std::tie(w.quiet, w.radius, w.centre, w.sigma, w.quietError, w.sources) =
+            std::tie(kept.quiet, kept.radius, kept.centre, kept.sigma, kept.quietError, kept.sources);
     }
 }
 

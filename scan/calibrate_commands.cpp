@@ -93,6 +93,19 @@ void CalibrateAll(const std::vector<std::string>& paths, const Recording& record
     }
 }
 
+// The recording loaded and every scan file of the index calibrated (the
+// refused ones named): 0, or the exit code when the recording or the index
+// cannot be read.
+int CalibratedIndex(const std::string& indexPath, const RecordingOptions& check, std::vector<CalibratedScan>& scans,
+                    std::vector<RefusedScan>& refused, std::ostream& err) {
+    Recording recording;
+    if (!LoadRecording(check, recording, err)) return kExitRecording;
+    std::vector<std::string> paths;
+    if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
+    CalibrateAll(paths, recording, scans, refused, err);
+    return 0;
+}
+
 // The sources of every calibrated scan file, and the tracks through them.
 void FindAllSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSources>& found,
                     std::vector<SourceTrack>& tracks, std::vector<RefusedScan>& refused, std::ostream& err) {
@@ -208,13 +221,9 @@ int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& c
 }
 
 int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err) {
-    Recording recording;
-    if (!LoadRecording(options.recording, recording, err)) return kExitRecording;
-    std::vector<std::string> paths;
-    if (!PathsOf({}, options.indexPath, paths, err)) return kExitFailed;
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    CalibrateAll(paths, recording, scans, refused, err);
+    if (const int code = CalibratedIndex(options.indexPath, options.recording, scans, refused, err)) return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
     FindAllSources(scans, found, tracks, refused, err);
@@ -224,13 +233,9 @@ int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostrea
 
 int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, const PictureOptions& options,
                     std::ostream& out, std::ostream& err) {
-    Recording recording;
-    if (!LoadRecording(check, recording, err)) return kExitRecording;
-    std::vector<std::string> paths;
-    if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    CalibrateAll(paths, recording, scans, refused, err);
+    if (const int code = CalibratedIndex(indexPath, check, scans, refused, err)) return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
     FindAllSources(scans, found, tracks, refused, err);
@@ -244,34 +249,22 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check,
         err << indexPath << ": " << error << "\n";
         return kExitFailed;
     }
-    if (!WritePicture(picture, options.size, options.outputPath, error)) {
-        err << error << "\n";
-        return kExitFailed;
-    }
-    out << "wrote " << options.outputPath << "\n";
+    if (WrittenPicture(picture, options, out, err) != 0) return kExitFailed;
     return refused.empty() ? 0 : kExitFailed;
 }
 
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
                               const RecordingOptions& check, const PictureOptions& options, std::ostream& out,
                               std::ostream& err) {
-    Recording recording;
-    if (!LoadRecording(check, recording, err)) return kExitRecording;
-    std::vector<std::string> paths;
-    if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    CalibrateAll(paths, recording, scans, refused, err);
+    if (const int code = CalibratedIndex(indexPath, check, scans, refused, err)) return code;
     PlotPicture picture;
     std::string error;
     if (!CalibratedOverviewPicture(scans, refused, polarisation, picture, error)) {
         err << indexPath << ": " << error << "\n";
         return kExitFailed;
     }
-    if (!WritePicture(picture, options.size, options.outputPath, error)) {
-        err << error << "\n";
-        return kExitFailed;
-    }
-    out << "wrote " << options.outputPath << "\n";
+    if (WrittenPicture(picture, options, out, err) != 0) return kExitFailed;
     return refused.empty() ? 0 : kExitFailed;
 }

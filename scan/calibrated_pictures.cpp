@@ -10,18 +10,6 @@
 
 namespace {
 
-const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
-
-std::string Trimmed(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
-}
-
-// "OBJECT, day/month/year time UT" of a scan file.
-std::string Observed(const ScanFileContents& scan) {
-    return PictureText(scan.object) + ", " + PictureText(Trimmed(scan.dateObs), 20) + " " +
-           PictureText(scan.timeObs, 20) + " UT";
-}
 
 // The refused scan files as caption lines, with the other lines at most
 // kMostCaptionLines.
@@ -94,7 +82,7 @@ bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const s
     for (const double limb : {-1.0 * first.radius, 1.0 * first.radius})
         if (limb >= panel.x.low && limb <= panel.x.high) panel.lines.push_back({limb, PlotColour::Grey, PlotLineStyle::Dashed});
 
-    picture.title = Observed(first) + ": " + (isV ? "V = (RR - LL) / 2" : "I = (RR + LL) / 2") + " [K], " +
+    picture.title = ObservationOf(first) + ": " + (isV ? "V = (RR - LL) / 2" : "I = (RR + LL) / 2") + " [K], " +
                     std::to_string(scans.size()) + (scans.size() == 1 ? " scan file" : " scan files") +
                     " calibrated on the quiet Sun";
     picture.caption.push_back("Antenna temperature per polarisation: T = (v - sky) x TQSUN / quiet, the sky fitted "
@@ -161,7 +149,7 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
     polarisation.heading = "Degree of circular polarisation";
     polarisation.yLabel = "V / I";
     polarisation.xLabel = "Frequency [GHz]";
-    picture.title = Observed(first) + ": the compact sources across frequency (" + std::to_string(scans.size()) +
+    picture.title = ObservationOf(first) + ": the compact sources across frequency (" + std::to_string(scans.size()) +
                     (scans.size() == 1 ? " scan file)" : " scan files)");
     picture.caption.push_back("Flux density: the peak excess antenna temperature over the quiet Sun x FLUX_L. V / I: "
                               "the peak of the source's shape in V over its peak in I. Error bars: one standard error "

@@ -8,17 +8,6 @@
 
 namespace {
 
-int Written(const PlotPicture& picture, const PictureOptions& options, std::ostream& out,
-            std::ostream& err) {
-    std::string error;
-    if (!WritePicture(picture, options.size, options.outputPath, error)) {
-        err << error << "\n";
-        return 1;
-    }
-    out << "wrote " << options.outputPath << "\n";
-    return 0;
-}
-
 int Failed(const std::string& error, std::ostream& err) {
     err << error << "\n";
     return 1;
@@ -35,6 +24,16 @@ int PlannedRecording(const RecordingOptions& options, RecordingExplanation& reco
 
 }  // namespace
 
+int WrittenPicture(const PlotPicture& picture, const PictureOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    if (!WritePicture(picture, options.size, options.outputPath, error)) {
+        err << error << "\n";
+        return 1;
+    }
+    out << "wrote " << options.outputPath << "\n";
+    return 0;
+}
+
 int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, const PictureOptions& options,
                 std::ostream& out, std::ostream& err) {
     ScanFileContents scan;
@@ -49,7 +48,7 @@ int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, 
     }
     PlotPicture picture;
     if (!ScanPicture(scan, scanPath, picture, error, quality ? &*quality : nullptr)) return Failed(error, err);
-    return Written(picture, options, out, err);
+    return WrittenPicture(picture, options, out, err);
 }
 
 int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
@@ -77,7 +76,7 @@ int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisat
     }
     PlotPicture picture;
     if (!OverviewPicture(scans, polarisation, picture, error)) return Failed(error, err);
-    return Written(picture, options, out, err);
+    return WrittenPicture(picture, options, out, err);
 }
 
 int PlotCommand(const std::string& scanPath, const PictureOptions& options, std::ostream& out,
@@ -101,5 +100,5 @@ int RepairPlotCommand(const std::string& headerPath, int channel, bool thirdArgu
     }
     PlotPicture picture;
     if (!RepairPicture(explanation, channel, picture, error)) return Failed(error, err);
-    return Written(picture, options, out, err);
+    return WrittenPicture(picture, options, out, err);
 }

@@ -14,6 +14,10 @@ struct PictureOptions {
     PictureSize size;
 };
 
+// Writes the picture where the options say: 0 after "wrote OUT" on `out`, 1
+// with the reason on `err` when it cannot be written.
+int WrittenPicture(const PlotPicture& picture, const PictureOptions& options, std::ostream& out, std::ostream& err);
+
 // Each subcommand: 0 after "wrote OUT" on `out`; 1 with a message on `err`
 // when an input cannot be read or drawn, a scan file is not one the
 // recording gives, or the picture cannot be written; 2 when the recording's

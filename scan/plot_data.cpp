@@ -12,17 +12,9 @@
 namespace {
 
 const char* const kSignalLabel = "Signal [recorder units]";
-const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
-
 std::string Trimmed(const std::string& text) {
     const std::size_t first = text.find_first_not_of(' ');
     return first == std::string::npos ? std::string() : text.substr(first);
-}
-
-// "OBJECT, day/month/year time UT" of a scan file.
-std::string ObservationOf(const ScanFileContents& scan) {
-    return PictureText(scan.object) + ", " + PictureText(Trimmed(scan.dateObs), 20) + " " +
-           PictureText(scan.timeObs, 20) + " UT";
 }
 
 std::string Ghz(double frequency) { return PictureText(FormattedNumber("%.3f GHz", frequency), 40); }
@@ -128,6 +120,13 @@ std::vector<double> AsDoubles(const std::vector<float>& samples) {
 }
 
 }  // namespace
+
+const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
+
+std::string ObservationOf(const ScanFileContents& scan) {
+    return PictureText(scan.object) + ", " + PictureText(Trimmed(scan.dateObs), 20) + " " +
+           PictureText(scan.timeObs, 20) + " UT";
+}
 
 std::string PictureText(const std::string& text, std::size_t limit) {
     std::string shown;

@@ -88,6 +88,11 @@ constexpr std::size_t kMostCaptionLines = 8;
 // "?"), at most `limit` characters.
 std::string PictureText(const std::string& text, std::size_t limit = 120);
 
+// The label of the offset axis, and "OBJECT, day/month/year time UT" of a
+// scan file: the title every picture of a scan file starts with.
+extern const char* const kOffsetLabel;
+std::string ObservationOf(const ScanFileContents& scan);
+
 // The smallest and largest finite value with a margin of `margin` of their
 // span on each side; a single value gets a span of its own. False when no
 // value is finite.

@@ -22,6 +22,12 @@ const char* const kCalibratedExitCodes =
     "with the reason; the others are still done) or an output that cannot be written, 2 bad usage or a recording "
     "header that cannot be read.";
 
+// What --recording does, by subcommand.
+const char* const kRefusedScanFiles = "the observation header the scan files were converted from: a scan file it "
+                                      "does not give, or that its warnings concern, is refused";
+const char* const kShadedPoints = "the observation header the scan files were converted from: shades the points "
+                                  "its warnings touch and lists the warnings";
+
 // What the subcommands' options fill in.
 struct Choices {
     ExplainOptions explain;
@@ -83,6 +89,14 @@ void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const c
         ->needs(header);
 }
 
+// SCANFILE... or --index INDEX, and -o DIR, of a subcommand that writes FITS files.
+void AddScanFilesAndFolder(CLI::App* command, std::vector<std::string>& files, std::string& index,
+                           std::string& folder) {
+    CLI::Option* given = command->add_option("SCANFILE", files, "scan files");
+    given->excludes(command->add_option("--index", index, "every scan file this scan index lists"));
+    command->add_option("-o,--output", folder, "the folder of the FITS files")->required();
+}
+
 void DeclareExplain(CLI::App& app, Choices& c, Commands& commands) {
     commands.explain = app.add_subcommand(
         "explain",
@@ -119,34 +133,25 @@ void DeclareScanFileCommands(CLI::App& app, Choices& c, Commands& commands) {
                 "or PMCSUN gives no offset axis is written with its points only numbered and a "
                 "QWARN card saying why. DATE is when the file is written (SOURCE_DATE_EPOCH "
                 "when set).");
-    CLI::Option* files = commands.fits->add_option("SCANFILE", c.fits.scanFiles, "scan files");
-    CLI::Option* index = commands.fits->add_option("--index", c.fits.indexPath, "every scan file this scan index lists");
-    files->excludes(index);
-    commands.fits->add_option("-o,--output", c.fits.outputFolder, "the folder of the FITS files")->required();
+    AddScanFilesAndFolder(commands.fits, c.fits.scanFiles, c.fits.indexPath, c.fits.outputFolder);
     AddRecordingOptions(commands.fits, c.recording,
                         "the observation header the scan files were converted from: its warnings as QWARNn "
                         "cards and a QUALITY image of each point's flags");
 }
 
 void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
-    const char* const refused = "the observation header the scan files were converted from: a scan file it "
-                                "does not give, or that its warnings concern, is refused";
     commands.calibrate = app.add_subcommand(
         "calibrate", "Writes DIR/<scan file name>.K.fits for each scan file: the FITS image of 'fits' in "
                      "antenna temperature [K] (BUNIT 'K'), each polarisation calibrated on the quiet Sun: "
                      "T = (v - sky) x TQSUN / quiet.");
-    CLI::Option* files = commands.calibrate->add_option("SCANFILE", c.calibrate.scanFiles, "scan files");
-    CLI::Option* index =
-        commands.calibrate->add_option("--index", c.calibrate.indexPath, "every scan file this scan index lists");
-    files->excludes(index);
-    commands.calibrate->add_option("-o,--output", c.calibrate.outputFolder, "the folder of the FITS files")
-        ->required();
+    AddScanFilesAndFolder(commands.calibrate, c.calibrate.scanFiles, c.calibrate.indexPath,
+                          c.calibrate.outputFolder);
     commands.calibrate
         ->add_option("--stokes", c.stokes,
                      "RL: RR and LL along the STOKES axis (-1, -2; default), IV: I = (RR + LL) / 2 and "
                      "V = (RR - LL) / 2 (1, 4)")
         ->check(CLI::IsMember({"RL", "IV"}));
-    AddRecordingOptions(commands.calibrate, c.recording, refused);
+    AddRecordingOptions(commands.calibrate, c.recording, kRefusedScanFiles);
     commands.sources = app.add_subcommand(
         "sources", "Finds the compact sources in every scan file of a scan index, follows each from frequency to "
                    "frequency by its position and prints one CSV row per source and scan file: position, width, "
@@ -154,24 +159,22 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
                    "each with its standard error.");
     commands.sources->add_option("INDEX", c.sources.indexPath, "the scan index")->required();
     commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
-    AddRecordingOptions(commands.sources, c.recording, refused);
+    AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles);
     commands.spectrum = app.add_subcommand(
         "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
                     "frequency, one curve per source, with error bars from the fit.");
     commands.spectrum->add_option("INDEX", c.spectrumIndex, "the scan index")->required();
-    AddRecordingOptions(commands.spectrum, c.recording, refused);
+    AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles);
     AddPictureOptions(commands.spectrum, c.picture);
 }
 
 void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
-    const char* const shaded = "the observation header the scan files were converted from: shades the points its "
-                               "warnings touch and lists the warnings";
     commands.plot = app.add_subcommand(
         "plot", "Draws a scan file: RR (the al block) and LL (the ar block) as physical values "
                 "against the offset from the meridian centre in arc seconds (against the place 1 to n "
                 "when CDELT1 or RADIUS leaves no offset axis).");
     commands.plot->add_option("SCANFILE", c.scanPath, "the scan file")->required();
-    AddRecordingOptions(commands.plot, c.recording, shaded);
+    AddRecordingOptions(commands.plot, c.recording, kShadedPoints);
     AddPictureOptions(commands.plot, c.picture);
     commands.overview = app.add_subcommand(
         "overview", "Draws every scan file of a scan index in one picture: one trace per file, "
@@ -187,7 +190,7 @@ void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
     commands.overview->add_flag("--calibrated", c.overviewCalibrated,
                                 "with --pol I or V: antenna temperatures calibrated on the quiet Sun, all traces "
                                 "on one scale, each with its zero line");
-    AddRecordingOptions(commands.overview, c.recording, shaded);
+    AddRecordingOptions(commands.overview, c.recording, kShadedPoints);
     AddPictureOptions(commands.overview, c.picture);
     commands.repair = app.add_subcommand(
         "repair-plot", "Draws one channel of a recording as read, above the same samples after "
