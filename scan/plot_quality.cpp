@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scan/plot_data.h"
+#include "scan/plot_picture.h"
 
 namespace {
 
