@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the pictures that the README shows, from the bundled sample
+# Makes the pictures that the README and docs/vm-scan.md show, from the bundled sample
 # observation, into docs/:
 #   scripts/make-docs-pictures.sh
 # Builds vm-fits and vm-scan in build/linux when needed, converts the sample

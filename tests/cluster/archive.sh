@@ -26,7 +26,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/vm-cluster-XXXXXX")
 cleanup_steps+=('rm -rf "$work"')
 export XDG_CONFIG_HOME="$work/config"  # the vm-fits runs remember nothing of the caller's
 
-# An installation as the README's recipe has it: vm-batch with vm-fits and
+# An installation as docs/cluster.md's recipe has it: vm-batch with vm-fits and
 # its calibration table beside it.
 bin="$work/bin"
 mkdir -p "$bin"

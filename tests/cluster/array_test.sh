@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The README's Slurm array job, run as written, over a simulated archive of
-# 30 recordings (two of which fail) on a single-node cluster of this machine:
-# every recording converted exactly once across the shards, the outputs a
-# single vm-batch run's, the merged summary the single run's, each task
+# The Slurm array job of docs/cluster.md, run as written, over a simulated
+# archive of 30 recordings (two of which fail) on a single-node cluster of
+# this machine: every recording converted exactly once across the shards, the
+# outputs a single vm-batch run's, the merged summary the single run's, each task
 # COMPLETED or FAILED as its shard's recordings did, and a resubmission of the
 # whole array skipping everything that was converted.
 source "$(dirname "$0")/archive.sh"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The README's GNU parallel line, run on this machine alone (-S :, the local
-# machine, where the README names the nodes): three shards, one vm-batch at a
+# The GNU parallel line of docs/cluster.md, run on this machine alone (-S :, the
+# local machine, where the recipe names the nodes): three shards, one vm-batch at a
 # time, give a single run's outputs, and merged, its summary and manifest.
 # (HOME is the work folder: parallel keeps files in ~/.parallel.)
 source "$(dirname "$0")/archive.sh"
