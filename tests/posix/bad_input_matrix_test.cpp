@@ -23,6 +23,7 @@
 #include "inputs/observation_header.h"
 #include "output/scan_reader.h"
 #include "scan/explain.h"
+#include "scan/fits_export.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
 
@@ -116,14 +117,12 @@ void MakeFolders(const std::string& path) { fs::create_directories(path); }
 std::string FitsProblems(const std::string& home, const std::vector<std::string>& scanFiles,
                          const std::string& recording, const std::vector<std::string>& extra) {
     if (scanFiles.empty() || !FileExists("/usr/bin/fitsverify")) return std::string();
-    std::vector<std::string> argv{VMFITS_TOOLS_DIR "/vm-scan", "fits", "-o", home + "/fits"};
-    if (!recording.empty()) {
-        argv.insert(argv.end(), {"--recording", recording, "--cfg", home + "/bin/vm-fits.cfg"});
-        if (!extra.empty()) argv.insert(argv.end(), {"--third", extra[0]});
-    }
-    argv.insert(argv.end(), scanFiles.begin(), scanFiles.end());
-    const ProcessResult exported = RunProcess(argv);
-    if (exported.exitCode != 0) return "vm-scan fits: " + exported.err;
+    FitsOptions options;
+    options.scanFiles = scanFiles;
+    options.outputFolder = home + "/fits";
+    options.recording = {recording, !extra.empty(), home + "/bin/vm-fits.cfg"};
+    std::ostringstream out, err;
+    if (FitsCommand(options, out, err) != 0) return "vm-scan fits: " + err.str();
     std::vector<std::string> verify{"/usr/bin/fitsverify", "-q"};
     for (const auto& entry : fs::directory_iterator(home + "/fits")) verify.push_back(entry.path().string());
     const ProcessResult verified = RunProcess(verify);
