@@ -56,7 +56,8 @@ std::string Escaped(const std::string& text) {
 }
 
 // PLplot reports recoverable errors through the abort handler and ends the
-// process through the exit handler.
+// process through the exit handler; the handler gets no context of ours, so
+// the message waits here.
 std::string gAbortMessage;
 
 void OnAbort(PLCHAR_VECTOR message) {

@@ -44,11 +44,18 @@ run_tests() {
     status=1
 }
 run_tests "Linux tests" build/linux -j"$jobs" -LE cluster
-run_tests "Cluster tests: vm-batch under Slurm and GNU parallel" build/linux/cluster-tests
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_tests "Linux tests with sanitizers" build/asan -j"$jobs"
+# The cluster tests mostly wait (for their daemons, the scheduler's polls)
+# and the Windows tests run one program at a time: they run side by side,
+# and the cluster tests' report follows the Windows ones.
+echo "== Cluster tests: vm-batch under Slurm and GNU parallel (beside the Windows tests)"
+(cd build/linux/cluster-tests && ctest --output-on-failure >ctest-report.txt 2>&1) & cluster=$!
 run_tests "64-bit Windows tests under 64-bit Wine" build/win64
 run_tests "32-bit Windows tests under 32-bit Wine" build/win32
+wait "$cluster" || status=1
+echo "== Cluster tests: vm-batch under Slurm and GNU parallel"
+cat build/linux/cluster-tests/ctest-report.txt
 
 # Fuzzing (clang, libFuzzer, address and undefined-behaviour sanitizers): the
 # saved corpus and the regression inputs replayed, then each target fuzzed for

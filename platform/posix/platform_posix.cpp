@@ -22,8 +22,9 @@ const char* const kDefaultFolder = "/tmp";
 
 namespace {
 
+// The process's arguments, which the system keeps for the whole process (as
+// Windows does for GetCommandLineA): main hands them over once.
 std::vector<std::string> gArguments;
-std::vector<std::string>* gStatusLines = nullptr;  // null: standard error
 
 // A chosen path must fit the 127-character file-name buffer of the dialog.
 constexpr std::size_t kLongestChosenPath = 126;
@@ -255,13 +256,7 @@ void PlatformRegisterControls(InstanceHandle) {}
 void PlatformUnregisterControls(InstanceHandle) {}
 void PlatformPumpMessages(WindowHandle) {}
 
-void PosixCaptureStatus(std::vector<std::string>* lines) { gStatusLines = lines; }
-
 void PlatformShowStatus(WindowHandle, const std::string& text) {
-    if (gStatusLines) {
-        gStatusLines->push_back(text);
-        return;
-    }
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 

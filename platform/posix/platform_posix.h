@@ -11,7 +11,3 @@ void PosixSetArguments(int argc, const char* const* argv);
 // ${XDG_CONFIG_HOME:-$HOME/.config}/vm-fits/registry. Empty when neither
 // variable is set.
 std::string PosixSettingsFolder();
-
-// Sends the status line's texts into `lines` instead of standard error (for
-// in-process runs that check them); null sends them to standard error again.
-void PosixCaptureStatus(std::vector<std::string>* lines);
