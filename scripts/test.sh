@@ -46,16 +46,21 @@ run_tests() {
 run_tests "Linux tests" build/linux -j"$jobs" -LE cluster
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_tests "Linux tests with sanitizers" build/asan -j"$jobs"
-# The cluster tests mostly wait (for their daemons, the scheduler's polls)
-# and the Windows tests run one program at a time: they run side by side,
-# and the cluster tests' report follows the Windows ones.
-echo "== Cluster tests: vm-batch under Slurm and GNU parallel (beside the Windows tests)"
-(cd build/linux/cluster-tests && ctest --output-on-failure >ctest-report.txt 2>&1) & cluster=$!
-run_tests "64-bit Windows tests under 64-bit Wine" build/win64
-run_tests "32-bit Windows tests under 32-bit Wine" build/win32
-wait "$cluster" || status=1
-echo "== Cluster tests: vm-batch under Slurm and GNU parallel"
-cat build/linux/cluster-tests/ctest-report.txt
+# The Windows tests run one program at a time and the cluster tests mostly
+# wait (for their daemons, the scheduler's polls): the three run side by
+# side, each into its report, shown when all have ended.
+echo "== Windows tests under 64- and 32-bit Wine and cluster tests, side by side"
+side_by_side=()
+for build in build/win64 build/win32 build/linux/cluster-tests; do
+  (cd "$build" && ctest --output-on-failure >ctest-report.txt 2>&1) &
+  side_by_side+=("$!")
+done
+for pid in "${side_by_side[@]}"; do wait "$pid" || status=1; done
+for stage in "64-bit Windows tests under 64-bit Wine|build/win64" "32-bit Windows tests under 32-bit Wine|build/win32" \
+  "Cluster tests: vm-batch under Slurm and GNU parallel|build/linux/cluster-tests"; do
+  echo "== ${stage%%|*}"
+  cat "${stage##*|}/ctest-report.txt"
+done
 
 # Fuzzing (clang, libFuzzer, address and undefined-behaviour sanitizers): the
 # saved corpus and the regression inputs replayed, then each target fuzzed for

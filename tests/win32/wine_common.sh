@@ -41,11 +41,14 @@ need_wine() {
 wine() { "$VMFITS_WINE_LOADER" "$@"; }
 
 # with_display "$@": runs the calling script again under a virtual X server of
-# its own (never on the user's display); call it before anything else.
+# its own (never on the user's display); call it before anything else. The
+# 32- and 64-bit builds look for a free server number from 132 and from 164,
+# so that their tests can run at the same time without taking the same one.
 with_display() {
   if [ -z "${VMFITS_UNDER_XVFB:-}" ]; then
     export VMFITS_UNDER_XVFB=1
-    exec xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' bash "$0" "$@"
+    exec xvfb-run -a -n "$((100 + ${VMFITS_WINDOWS_BITS:-32}))" -s '-screen 0 1024x768x24 -nolisten tcp' \
+      bash "$0" "$@"
   fi
 }
 
