@@ -1,5 +1,6 @@
 #include "calibrate/calibration.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -81,14 +82,20 @@ std::vector<double> Temperatures(const std::vector<double>& x, const std::vector
     return t;
 }
 
-// A fit with the shapes of `shapes` and the amplitudes of `a`.
+// A fit with the shapes of `shapes` and the amplitudes of `a`. A peak's
+// error taken with its shape held is too small: a narrower or wider shape
+// fits nearly as well with another peak. So it is at least the relative
+// error of the peak in the fit that found the shape, where width and
+// position moved with it.
 ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a) {
     ProfileFit fit = shapes;
     fit.quiet = a.quiet;
     fit.quietError = a.quietError;
     for (std::size_t k = 0; k < fit.sources.size(); ++k) {
+        const ProfileSource& shape = shapes.sources[k];
+        const double relative = shape.peak > 0.0 ? shape.peakError / shape.peak : 0.0;
         fit.sources[k].peak = a.peaks[k];
-        fit.sources[k].peakError = a.peakErrors[k];
+        fit.sources[k].peakError = std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative);
     }
     fit.residual = a.residual;
     return fit;
