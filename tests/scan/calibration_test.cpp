@@ -121,13 +121,11 @@ TEST(Calibration, RecoversQuietSunAndSourcesOfTwentyRecordings) {
                 const double vOverI = got->vOverI - seen[k]["v_over_i"].get<double>();
                 f.steps = std::max(f.steps, std::fabs(got->shape.position - at) / std::fabs(run.scans[s].cdelt1));
                 f.flux = std::max(f.flux, std::fabs(flux));
-                if (got->fluxError > 0.002 * got->flux) {  // (found - true) / error where noise rules
-                    f.pullSquares += std::pow(flux * got->flux / got->fluxError, 2);
-                    ++f.pulls;
-                }
+                const double pull = flux * got->flux / got->fluxError;  // (found - true) / error
+                if (got->fluxError > 0.002 * got->flux) { f.pullSquares += pull * pull; ++f.pulls; }  // where noise rules
                 if (std::fabs(flux) > 0.05) {
                     ++f.beyond5;
-                    f.fluxSigmas = std::max(f.fluxSigmas, std::fabs(flux) * got->flux / got->fluxError);
+                    f.fluxSigmas = std::max(f.fluxSigmas, std::fabs(pull));
                 }
                 f.vOverI = std::max(f.vOverI, std::fabs(vOverI));
                 if (std::fabs(vOverI) > 0.05) {
