@@ -89,9 +89,14 @@ done
 if [ "$want_windows" -eq 1 ] && [ -z "${todo[wine32]// /}" ]; then rm -f "$report"; fi
 [ "$any" -eq 1 ] || exit 0
 
-# apt-get's error lines of a failed command, one line, at most 300 characters.
+# apt-get's error lines of a failed command and the first dependency it
+# could not meet, on one line of at most 300 characters.
 short_reason() {
-  grep -E '^(E|Err):' "$1" | sed -E 's/^(E|Err): *//' | paste -sd ' ' - | cut -c1-300
+  local errors depends
+  errors=$(grep -E '^(E|Err):' "$1" | sed -E 's/^(E|Err): *//' | paste -sd ' ' -)
+  depends=$(grep -m 1 -E ' (Depends|PreDepends): .* but ' "$1" | sed -E 's/^ +//; s/ +/ /g')
+  [ -n "$depends" ] && errors="$errors (first unmet: $depends)"
+  printf '%s\n' "$errors" | cut -c1-300
 }
 
 log=$(mktemp)
@@ -125,7 +130,7 @@ for g in "${groups[@]}"; do
   echo "installing ($g): ${packages[*]}"
   ok=0
   for try in $(seq 1 "$tries"); do
-    if "${sudo_cmd[@]}" "$apt_get" install -y -qq "$recommends" "${packages[@]}" </dev/null >"$log" 2>&1; then
+    if "${sudo_cmd[@]}" "$apt_get" install -y -q "$recommends" "${packages[@]}" </dev/null >"$log" 2>&1; then
       ok=1
       break
     fi
