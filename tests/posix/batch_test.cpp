@@ -116,7 +116,8 @@ ManifestEntry Finished(const std::string& recording, const std::string& time) {
     e.recording = recording;
     e.time = time;
     e.inputs = {{"sun.05h", 1478, 11}, {"sun.05p", 24, 12}, {"al0", 8000, 13}};
-    e.table = {{"/opt/vm-fits.cfg", 467, 14}, "00112233aabbccdd"};
+    e.table.file = {"/opt/vm-fits.cfg", 467, 14};
+    e.table.digest = "00112233aabbccdd";
     e.exitCode = 1;
     e.outputs = {{"x/s05b03_05z.0hd", 40}, {"x/s05b03_05z.001", 9477}};
     return e;
