@@ -50,7 +50,7 @@ struct Setup {
     std::string headerArgument;  // relative to the recording folder; empty: headerName
     std::map<std::string, std::string> files;  // in the recording folder
     std::optional<std::string> table = std::string(kTable);
-    std::string obs = "obs", out = "out";  // relative to the run's home
+    std::string obs = "obs", out = "out";  // relative to the run's home (out may be a full path)
     std::vector<std::string> extra;        // arguments after the output folder
     // Changes to the file system once the files are written.
     std::function<void(const std::string& obs, const std::string& out)> prepare;
@@ -141,7 +141,7 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     const std::string program = home / "bin/vm-fits";
     fs::copy_file(VMFITS_BINARY, program);
     if (s.table) WriteFileBytes(home / "bin/vm-fits.cfg", *s.table);
-    const std::string obs = home / s.obs, out = home / s.out;
+    const std::string obs = home / s.obs, out = s.out.rfind('/', 0) == 0 ? s.out : home / s.out;
     MakeFolders(obs);
     WriteFileBytes(obs + "/" + s.headerName,
                    s.headerBytes ? *s.headerBytes : [&] {
@@ -501,6 +501,9 @@ std::vector<Row> Rows() {
         {"output folder whose parent is missing", [](Setup& s) { s.out = "missing/out"; }, 2,
          "Can't create {out}: the folder {home}/missing does not exist\n" + openIndex("No such file or directory"),
          Exactly({})},
+        // /proc is there but takes no new folder.
+        {"output folder below /proc", [](Setup& s) { s.out = "/proc/vm-fits-out"; }, 2,
+         "Can't create {out}: No such file or directory\n" + openIndex("No such file or directory"), Exactly({})},
         {"output folder is a file", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) { WriteFileBytes(out, "x"); }; },
          2, openIndex("Not a directory"), Exactly({})},
         {"read-only output folder", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) {
