@@ -374,8 +374,10 @@ std::vector<Row> Rows() {
 
     return {
         // The observation header.
-        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
-        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
+        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, ""),
+         {"header-short", "year-before-2000", "marker-unused", "pointing-degenerate"}},
+        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, ""),
+         {"header-short", "year-before-2000", "marker-unused", "pointing-degenerate"}},
         {"header of 1477 bytes", HeaderBytes(header.substr(0, 1477)), 1, "", AsGood(), {"header-short"}},
         {"header of 1 MiB", HeaderBytes(header + std::string((1 << 20) - header.size(), '\xa5')), 1, "",
          AsGood(), {"header-long"}},
@@ -397,6 +399,11 @@ std::vector<Row> Rows() {
              EXPECT_EQ(scan.azimuth, 15.0);
              EXPECT_EQ(scan.blocks[0].values, expected.blocks[0].values);
          })},
+        // The names keep the year less 2000 as the stored format writes it.
+        {"year 1999", [](Setup& s) { s.header.setup.year = 1999; }, 1, "",
+         Exactly({"s05b-1_05z.001", "s05b-1_05z.002", "s05b-1_05z.0hd"},
+                 "s05b-1_05z.001\t15.000[GHz]\r\ns05b-1_05z.002\t12.500[GHz]\r\n"),
+         {"year-before-2000"}},
 
         // Sample files.
         {"al empty", File("al1", ""), 1, "",
@@ -415,10 +422,10 @@ std::vector<Row> Rows() {
          1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(8192))},
         {"al and ar of 1 MiB", [](Setup& s) { s.files["al1"] = WaveBytes(1 << 18, 0); s.files["ar1"] = WaveBytes(1 << 18, 5); },
          1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(1 << 18))},
-        {"ar missing", NoFile("ar1"), 1, "", noChannel1},
-        {"al missing", NoFile("al1"), 1, "", noChannel1},
-        {"al a folder", FolderAt("al1"), 1, "", noChannel1},
-        {"ar a folder", FolderAt("ar1"), 1, "", noChannel1},
+        {"ar missing", NoFile("ar1"), 1, "", noChannel1, {"ar-missing"}},
+        {"al missing", NoFile("al1"), 1, "", noChannel1, {"al-missing"}},
+        {"al a folder", FolderAt("al1"), 1, "", noChannel1, {"al-missing"}},
+        {"ar a folder", FolderAt("ar1"), 1, "", noChannel1, {"ar-missing"}},
         {"ar shorter than al", [](Setup& s) { s.files["ar1"].resize(4 * 20); }, 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files& good) {
              const ScanFileContents scan = Parsed(files, kScan2), expected = Parsed(good, kScan2);
@@ -443,7 +450,7 @@ std::vector<Row> Rows() {
              ExpectZeroBlock(scan.blocks[1], 0.0, kSamples);
          })},
         {"enabled channel without sample files", [](Setup& s) { s.header.setup.channelEnabled[5] = 1; }, 1, "",
-         AsGood()},
+         AsGood(), {"al-missing"}},
 
         // The marker file.
         {"marker file missing", NoFile("sun.05p"), 2, openMarker, Exactly({})},

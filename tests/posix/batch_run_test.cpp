@@ -247,9 +247,10 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     auto converted = [&](const std::string& header, const std::string& rest = ",") {
         return row(header, "converted,1," + std::to_string(scans_[header]) + "," + rest);
     };
-    EXPECT_EQ(summary, "recording,status,exit_code,scans,message,warnings\n" + converted("1999/sun.03h") +
+    EXPECT_EQ(summary, "recording,status,exit_code,scans,message,warnings\n" +
+                           converted("1999/sun.03h", ",year-before-2000") +
                            converted("2003/11/sun.05h") + converted("2003/11/sun.06h") +
-                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h", ",ar-short") +
+                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h", ",ar-short;ar-missing") +
                            row("defects/blocked/sun.05h", "failed,2,0," + BlockedMessage() + ",") +
                            converted("defects/clash/moon.05h") +
                            row("defects/clash/sun.05h",
@@ -264,14 +265,15 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     ASSERT_TRUE(ReadManifests(out_, latest, error)) << error;
     EXPECT_EQ(latest["2004/01/02/moon.12h"].warnings,
               (std::vector<ConverterWarning>{{"ar-short", "ar2 holds 1000 samples, al2 2000: LL samples 1000 to "
-                                                          "1999 keep the repaired al values"}}));
+                                                          "1999 keep the repaired al values"},
+                                             {"ar-missing", "ar4 cannot be opened: channel 4 gets no scan file"}}));
 
     int scans = 0;
     for (const Made& m : kGood) scans += scans_[m.header];
     char scanLine[64];
     std::snprintf(scanLine, sizeof scanLine, "scan files written%10d\n", scans);
     EXPECT_NE(r.out.find("recordings found          12\nconverted                  9\nskipped                    0\n"
-                         "failed                     3\ninterrupted                0\nwith warnings              2\n" +
+                         "failed                     3\ninterrupted                0\nwith warnings              3\n" +
                          std::string(scanLine)),
               std::string::npos)
         << r.out;
@@ -286,7 +288,7 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     EXPECT_NE(r.err.find("[10/10] "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" converted 2003/12/sun.07h (" + std::to_string(scans_["2003/12/sun.07h"]) + " scan files)\n"),
               std::string::npos);
-    EXPECT_NE(r.err.find(" converted 2004/01/02/moon.12h (7 scan files, 1 warning: ar-short)\n"), std::string::npos)
+    EXPECT_NE(r.err.find(" converted 2004/01/02/moon.12h (7 scan files, 2 warnings: ar-short, ar-missing)\n"), std::string::npos)
         << r.err;
     // The user's remembered folders are not touched, and nothing is left behind.
     EXPECT_FALSE(FileExists(root_ / "config/vm-fits"));
@@ -305,7 +307,7 @@ TEST_F(BatchRun, RerunSkipsAndAChangedInputReconvertsOnlyItsRecordings) {
     EXPECT_NE(r.out.find("converted                  0\nskipped                    9\n"), std::string::npos);
     EXPECT_NE(ReadFileBytes(out_ + "/vm-batch-summary.csv")
                   .find("\n2003/12/sun.07h,skipped,1," + std::to_string(scans_["2003/12/sun.07h"]) +
-                        ",unchanged,\n2004/01/02/moon.12h,skipped,1,7,unchanged,ar-short\n"),
+                        ",unchanged,\n2004/01/02/moon.12h,skipped,1,7,unchanged,ar-short;ar-missing\n"),
               std::string::npos);
 
     // A sample file of 2003/12 changes (same size, other bytes): only that recording again.
