@@ -80,9 +80,8 @@ int main(int argc, char** argv) {
         ->type_name("K/N");
     app.add_flag("--dry-run", options.dryRun, "list what would be converted and skipped; change nothing");
     app.add_option("--vm-fits", options.converter,
-                   "run this vm-fits program for each recording, as by hand (it reads the vm-fits.cfg "
-                   "beside it and remembers its folders), instead of converting in vm-batch's own "
-                   "processes")
+                   "run this vm-fits program for each recording, as by hand (it finds its own vm-fits.cfg "
+                   "and remembers its folders), instead of converting in vm-batch's own processes")
         ->type_name("PATH");
     const CLI::Option* mergeOption =
         app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")

@@ -541,10 +541,10 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
         {{archive_, archive_, "--cfg", table_}, "the output folder " + archive_ + " is the archive itself"},
         {{archive_, none, "--vm-fits", none}, "Can't run " + none + ": No such file or directory"},
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits"},
-         "no calibration table: " + (root_ / "no-table/vm-fits.cfg") + " (the one " + (root_ / "no-table/vm-fits") +
-             " reads) is missing"},
+         "no calibration table: neither " + (root_ / "no-table/vm-fits.cfg") + " nor " + (root_ / "vm-fits.cfg") +
+             " is there (where " + (root_ / "no-table/vm-fits") + " looks for it)"},
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits", "--cfg", table_},
-         "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it"},
+         "--cfg does not go with --vm-fits: that program finds its own vm-fits.cfg"},
         {{archive_, none, "--cfg", none}, "Can't read the calibration table " + none},
         {{archive_, "--merge-summaries", none}, "--merge-summaries OUTPUT takes nothing else\n(see vm-batch --help)"},
         {{"--merge-summaries", none}, "Can't read " + none + ": No such file or directory"},
