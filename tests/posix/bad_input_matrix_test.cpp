@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "batch/manifest.h"
+#include "inputs/calibration.h"
 #include "inputs/observation_header.h"
 #include "output/scan_reader.h"
 #include "scan/explain.h"
@@ -52,6 +53,9 @@ struct Setup {
     std::optional<std::string> table = std::string(kTable);
     std::string obs = "obs", out = "out";  // relative to the run's home (out may be a full path)
     std::vector<std::string> extra;        // arguments after the output folder
+    // vm-fits --cfg TABLE, given after the output folder (TABLE relative to
+    // the run's home); none: the table vm-fits finds.
+    std::optional<std::string> cfg;
     // Changes to the file system once the files are written.
     std::function<void(const std::string& obs, const std::string& out)> prepare;
 };
@@ -115,12 +119,13 @@ void MakeFolders(const std::string& path) { fs::create_directories(path); }
 // What fitsverify finds in the FITS files that vm-scan fits writes of the
 // scan files (with the recording, when given): "" when they are all clean.
 std::string FitsProblems(const std::string& home, const std::vector<std::string>& scanFiles,
-                         const std::string& recording, const std::vector<std::string>& extra) {
+                         const std::string& recording, const std::vector<std::string>& extra,
+                         const std::string& table) {
     if (scanFiles.empty() || !FileExists("/usr/bin/fitsverify")) return std::string();
     FitsOptions options;
     options.scanFiles = scanFiles;
     options.outputFolder = home + "/fits";
-    options.recording = {recording, !extra.empty(), home + "/bin/vm-fits.cfg"};
+    options.recording = {recording, !extra.empty(), table};
     std::ostringstream out, err;
     if (FitsCommand(options, out, err) != 0) return "vm-scan fits: " + err.str();
     std::vector<std::string> verify{"/usr/bin/fitsverify", "-q"};
@@ -157,6 +162,12 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
     std::vector<std::string> argv{program, obs + "/" + (s.headerArgument.empty() ? s.headerName : s.headerArgument),
                                   out};
+    // The table vm-fits reads, for explain and the FITS export too.
+    std::string table = DefaultCalibrationTablePath(program);
+    if (s.cfg) {
+        table = home / *s.cfg;
+        argv.insert(argv.end(), {"--cfg", table});
+    }
     argv.insert(argv.end(), s.extra.begin(), s.extra.end());
     const ProcessResult r = RunProcess(argv, options);
 
@@ -173,7 +184,7 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     }
     RecordingExplanation explained;
     std::string error;
-    if (ExplainRecording(argv[1], !s.extra.empty(), home / "bin/vm-fits.cfg", false, explained, error))
+    if (ExplainRecording(argv[1], !s.extra.empty(), table, false, explained, error))
         for (const RunWarning& w : explained.warnings) outcome.explained.push_back(w.id);
     std::vector<std::string> scanFiles;
     std::error_code failure;
@@ -185,8 +196,8 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
             if (name.find(".0hd") == std::string::npos) scanFiles.push_back(entry.path().string());
         }
     }
-    outcome.fitsProblems = FitsProblems(home.path(), scanFiles, r.exitCode == 1 ? argv[1] : "", s.extra);
-    if (!archive.empty() && r.exitCode == 1 && s.table == std::string(kTable) && s.extra.empty())
+    outcome.fitsProblems = FitsProblems(home.path(), scanFiles, r.exitCode == 1 ? argv[1] : "", s.extra, table);
+    if (!archive.empty() && r.exitCode == 1 && s.table == std::string(kTable) && s.extra.empty() && !s.cfg)
         fs::copy(obs, archive + "/" + copyAs, fs::copy_options::recursive);
     return outcome;
 }
@@ -503,6 +514,14 @@ std::vector<Row> Rows() {
         {"table with Ctrl-Z after its first row", Table("20 2 10000 10\n\x1a" "10 4 12000 20\n5 8 14000 40\n"), 1, "",
          noScanFiles},
         {"table with Ctrl-Z after its last row", Table(std::string(kTable) + "\x1a" "1 1 1 1\n"), 1, "", AsGood()},
+        // Found as the tools find it: the tools of a build tree lie one folder below vm-fits.
+        {"table in the folder above vm-fits", [](Setup& s) { s.table = std::nullopt;
+             s.prepare = [](const std::string& obs, const std::string&) { WriteFileBytes(obs + "/../vm-fits.cfg", kTable); }; },
+         1, "", AsGood()},
+        // --cfg is no third argument: the repair stays two-sided.
+        {"table given with --cfg after the output folder", [](Setup& s) { s.table = std::nullopt; s.cfg = "other.cfg";
+             s.prepare = [](const std::string& obs, const std::string&) { WriteFileBytes(obs + "/../other.cfg", kTable); }; },
+         1, "", AsGood()},
 
         // The output folder.
         {"output folder whose parent is missing", [](Setup& s) { s.out = "missing/out"; }, 2,
