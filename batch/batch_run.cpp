@@ -245,6 +245,13 @@ bool SettleConverterAndTable(const BatchOptions& options, RunSetup& setup, std::
         error = "Can't read the calibration table " + table;
         return false;
     }
+    // Read as the conversions read it: without a row no channel gets a scan file.
+    const int rows = CountCalibrationRows(setup.tablePath);
+    if (rows <= 0) {
+        error = rows < 0 ? "Can't read the calibration table " + table
+                         : "the calibration table " + table + " holds no row of numbers: no recording would get a scan file";
+        return false;
+    }
     // Its bytes tell a copy elsewhere from another table.
     return FileDigest(setup.tablePath, setup.table.digest, error);
 }

@@ -527,6 +527,8 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
     fs::create_directories(root_ / "no-table");
     fs::copy_file(VMFITS_BINARY, root_ / "no-table/vm-fits");
     const std::string none = root_ / "none";
+    const std::string empty = root_ / "empty.cfg";
+    WriteFileBytes(empty, "no numbers here\n");
     struct Case {
         std::vector<std::string> arguments;
         std::string message;
@@ -547,6 +549,8 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits", "--cfg", table_},
          "--cfg does not go with --vm-fits: that program finds its own vm-fits.cfg"},
         {{archive_, none, "--cfg", none}, "Can't read the calibration table " + none},
+        {{archive_, none, "--cfg", empty},
+         "the calibration table " + empty + " holds no row of numbers: no recording would get a scan file"},
         {{archive_, "--merge-summaries", none}, "--merge-summaries OUTPUT takes nothing else\n(see vm-batch --help)"},
         {{"--merge-summaries", none}, "Can't read " + none + ": No such file or directory"},
     };
