@@ -16,12 +16,12 @@ StatusSink StatusSinkOf(RunContext& run) {
     return sink;
 }
 
-int RunConverter(InstanceHandle instance) {
+int RunConverter(InstanceHandle instance, const std::string& tablePath) {
     RunContext run;
-    return RunConverter(instance, run);
+    return RunConverter(instance, run, tablePath);
 }
 
-int RunConverter(InstanceHandle instance, RunContext& run) {
+int RunConverter(InstanceHandle instance, RunContext& run, const std::string& tablePath) {
     gDialogContext = &run;
     // Arguments: with two or more, the header file and the output folder come
     // from the command line; a single argument is ignored.
@@ -59,7 +59,7 @@ int RunConverter(InstanceHandle instance, RunContext& run) {
     request.headerPath = run.inputHeaderPath;
     if (run.argumentCount >= 2) request.outputFolder = run.arguments[2];
     request.repairMode = run.repairMode;
-    request.calibrationTablePath = CalibrationTablePath(run.executableFolder);
+    request.calibrationTablePath = tablePath.empty() ? CalibrationTablePath(run.executableFolder) : tablePath;
     request.rememberedFolders = settings;
     request.calibrationFlag = run.calibrationFlag;
     const ConversionResult result = ConvertRecording(request, StatusSinkOf(run));

@@ -15,6 +15,7 @@
 #include "batch/digest.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
+#include "inputs/calibration.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -22,13 +23,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kTableName = "vm-fits.cfg";
-
-// A file beside the one at `path` ("" for a bare name, "/" for one at the root).
-std::string Beside(const std::string& path, const std::string& name) {
-    return (fs::path(path).parent_path() / name).string();
-}
 
 bool RealPath(const std::string& path, std::string& real) {
     char* resolved = realpath(path.c_str(), nullptr);
@@ -98,22 +92,14 @@ int ConvertInChild(const ConversionRequest& request) {
 
 bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
                       std::string& error) {
-    if (!converter.empty()) {
-        table = Beside(converter, kTableName);
-        if (access(table.c_str(), R_OK) == 0) return true;
-        error = "no calibration table: " + table + " (the one " + converter + " reads) is missing";
-        return false;
-    }
-    const std::string beside = Beside(selfPath, kTableName);
-    const std::string above = Beside(fs::path(selfPath).parent_path().string(), kTableName);
-    for (const std::string& candidate : {beside, above}) {
-        struct stat info;
-        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), R_OK) == 0) {
-            table = candidate;
-            return true;
-        }
-    }
-    error = "no calibration table: neither " + beside + " nor " + above + " is there; give one with --cfg TABLE";
+    // The place vm-fits finds its table, for that program or for vm-batch itself.
+    const std::string program = converter.empty() ? selfPath : converter;
+    table = DefaultCalibrationTablePath(program);
+    if (CountCalibrationRows(table) >= 0) return true;
+    const std::vector<std::string> places = CalibrationTablePlaces(program);
+    error = "no calibration table: " +
+            (places.size() == 1 ? places[0] : "neither " + places[0] + " nor " + places[1]) + " is there" +
+            (converter.empty() ? "; give one with --cfg TABLE" : " (where " + converter + " looks for it)");
     return false;
 }
 
@@ -243,7 +229,7 @@ bool SettleOutput(const BatchOptions& options, RunSetup& setup, std::string& err
 bool SettleConverterAndTable(const BatchOptions& options, RunSetup& setup, std::string& error) {
     if (!options.converter.empty()) {
         if (!options.table.empty()) {
-            error = "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it";
+            error = "--cfg does not go with --vm-fits: that program finds its own vm-fits.cfg";
             return false;
         }
         if (access(options.converter.c_str(), X_OK) != 0 || !RealPath(options.converter, setup.converter)) {
@@ -257,6 +243,13 @@ bool SettleConverterAndTable(const BatchOptions& options, RunSetup& setup, std::
     if (!RealPath(table, setup.tablePath) || !StampOfFile(setup.tablePath, setup.table.file) ||
         access(setup.tablePath.c_str(), R_OK) != 0) {
         error = "Can't read the calibration table " + table;
+        return false;
+    }
+    // Read as the conversions read it: without a row no channel gets a scan file.
+    const int rows = CountCalibrationRows(setup.tablePath);
+    if (rows <= 0) {
+        error = rows < 0 ? "Can't read the calibration table " + table
+                         : "the calibration table " + table + " holds no row of numbers: no recording would get a scan file";
         return false;
     }
     // Its bytes tell a copy elsewhere from another table.

@@ -21,8 +21,8 @@ struct BatchOptions {
     Shard shard;
     bool dryRun = false;
     // --vm-fits: run this program for each recording, as by hand, instead of
-    // converting in a child of vm-batch ("" for that); it reads the
-    // vm-fits.cfg beside it and remembers its folders as it always does.
+    // converting in a child of vm-batch ("" for that); it finds its own
+    // vm-fits.cfg and remembers its folders as it always does.
     std::string converter;
 };
 
@@ -42,10 +42,10 @@ constexpr int kBatchAllDone = 0;     // every recording converted or skipped (wa
 constexpr int kBatchSomeFailed = 1;  // at least one failed
 constexpr int kBatchCannotRun = 2;   // bad usage, or the run could not start
 
-// The table a run converts with when --cfg is not given: beside the program
-// given with --vm-fits; else vm-fits.cfg beside `selfPath` (vm-batch
-// itself), or in the folder above it. False with a message naming where it
-// looked.
+// The table a run converts with when --cfg is not given: the one the program
+// given with --vm-fits finds, else the one vm-batch (at `selfPath`) finds, by
+// DefaultCalibrationTablePath (vm-fits.cfg beside the program, or in the
+// folder above it). False with a message naming where it looked.
 bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
                       std::string& error);
 

@@ -6,10 +6,10 @@
 
 
 const char* const kWarningIds[] = {
-    "header-short",     "header-long",       "no-calibration-table", "marker-odd-length",
-    "marker-unused",    "pointing-degenerate", "al-empty",           "sample-trailing-bytes",
-    "ar-short",         "ar-long",           "samples-not-finite",   "marker-past-end",
-    "marker-before-start",
+    "header-short",     "header-long",         "year-before-2000",     "no-calibration-table",
+    "marker-odd-length", "marker-unused",      "pointing-degenerate",  "al-missing",
+    "ar-missing",       "al-empty",            "sample-trailing-bytes", "ar-short",
+    "ar-long",          "samples-not-finite",  "marker-past-end",      "marker-before-start",
 };
 const int kWarningIdCount = static_cast<int>(sizeof kWarningIds / sizeof kWarningIds[0]);
 
@@ -47,6 +47,17 @@ void HeaderWarnings(const RunPlan& run, std::vector<RunWarning>& warnings) {
                 " bytes, not " + Number(size) + ": the bytes after the first " + Number(size) +
                 " are not read");
     }
+}
+
+// The names hold the year less 2000 as the stored format writes it: a
+// recording from before 2000 gets a negative one ("s05b-1" for 1999).
+void YearWarnings(const RunPlan& run, const ObservationHeader& header, std::vector<RunWarning>& warnings) {
+    const int year = header.setup.year;
+    if (year >= 2000) return;
+    Add(warnings, "year-before-2000", kWholeRecording,
+        "the year is " + Number(year) + ", before 2000: the files are named " + run.scanIndexName + ", " +
+            ScanFileName(run.baseName, run.scanNumber.number, 1) + ", ... (the year written as " + Number(year) +
+            " - 2000)");
 }
 
 void MarkerFileWarnings(const RunPlan& run, const ObservationHeader& header,
@@ -98,6 +109,16 @@ void PointingWarnings(const RunPlan& run, const ObservationHeader& header, std::
     if (what.empty()) return;
     Add(warnings, "pointing-degenerate", kWholeRecording,
         Listing(what) + ": the offset axis cannot be drawn or exported");
+}
+
+// An enabled channel whose sample file cannot be opened gets no scan file;
+// without its al file its ar file is not opened.
+void MissingSampleFileWarnings(const ChannelPlan& channel, std::vector<RunWarning>& warnings) {
+    const bool left = channel.verdict == ChannelVerdict::LeftMissing;
+    if (!left && channel.verdict != ChannelVerdict::RightMissing) return;
+    Add(warnings, left ? "al-missing" : "ar-missing", channel.channel,
+        FileNameOfPath(left ? channel.left.path : channel.right.path) + " cannot be opened: channel " +
+            Number(channel.channel) + " gets no scan file");
 }
 
 void SampleFileWarnings(const ChannelPlan& channel, std::vector<RunWarning>& warnings) {
@@ -165,6 +186,7 @@ bool RadiusIsDegenerate(int32_t radius) { return radius <= 0; }
 std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader& header) {
     std::vector<RunWarning> warnings;
     HeaderWarnings(run, warnings);
+    YearWarnings(run, header, warnings);
     if (!run.tableReadable || run.tableRows == 0)
         Add(warnings, "no-calibration-table", kWholeRecording,
             "the calibration table " + run.inputs.calibrationTablePath +
@@ -177,6 +199,7 @@ std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader&
 
 std::vector<RunWarning> ChannelWarnings(const RunPlan& run, const ChannelPlan& channel) {
     std::vector<RunWarning> warnings;
+    MissingSampleFileWarnings(channel, warnings);
     if (!channel.calibrationLooked) return warnings;  // its samples were not converted
     SampleFileWarnings(channel, warnings);
     if (run.inputs.repairMode != 0) MarkerPositionWarnings(run, channel, warnings);

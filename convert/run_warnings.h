@@ -23,13 +23,15 @@ struct RunWarning {
 extern const char* const kWarningIds[];
 extern const int kWarningIdCount;
 
-// Warnings about the recording as a whole: the header's length, the
-// calibration table, the marker file, the step between points and the radius.
+// Warnings about the recording as a whole: the header's length, a year
+// before 2000, the calibration table, the marker file, the step between
+// points and the radius.
 std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader& header);
 
-// Warnings about one channel whose sample files were read: their lengths,
-// samples that are not finite numbers, markers outside its samples. None for
-// a channel that is disabled or lacks a sample file.
+// Warnings about one enabled channel: a sample file that cannot be opened;
+// for one whose sample files were read, their lengths, samples that are not
+// finite numbers, markers outside its samples. None for a disabled channel
+// or a run without its marker file.
 std::vector<RunWarning> ChannelWarnings(const RunPlan& run, const ChannelPlan& channel);
 
 // RunWarnings, then the ChannelWarnings of each channel in channel order.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/paths.h"
 #include "platform/platform.h"
 
 namespace {
@@ -75,6 +76,21 @@ long double Interpolate(float previous, float current, float t) {
 
 std::string CalibrationTablePath(const std::string& executableFolder) {
     return executableFolder + kFolderSeparator + "vm-fits.cfg";
+}
+
+std::vector<std::string> CalibrationTablePlaces(const std::string& programPath) {
+    const std::string folder = FolderOfPath(programPath);
+    std::vector<std::string> places{CalibrationTablePath(folder)};
+    // A program at the root has no folder above its own.
+    if (!folder.empty()) places.push_back(CalibrationTablePath(FolderOfPath(folder)));
+    return places;
+}
+
+std::string DefaultCalibrationTablePath(const std::string& programPath) {
+    const std::vector<std::string> places = CalibrationTablePlaces(programPath);
+    for (const std::string& place : places)
+        if (CountCalibrationRows(place) >= 0) return place;
+    return places.front();
 }
 
 int CountCalibrationRows(const std::string& tablePath) {

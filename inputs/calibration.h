@@ -1,10 +1,12 @@
-// The antenna calibration table "vm-fits.cfg" beside the executable: rows of
-// frequency [GHz], flux factor, quiet-Sun antenna temperature [K] and beam
-// width [arcsec], highest frequency first.
+// The antenna calibration table "vm-fits.cfg": rows of frequency [GHz], flux
+// factor, quiet-Sun antenna temperature [K] and beam width [arcsec], highest
+// frequency first. The Windows converter reads the one beside its executable;
+// the Linux programs find it by DefaultCalibrationTablePath.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct CalibrationValues {
     float fluxFactor = 0.0f;           // FLUX_L
@@ -50,3 +52,13 @@ int CountCalibrationRows(const std::string& tablePath);
 
 // Path of the table inside `executableFolder`.
 std::string CalibrationTablePath(const std::string& executableFolder);
+
+// Where the Linux programs (vm-fits, vm-batch, vm-scan) look for the table
+// when none is given, in this order: vm-fits.cfg beside the program at
+// `programPath`, then vm-fits.cfg in the folder above it (so that the tools in
+// build/linux/tools find build/linux/vm-fits.cfg).
+std::vector<std::string> CalibrationTablePlaces(const std::string& programPath);
+
+// The first of those places whose table can be read (it may hold no row);
+// when none can, the first place, beside the program.
+std::string DefaultCalibrationTablePath(const std::string& programPath);

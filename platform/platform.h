@@ -57,7 +57,8 @@ bool PlatformWriteSetting(const SettingsPlace& place, const std::string& keyPath
 // Creates one folder level. Fails when the folder exists or its parent is
 // missing. `failure`, when given, receives why it failed: empty when
 // something of that name exists already, else the system's reason ("the
-// folder P does not exist" for a missing parent).
+// folder P does not exist" for a missing parent; the system's text for a
+// parent that is there but refuses, as /proc does).
 bool PlatformCreateFolder(const std::string& path, std::string* failure = nullptr);
 
 // Three-dimensional look of the program's dialogs (Windows only; no-op elsewhere).

@@ -78,7 +78,7 @@ void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const c
         command->add_option("--recording", recording.headerPath, what)->type_name("HEADER");
     command->add_option("--cfg", recording.tablePath,
                         "with --recording: the calibration table it was converted with (default: vm-fits.cfg "
-                        "beside vm-scan)")
+                        "beside vm-scan, else in the folder above)")
         ->type_name("TABLE")
         ->needs(header);
     command
@@ -106,7 +106,7 @@ void DeclareExplain(CLI::App& app, Choices& c, Commands& commands) {
     commands.explain->add_option("THIRD", c.third,
                                  "any text: the jump repair by back extrapolation, as vm-fits's third argument");
     commands.explain->add_option("--cfg", c.explain.tablePath,
-                                 "the calibration table (default: vm-fits.cfg beside vm-scan)");
+                                 "the calibration table (default: vm-fits.cfg beside vm-scan, else in the folder above)");
     commands.explain->add_flag("--json", c.explain.json, "one JSON object instead of the table");
 }
 
@@ -200,7 +200,7 @@ void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
     commands.repair->add_option("CHANNEL", c.channel, "the channel, 0 to 63")->required();
     commands.repair->add_option("THIRD", c.repairThird,
                                 "any text: the jump repair by back extrapolation, as vm-fits's third argument");
-    commands.repair->add_option("--cfg", c.repairTable, "the calibration table (default: vm-fits.cfg beside vm-scan)");
+    commands.repair->add_option("--cfg", c.repairTable, "the calibration table (default: vm-fits.cfg beside vm-scan, else in the folder above)");
     AddPictureOptions(commands.repair, c.picture);
 }
 

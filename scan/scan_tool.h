@@ -6,7 +6,7 @@
 
 // What the command line does not give.
 struct ScanToolContext {
-    std::string defaultTablePath;  // the vm-fits.cfg beside the vm-scan program
+    std::string defaultTablePath;  // the table vm-scan finds (DefaultCalibrationTablePath)
     bool sourceDateEpochSet = false;
     std::string sourceDateEpoch;
 };

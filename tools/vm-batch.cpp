@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "app/version.h"
 #include "batch/batch_run.h"
 #include "batch/merge.h"
 #include "inputs/observation_header.h"
@@ -80,10 +81,10 @@ int main(int argc, char** argv) {
         ->type_name("K/N");
     app.add_flag("--dry-run", options.dryRun, "list what would be converted and skipped; change nothing");
     app.add_option("--vm-fits", options.converter,
-                   "run this vm-fits program for each recording, as by hand (it reads the vm-fits.cfg "
-                   "beside it and remembers its folders), instead of converting in vm-batch's own "
-                   "processes")
+                   "run this vm-fits program for each recording, as by hand (it finds its own vm-fits.cfg "
+                   "and remembers its folders), instead of converting in vm-batch's own processes")
         ->type_name("PATH");
+    app.set_version_flag("--version", VersionLine("vm-batch"), "print the version and exit");
     const CLI::Option* mergeOption =
         app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")
             ->type_name("OUTPUT");
@@ -98,6 +99,9 @@ int main(int argc, char** argv) {
         if (!shard.empty() && !ParseShard(shard, options.shard, error)) throw CLI::ValidationError(error);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "vm-batch: %s\n(see vm-batch --help)\n", e.what());

@@ -3,15 +3,14 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "platform/paths.h"
+#include "inputs/calibration.h"
 #include "platform/platform.h"
 #include "scan/scan_tool.h"
 
 int main(int argc, char** argv) {
     PlatformInitialiseArithmetic();
     ScanToolContext context;
-    const std::string folder = FolderOfPath(PlatformExecutablePath(nullptr), kFolderSeparator);
-    context.defaultTablePath = folder + kFolderSeparator + "vm-fits.cfg";
+    context.defaultTablePath = DefaultCalibrationTablePath(PlatformExecutablePath(nullptr));
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
         context.sourceDateEpochSet = true;
         context.sourceDateEpoch = epoch;

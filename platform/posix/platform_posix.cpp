@@ -245,8 +245,12 @@ bool PlatformCreateFolder(const std::string& path, std::string* failure) {
                                       ? std::string::npos
                                       : path.rfind('/', path.find_last_not_of('/'));
         const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        // ENOENT also comes from a parent that is there but takes no new
+        // folder (/proc): the system's own words then.
+        struct stat info;
+        const bool parentMissing = error == ENOENT && stat(parent.c_str(), &info) != 0 && errno == ENOENT;
         *failure = error == EEXIST   ? std::string()
-                   : error == ENOENT ? "the folder " + parent + " does not exist"
+                   : parentMissing   ? "the folder " + parent + " does not exist"
                                      : std::string(std::strerror(error));
     }
     return false;

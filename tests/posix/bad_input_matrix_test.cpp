@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "batch/manifest.h"
+#include "inputs/calibration.h"
 #include "inputs/observation_header.h"
 #include "output/scan_reader.h"
 #include "scan/explain.h"
@@ -50,8 +51,11 @@ struct Setup {
     std::string headerArgument;  // relative to the recording folder; empty: headerName
     std::map<std::string, std::string> files;  // in the recording folder
     std::optional<std::string> table = std::string(kTable);
-    std::string obs = "obs", out = "out";  // relative to the run's home
+    std::string obs = "obs", out = "out";  // relative to the run's home (out may be a full path)
     std::vector<std::string> extra;        // arguments after the output folder
+    // vm-fits --cfg TABLE, given after the output folder (TABLE relative to
+    // the run's home); none: the table vm-fits finds.
+    std::optional<std::string> cfg;
     // Changes to the file system once the files are written.
     std::function<void(const std::string& obs, const std::string& out)> prepare;
 };
@@ -115,12 +119,13 @@ void MakeFolders(const std::string& path) { fs::create_directories(path); }
 // What fitsverify finds in the FITS files that vm-scan fits writes of the
 // scan files (with the recording, when given): "" when they are all clean.
 std::string FitsProblems(const std::string& home, const std::vector<std::string>& scanFiles,
-                         const std::string& recording, const std::vector<std::string>& extra) {
+                         const std::string& recording, const std::vector<std::string>& extra,
+                         const std::string& table) {
     if (scanFiles.empty() || !FileExists("/usr/bin/fitsverify")) return std::string();
     FitsOptions options;
     options.scanFiles = scanFiles;
     options.outputFolder = home + "/fits";
-    options.recording = {recording, !extra.empty(), home + "/bin/vm-fits.cfg"};
+    options.recording = {recording, !extra.empty(), table};
     std::ostringstream out, err;
     if (FitsCommand(options, out, err) != 0) return "vm-scan fits: " + err.str();
     std::vector<std::string> verify{"/usr/bin/fitsverify", "-q"};
@@ -141,7 +146,7 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     const std::string program = home / "bin/vm-fits";
     fs::copy_file(VMFITS_BINARY, program);
     if (s.table) WriteFileBytes(home / "bin/vm-fits.cfg", *s.table);
-    const std::string obs = home / s.obs, out = home / s.out;
+    const std::string obs = home / s.obs, out = s.out.rfind('/', 0) == 0 ? s.out : home / s.out;
     MakeFolders(obs);
     WriteFileBytes(obs + "/" + s.headerName,
                    s.headerBytes ? *s.headerBytes : [&] {
@@ -157,6 +162,12 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
     std::vector<std::string> argv{program, obs + "/" + (s.headerArgument.empty() ? s.headerName : s.headerArgument),
                                   out};
+    // The table vm-fits reads, for explain and the FITS export too.
+    std::string table = DefaultCalibrationTablePath(program);
+    if (s.cfg) {
+        table = home / *s.cfg;
+        argv.insert(argv.end(), {"--cfg", table});
+    }
     argv.insert(argv.end(), s.extra.begin(), s.extra.end());
     const ProcessResult r = RunProcess(argv, options);
 
@@ -173,7 +184,7 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     }
     RecordingExplanation explained;
     std::string error;
-    if (ExplainRecording(argv[1], !s.extra.empty(), home / "bin/vm-fits.cfg", false, explained, error))
+    if (ExplainRecording(argv[1], !s.extra.empty(), table, false, explained, error))
         for (const RunWarning& w : explained.warnings) outcome.explained.push_back(w.id);
     std::vector<std::string> scanFiles;
     std::error_code failure;
@@ -185,8 +196,8 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
             if (name.find(".0hd") == std::string::npos) scanFiles.push_back(entry.path().string());
         }
     }
-    outcome.fitsProblems = FitsProblems(home.path(), scanFiles, r.exitCode == 1 ? argv[1] : "", s.extra);
-    if (!archive.empty() && r.exitCode == 1 && s.table == std::string(kTable) && s.extra.empty())
+    outcome.fitsProblems = FitsProblems(home.path(), scanFiles, r.exitCode == 1 ? argv[1] : "", s.extra, table);
+    if (!archive.empty() && r.exitCode == 1 && s.table == std::string(kTable) && s.extra.empty() && !s.cfg)
         fs::copy(obs, archive + "/" + copyAs, fs::copy_options::recursive);
     return outcome;
 }
@@ -374,8 +385,10 @@ std::vector<Row> Rows() {
 
     return {
         // The observation header.
-        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
-        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, ""), {"header-short", "marker-unused", "pointing-degenerate"}},
+        {"header empty", HeaderBytes(""), 1, "", Exactly({"s000-2000_05z.0hd"}, ""),
+         {"header-short", "year-before-2000", "marker-unused", "pointing-degenerate"}},
+        {"header of 1 byte", HeaderBytes("\xff"), 1, "", Exactly({"s000-2000_05z.0hd"}, ""),
+         {"header-short", "year-before-2000", "marker-unused", "pointing-degenerate"}},
         {"header of 1477 bytes", HeaderBytes(header.substr(0, 1477)), 1, "", AsGood(), {"header-short"}},
         {"header of 1 MiB", HeaderBytes(header + std::string((1 << 20) - header.size(), '\xa5')), 1, "",
          AsGood(), {"header-long"}},
@@ -397,6 +410,11 @@ std::vector<Row> Rows() {
              EXPECT_EQ(scan.azimuth, 15.0);
              EXPECT_EQ(scan.blocks[0].values, expected.blocks[0].values);
          })},
+        // The names keep the year less 2000 as the stored format writes it.
+        {"year 1999", [](Setup& s) { s.header.setup.year = 1999; }, 1, "",
+         Exactly({"s05b-1_05z.001", "s05b-1_05z.002", "s05b-1_05z.0hd"},
+                 "s05b-1_05z.001\t15.000[GHz]\r\ns05b-1_05z.002\t12.500[GHz]\r\n"),
+         {"year-before-2000"}},
 
         // Sample files.
         {"al empty", File("al1", ""), 1, "",
@@ -415,10 +433,10 @@ std::vector<Row> Rows() {
          1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(8192))},
         {"al and ar of 1 MiB", [](Setup& s) { s.files["al1"] = WaveBytes(1 << 18, 0); s.files["ar1"] = WaveBytes(1 << 18, 5); },
          1, "", Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, Points(1 << 18))},
-        {"ar missing", NoFile("ar1"), 1, "", noChannel1},
-        {"al missing", NoFile("al1"), 1, "", noChannel1},
-        {"al a folder", FolderAt("al1"), 1, "", noChannel1},
-        {"ar a folder", FolderAt("ar1"), 1, "", noChannel1},
+        {"ar missing", NoFile("ar1"), 1, "", noChannel1, {"ar-missing"}},
+        {"al missing", NoFile("al1"), 1, "", noChannel1, {"al-missing"}},
+        {"al a folder", FolderAt("al1"), 1, "", noChannel1, {"al-missing"}},
+        {"ar a folder", FolderAt("ar1"), 1, "", noChannel1, {"ar-missing"}},
         {"ar shorter than al", [](Setup& s) { s.files["ar1"].resize(4 * 20); }, 1, "",
          Exactly({kScan1, kScan2, kIndex}, kLine1 + kLine2, [](const Files& files, const Files& good) {
              const ScanFileContents scan = Parsed(files, kScan2), expected = Parsed(good, kScan2);
@@ -443,7 +461,7 @@ std::vector<Row> Rows() {
              ExpectZeroBlock(scan.blocks[1], 0.0, kSamples);
          })},
         {"enabled channel without sample files", [](Setup& s) { s.header.setup.channelEnabled[5] = 1; }, 1, "",
-         AsGood()},
+         AsGood(), {"al-missing"}},
 
         // The marker file.
         {"marker file missing", NoFile("sun.05p"), 2, openMarker, Exactly({})},
@@ -496,11 +514,22 @@ std::vector<Row> Rows() {
         {"table with Ctrl-Z after its first row", Table("20 2 10000 10\n\x1a" "10 4 12000 20\n5 8 14000 40\n"), 1, "",
          noScanFiles},
         {"table with Ctrl-Z after its last row", Table(std::string(kTable) + "\x1a" "1 1 1 1\n"), 1, "", AsGood()},
+        // Found as the tools find it: the tools of a build tree lie one folder below vm-fits.
+        {"table in the folder above vm-fits", [](Setup& s) { s.table = std::nullopt;
+             s.prepare = [](const std::string& obs, const std::string&) { WriteFileBytes(obs + "/../vm-fits.cfg", kTable); }; },
+         1, "", AsGood()},
+        // --cfg is no third argument: the repair stays two-sided.
+        {"table given with --cfg after the output folder", [](Setup& s) { s.table = std::nullopt; s.cfg = "other.cfg";
+             s.prepare = [](const std::string& obs, const std::string&) { WriteFileBytes(obs + "/../other.cfg", kTable); }; },
+         1, "", AsGood()},
 
         // The output folder.
         {"output folder whose parent is missing", [](Setup& s) { s.out = "missing/out"; }, 2,
          "Can't create {out}: the folder {home}/missing does not exist\n" + openIndex("No such file or directory"),
          Exactly({})},
+        // /proc is there but takes no new folder.
+        {"output folder below /proc", [](Setup& s) { s.out = "/proc/vm-fits-out"; }, 2,
+         "Can't create {out}: No such file or directory\n" + openIndex("No such file or directory"), Exactly({})},
         {"output folder is a file", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) { WriteFileBytes(out, "x"); }; },
          2, openIndex("Not a directory"), Exactly({})},
         {"read-only output folder", [](Setup& s) { s.prepare = [](const std::string&, const std::string& out) {

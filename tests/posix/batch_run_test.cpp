@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/version.h"
 #include "batch/manifest.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
@@ -247,9 +248,10 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     auto converted = [&](const std::string& header, const std::string& rest = ",") {
         return row(header, "converted,1," + std::to_string(scans_[header]) + "," + rest);
     };
-    EXPECT_EQ(summary, "recording,status,exit_code,scans,message,warnings\n" + converted("1999/sun.03h") +
+    EXPECT_EQ(summary, "recording,status,exit_code,scans,message,warnings\n" +
+                           converted("1999/sun.03h", ",year-before-2000") +
                            converted("2003/11/sun.05h") + converted("2003/11/sun.06h") +
-                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h", ",ar-short") +
+                           converted("2003/12/sun.07h") + converted("2004/01/02/moon.12h", ",ar-short;ar-missing") +
                            row("defects/blocked/sun.05h", "failed,2,0," + BlockedMessage() + ",") +
                            converted("defects/clash/moon.05h") +
                            row("defects/clash/sun.05h",
@@ -264,14 +266,15 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     ASSERT_TRUE(ReadManifests(out_, latest, error)) << error;
     EXPECT_EQ(latest["2004/01/02/moon.12h"].warnings,
               (std::vector<ConverterWarning>{{"ar-short", "ar2 holds 1000 samples, al2 2000: LL samples 1000 to "
-                                                          "1999 keep the repaired al values"}}));
+                                                          "1999 keep the repaired al values"},
+                                             {"ar-missing", "ar4 cannot be opened: channel 4 gets no scan file"}}));
 
     int scans = 0;
     for (const Made& m : kGood) scans += scans_[m.header];
     char scanLine[64];
     std::snprintf(scanLine, sizeof scanLine, "scan files written%10d\n", scans);
     EXPECT_NE(r.out.find("recordings found          12\nconverted                  9\nskipped                    0\n"
-                         "failed                     3\ninterrupted                0\nwith warnings              2\n" +
+                         "failed                     3\ninterrupted                0\nwith warnings              3\n" +
                          std::string(scanLine)),
               std::string::npos)
         << r.out;
@@ -286,7 +289,7 @@ TEST_F(BatchRun, FirstRunConvertsLikeVmFitsAndSummarises) {
     EXPECT_NE(r.err.find("[10/10] "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(" converted 2003/12/sun.07h (" + std::to_string(scans_["2003/12/sun.07h"]) + " scan files)\n"),
               std::string::npos);
-    EXPECT_NE(r.err.find(" converted 2004/01/02/moon.12h (7 scan files, 1 warning: ar-short)\n"), std::string::npos)
+    EXPECT_NE(r.err.find(" converted 2004/01/02/moon.12h (7 scan files, 2 warnings: ar-short, ar-missing)\n"), std::string::npos)
         << r.err;
     // The user's remembered folders are not touched, and nothing is left behind.
     EXPECT_FALSE(FileExists(root_ / "config/vm-fits"));
@@ -305,7 +308,7 @@ TEST_F(BatchRun, RerunSkipsAndAChangedInputReconvertsOnlyItsRecordings) {
     EXPECT_NE(r.out.find("converted                  0\nskipped                    9\n"), std::string::npos);
     EXPECT_NE(ReadFileBytes(out_ + "/vm-batch-summary.csv")
                   .find("\n2003/12/sun.07h,skipped,1," + std::to_string(scans_["2003/12/sun.07h"]) +
-                        ",unchanged,\n2004/01/02/moon.12h,skipped,1,7,unchanged,ar-short\n"),
+                        ",unchanged,\n2004/01/02/moon.12h,skipped,1,7,unchanged,ar-short;ar-missing\n"),
               std::string::npos);
 
     // A sample file of 2003/12 changes (same size, other bytes): only that recording again.
@@ -524,6 +527,8 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
     fs::create_directories(root_ / "no-table");
     fs::copy_file(VMFITS_BINARY, root_ / "no-table/vm-fits");
     const std::string none = root_ / "none";
+    const std::string empty = root_ / "empty.cfg";
+    WriteFileBytes(empty, "no numbers here\n");
     struct Case {
         std::vector<std::string> arguments;
         std::string message;
@@ -539,11 +544,13 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
         {{archive_, archive_, "--cfg", table_}, "the output folder " + archive_ + " is the archive itself"},
         {{archive_, none, "--vm-fits", none}, "Can't run " + none + ": No such file or directory"},
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits"},
-         "no calibration table: " + (root_ / "no-table/vm-fits.cfg") + " (the one " + (root_ / "no-table/vm-fits") +
-             " reads) is missing"},
+         "no calibration table: neither " + (root_ / "no-table/vm-fits.cfg") + " nor " + (root_ / "vm-fits.cfg") +
+             " is there (where " + (root_ / "no-table/vm-fits") + " looks for it)"},
         {{archive_, none, "--vm-fits", root_ / "no-table/vm-fits", "--cfg", table_},
-         "--cfg does not go with --vm-fits: that program reads the vm-fits.cfg beside it"},
+         "--cfg does not go with --vm-fits: that program finds its own vm-fits.cfg"},
         {{archive_, none, "--cfg", none}, "Can't read the calibration table " + none},
+        {{archive_, none, "--cfg", empty},
+         "the calibration table " + empty + " holds no row of numbers: no recording would get a scan file"},
         {{archive_, "--merge-summaries", none}, "--merge-summaries OUTPUT takes nothing else\n(see vm-batch --help)"},
         {{"--merge-summaries", none}, "Can't read " + none + ": No such file or directory"},
     };
@@ -557,6 +564,10 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
     const ProcessResult help = Batch({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("vm-fits.cfg is looked for beside vm-batch, then in the folder above it."), std::string::npos);
+    const ProcessResult version = Batch({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, VersionLine("vm-batch") + "\n");
+    EXPECT_EQ(version.err, "");
 }
 
 }  // namespace

@@ -241,8 +241,9 @@ TEST(Conversion, TwoChannelsUnderBothRepairRules) {
 }
 
 // The run of the overview: channels 0 and 4 become .001 and .002; a disabled
-// channel, a missing ar file and a frequency below the table are passed over.
-TEST(Conversion, TypicalRunSkipsUnusableChannelsSilently) {
+// channel, a missing ar file (with a warning) and a frequency below the table
+// are passed over.
+TEST(Conversion, TypicalRunSkipsUnusableChannels) {
     Recording rec;
     const std::vector<float> ramp = Ramp(), irregular = Irregular(21);
     std::vector<float> al4, ar4;
@@ -259,7 +260,7 @@ TEST(Conversion, TypicalRunSkipsUnusableChannelsSilently) {
     rec.Markers("");
     const ProcessResult r = rec.Run();
     EXPECT_EQ(r.exitCode, 1) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "vm-fits: warning: ar-missing: ar2 cannot be opened: channel 2 gets no scan file\n");
     EXPECT_EQ(rec.OutputNames(), (Names{"s05b03_05z.001", "s05b03_05z.002", "s05b03_05z.0hd"}));
     EXPECT_EQ(ReadFileBytes(rec.Out("s05b03_05z.0hd")),
               "s05b03_05z.001\t15.000[GHz]\r\ns05b03_05z.002\t12.500[GHz]\r\n");
@@ -303,6 +304,8 @@ TEST(Conversion, NamesFromFolderDotAndEarlyYear) {
         rec.Markers("", "sun.123p");
         const ProcessResult r = rec.Run("sun.123h");
         EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_EQ(r.err, "vm-fits: warning: year-before-2000: the year is 1999, before 2000: the files are named "
+                         "s311-1_123z.0hd, s311-1_123z.001, ... (the year written as 1999 - 2000)\n");
         EXPECT_EQ(rec.OutputNames(), (Names{"s311-1_123z.001", "s311-1_123z.0hd"}));
         EXPECT_EQ(ReadFileBytes(rec.Out("s311-1_123z.0hd")), "s311-1_123z.001\t15.000[GHz]\r\n");
         EXPECT_EQ(ReadFileBytes(rec.Out("s311-1_123z.001")),

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "app/run_context.h"
+#include "app/version.h"
 #include "convert/repair.h"
 #include "platform/posix/platform_posix.h"
 #include "support/posix_process.h"
@@ -200,14 +201,32 @@ TEST(RunConverterProcess, MissingHeaderFailsWithNothingWritten) {
     EXPECT_FALSE(FileExists(home / "config"));
 }
 
-TEST(RunConverterProcess, NoChoiceWithoutTerminalOrDisplayEndsWithZero) {
+// Without a terminal or a display no header is chosen: the usage says what
+// to give. --version and bad usage convert nothing either.
+TEST(RunConverterProcess, WithoutAHeaderNothingIsConverted) {
     TempFolder home;
     WriteEmptyRecording(home / "obs");
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{VMFITS_BINARY}, std::vector<std::string>{VMFITS_BINARY, home / "obs/sun.05h"}}) {
+    const std::string usage =
+        "usage: vm-fits [--cfg TABLE] HEADER OUTPUT-FOLDER [BACK] (vm-fits --help tells more)\n";
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string out, err;
+    } cases[] = {
+        {{}, 0, "", usage},
+        {{home / "obs/sun.05h"}, 0, "", usage},
+        {{"--version"}, 0, VersionLine("vm-fits") + "\n", ""},
+        {{home / "obs/sun.05h", home / "out", "--cfg"}, 2, "", "vm-fits: --cfg needs a TABLE\n" + usage},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{VMFITS_BINARY};
+        args.insert(args.end(), c.args.begin(), c.args.end());
         const ProcessResult r = RunProcess(args, Isolated(home));
-        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
         EXPECT_FALSE(FileExists(home / "config"));
+        EXPECT_FALSE(FileExists(home / "out"));
     }
 }
 

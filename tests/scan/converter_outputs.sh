@@ -68,7 +68,7 @@ for entry in "${cases[@]}"; do
   echo "$name exit $code" >>"$report"
   # Status lines as they are; of the warnings, their ids.
   grep -v '^vm-fits: warning: ' "$work/$name/err" | sed "s|$work|WORK|g; s|^|$name status |" >>"$report" || true
-  sed -n "s|^vm-fits: warning: \([a-z-]*\): .*|$name warning \1|p" "$work/$name/err" >>"$report"
+  sed -n "s|^vm-fits: warning: \([a-z0-9-]*\): .*|$name warning \1|p" "$work/$name/err" >>"$report"
   if [ -d "$out" ]; then
     (cd "$out" && find . -type f | sort | while read -r f; do
       echo "$name file ${f#./} $(sha256sum "$f" | cut -d' ' -f1)"

@@ -98,16 +98,19 @@ TEST(Explain, BundledSample) {
     for (const char* line : {
              "Marker file:       " VMFITS_SOURCE_DIR "/samples/sun-2003-11-05/sun.05p, 16 values (8 pairs)\n",
              "Scan number:       5, read after the first \".\" of the marker file's name\n",
-             "Warnings:          1\n  channel 0 ar-short: ar0 holds 1024 samples, al0 2048: LL samples 1024 to "
-             "2047 keep the repaired al values\n",
+             "Warnings:          2\n  channel 0 ar-short: ar0 holds 1024 samples, al0 2048: LL samples 1024 to "
+             "2047 keep the repaired al values\n  channel 3 ar-missing: ar3 cannot be opened: channel 3 gets no scan "
+             "file\n",
              "Repair:            two-sided extrapolation (no third argument)\n",
              "  0 yes    1   162.6000   2048   1024     1.168   0.01281   3525    391.84  178,257,1815   "
              "s05b03_05z.001 [ar-short]\n",
+             "  3 yes    1   162.6000   2048   none     2.800         -      -         -  -              "
+             "ar3 cannot be opened [ar-missing]\n",
              "  8 yes    3   162.5000   2048   2048     0.500         -      -         -  13             "
              "0.500 GHz is at or below the table's last row (0.800 GHz)\n",
              " 63 no     0     0.0000   none   none     0.000         -      -         -  -              "
              "disabled\n\n7 scan files, 55 channels disabled, 2 skipped (1 ar file missing, 1 without "
-             "calibration values), 1 warning\n"})
+             "calibration values), 2 warnings\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nnot in\n" << text;
 }
 

@@ -2,10 +2,13 @@
 // usage ending with 2 and a message.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "scan/scan_fixtures.h"
 #include "scan/scan_tool.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -89,7 +92,17 @@ TEST(ScanTool, SubcommandsAndTheirArguments) {
     EXPECT_EQ(run.code, 2);
     EXPECT_EQ(run.err, "Can't open /no/sun.05h\n");
 
+    // The program finds the table as vm-fits does: beside it, else in the
+    // folder above (vm-scan in build/linux/tools, the table beside build/linux/vm-fits).
     TempFolder home;
+    fs::create_directories(home / "bin/tools");
+    fs::copy_file(VMSCAN_BINARY, home / "bin/tools/vm-scan");
+    fs::copy_file(kSample + "/vm-fits.cfg", home / "bin/vm-fits.cfg");
+    const ProcessResult found = RunProcess({home / "bin/tools/vm-scan", "explain", kSample + "/sun.05h"});
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.out.find("Calibration table: " + (home / "bin/vm-fits.cfg") + "\n"), std::string::npos)
+        << found.out;
+
     WriteFileBytes(home / "x.001", MadeScanFile(3));
     run = Tool({"cards", home / "x.001"});
     EXPECT_EQ(run.code, 0);
