@@ -183,6 +183,8 @@ bool StepIsDegenerate(float step) { return !(std::fabs(static_cast<double>(step)
 
 bool RadiusIsDegenerate(int32_t radius) { return radius <= 0; }
 
+bool WarningConcernsValues(const RunWarning& warning) { return warning.id != "year-before-2000"; }
+
 std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader& header) {
     std::vector<RunWarning> warnings;
     HeaderWarnings(run, warnings);

@@ -38,6 +38,10 @@ std::vector<RunWarning> ChannelWarnings(const RunPlan& run, const ChannelPlan& c
 std::vector<RunWarning> RecordingWarnings(const RunPlan& run, const ObservationHeader& header,
                                           const std::vector<ChannelPlan>& channels);
 
+// False for a warning about the recording's names alone (year-before-2000):
+// the values converted are as recorded.
+bool WarningConcernsValues(const RunWarning& warning);
+
 // "id: message", the form of a warning on one line.
 std::string WarningLine(const RunWarning& warning);
 

@@ -6,8 +6,16 @@
 
 namespace {
 
+// The formats are checked as the C library's (MinGW's own printf with
+// __USE_MINGW_ANSI_STDIO); clang knows that family only as "printf".
+#if defined(__clang__)
+#define VMFITS_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define VMFITS_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#endif
+
 // Appends the printf-style text to `out` (the "C" locale is never changed).
-__attribute__((format(gnu_printf, 2, 3))) void AppendFormat(std::string& out, const char* format,
+VMFITS_PRINTF_FORMAT(2, 3) void AppendFormat(std::string& out, const char* format,
                                                              ...) {
     char small[256];
     va_list args;

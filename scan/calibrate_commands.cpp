@@ -37,7 +37,8 @@ bool LoadRecording(const RecordingOptions& check, Recording& recording, std::ost
 
 // The refusals that come from the recording rather than from the scan file
 // itself: a scan file the recording does not give, and one that the
-// recording's warnings concern (its values may be other than recorded).
+// recording's warnings concern (its values may be other than recorded; a
+// warning about names alone refuses nothing).
 bool RecordingAllows(const Recording& recording, const std::string& scanPath, const ScanFileContents& scan,
                      std::string& error) {
     if (!recording.given) return true;
@@ -46,10 +47,11 @@ bool RecordingAllows(const Recording& recording, const std::string& scanPath, co
         error = scanPath + ": " + error;
         return false;
     }
-    if (quality.warnings.empty()) return true;
-    error = scanPath + ": refused, the recording warns of it: ";
-    for (std::size_t i = 0; i < quality.warnings.size(); ++i)
-        error += (i ? "; " : "") + WarningLine(quality.warnings[i]);
+    std::string concerns;
+    for (const RunWarning& warning : quality.warnings)
+        if (WarningConcernsValues(warning)) concerns += (concerns.empty() ? "" : "; ") + WarningLine(warning);
+    if (concerns.empty()) return true;
+    error = scanPath + ": refused, the recording warns of it: " + concerns;
     return false;
 }
 

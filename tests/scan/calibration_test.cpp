@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "calibrate/sources.h"
+#include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
 #include "scan/calibrated_pictures.h"
 #include "scan/scan_file_commands.h"
@@ -298,6 +299,21 @@ TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
                              "/sun.05h gives\n");
     options.recording.headerPath = "/no/sun.05h";
     EXPECT_EQ(CalibrateCommand(options, out, err), 2);
+
+    // A warning about the names alone (a recording from 1999) refuses nothing.
+    const std::string old = home_ / "sun-1999";
+    fs::copy(kSample, old);
+    ObservationHeader header;
+    ASSERT_TRUE(ReadObservationHeader(old + "/sun.05h", header));
+    header.setup.year = 1999;
+    const std::vector<uint8_t> bytes = EncodeObservationHeader(header);
+    WriteFileBytes(old + "/sun.05h", std::string(bytes.begin(), bytes.end()));
+    EXPECT_EQ(Convert(home_, old + "/sun.05h", home_ / "scans-1999", old + "/vm-fits.cfg").exitCode, 1);
+    options.scanFiles = {home_ / "scans-1999/s05b-1_05z.005"};
+    options.recording = {old + "/sun.05h", false, old + "/vm-fits.cfg"};
+    std::ostringstream err1999;
+    EXPECT_EQ(CalibrateCommand(options, out, err1999), 0);
+    EXPECT_EQ(err1999.str(), "");
 }
 
 }  // namespace
