@@ -174,13 +174,14 @@ bool FindSplit(const std::string& folder, const std::vector<std::string>& names,
 struct MergedRow {
     std::string record;
     std::string status;
+    std::string message;  // why it was not converted, as the shard's summary says
     int64_t mtimeNs = 0;
 };
 
 // The rows of every shard summary, which must all have one header line.
 bool MergeRows(const std::string& folder, const std::vector<ShardSummary>& shards, std::string& header,
                std::map<std::string, MergedRow>& rows, std::string& error) {
-    int recordingColumn = -1, statusColumn = -1;
+    int recordingColumn = -1, statusColumn = -1, messageColumn = -1;
     for (const ShardSummary& s : shards) {
         const std::string path = folder + "/" + s.name;
         std::string text;
@@ -195,6 +196,7 @@ bool MergeRows(const std::string& folder, const std::vector<ShardSummary>& shard
             const std::vector<std::string> columns = CsvFields(header);
             recordingColumn = ColumnOf(columns, "recording");
             statusColumn = ColumnOf(columns, "status");
+            messageColumn = ColumnOf(columns, "message");  // none: the reasons are not known
             if (recordingColumn < 0 || statusColumn < 0) {
                 error = path + " has no recording and status columns: " + header;
                 return false;
@@ -210,8 +212,12 @@ bool MergeRows(const std::string& folder, const std::vector<ShardSummary>& shard
                 return false;
             }
             MergedRow& row = rows[fields[static_cast<std::size_t>(recordingColumn)]];
+            const std::string message =
+                messageColumn >= 0 && static_cast<std::size_t>(messageColumn) < fields.size()
+                    ? fields[static_cast<std::size_t>(messageColumn)]
+                    : std::string();
             if (row.record.empty() || s.mtimeNs > row.mtimeNs)
-                row = MergedRow{records[i], fields[static_cast<std::size_t>(statusColumn)], s.mtimeNs};
+                row = MergedRow{records[i], fields[static_cast<std::size_t>(statusColumn)], message, s.mtimeNs};
         }
     }
     return true;
@@ -252,7 +258,8 @@ MergeResult MergeShardResults(const std::string& outputFolder) {
     for (const auto& [recording, row] : rows) {
         summaryText += row.record + "\n";
         ++statuses[row.status];
-        if (row.status != "converted" && row.status != "skipped") notDone += "  " + row.status + " " + recording + "\n";
+        if (row.status != "converted" && row.status != "skipped")
+            notDone += "  " + row.status + " " + recording + (row.message.empty() ? "" : ": " + row.message) + "\n";
     }
     const std::string summaryPath = outputFolder + "/" + SummaryFileName(0, 1);
     if (!WriteFileWhole(summaryPath, summaryText, error)) return Refuse(2, error);

@@ -13,7 +13,8 @@ std::vector<std::string> CsvFields(const std::string& record);
 
 struct MergeResult {
     int exitCode = 0;         // 0 all converted or skipped; 1 some not, or a shard's summary missing; 2 cannot merge
-    std::string report;       // what was merged, for standard output
+    std::string report;       // what was merged, and each recording not converted or skipped with its
+                              // status and the reason (message) of its row, for standard output
     std::string error;        // why nothing was merged (exit codes 1 and 2)
 };
 

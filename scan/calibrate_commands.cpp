@@ -185,7 +185,7 @@ int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::os
         std::string error;
         if (written.count(name)) error = s.name + ": " + fitsPath + " was already written from " + written[name];
         if (error.empty() && WriteScanFits(s.scan, CalibratedPlanes(s.calibration, options.stokesIV), s.name,
-                                           fitsPath, date, nullptr, error)) {
+                                           fitsPath, date, nullptr, recording.given, error)) {
             written[name] = s.name;
             out << "wrote " << fitsPath << "\n";
             continue;

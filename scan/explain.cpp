@@ -278,6 +278,40 @@ std::string ChannelReason(const ChannelPlan& channel) {
     return std::string();
 }
 
+namespace {
+
+// A channel's row of the table after its number, with the lines under it
+// (markers applied, notes), each ending in a line feed.
+std::string ChannelRowText(const RecordingExplanation& e, const ChannelPlan& channel) {
+    std::string flux = "-", tqsun = "-", theta = "-";
+    if (channel.calibrationLooked && channel.calibration.result == CalibrationResult::Found) {
+        const CalibrationValues& v = channel.calibration.values;
+        flux = FormattedNumber("%.5f", static_cast<double>(v.fluxFactor));
+        tqsun = std::to_string(v.quietSunTemperature);
+        theta = FormattedNumber("%.2f", static_cast<double>(v.beamWidth));
+    }
+    const std::vector<int16_t> applied = AppliedPositions(channel);
+    const std::string markers = MarkerColumn(applied);
+    std::string verdict = channel.verdict == ChannelVerdict::ScanFile ? channel.scanFileName : ChannelReason(channel);
+    std::string ids;
+    for (const RunWarning& warning : WarningsOf(e, channel.channel))
+        if (ids.find("[" + warning.id + "]") == std::string::npos) ids += " [" + warning.id + "]";
+    verdict += ids;
+    char line[1024];
+    std::snprintf(line, sizeof line, "%-3s %4d %10.4f %6s %6s %9.3f %9s %6s %9s  %-14s ",
+                  channel.enabled ? "yes" : "no", channel.calibrationIndex,
+                  static_cast<double>(channel.calibrationStep), SampleCount(channel.left).c_str(),
+                  SampleCount(channel.right).c_str(), channel.frequency, flux.c_str(), tqsun.c_str(), theta.c_str(),
+                  markers.c_str());
+    std::string text = line + verdict + "\n";
+    if (markers != JoinPositions(applied, ",") && !applied.empty())
+        text += "      markers applied at " + JoinPositions(applied, ", ") + "\n";
+    for (const std::string& note : MarkerNotes(e, channel)) text += "      " + note + "\n";
+    return text;
+}
+
+}  // namespace
+
 void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
     const RunPlan& run = e.run;
     out << "Header:            " << e.headerPath << "\n";
@@ -309,31 +343,25 @@ void WriteExplanationText(const RecordingExplanation& e, std::ostream& out) {
                   "on", "cal", "TCALIBR", "al", "ar", "GHz", "FLUX_L", "TQSUN", "THETA-DG", "markers",
                   "scan file / reason");
     out << line;
-    for (const ChannelPlan& channel : e.channels) {
-        std::string flux = "-", tqsun = "-", theta = "-";
-        if (channel.calibrationLooked && channel.calibration.result == CalibrationResult::Found) {
-            const CalibrationValues& v = channel.calibration.values;
-            flux = FormattedNumber("%.5f", static_cast<double>(v.fluxFactor));
-            tqsun = std::to_string(v.quietSunTemperature);
-            theta = FormattedNumber("%.2f", static_cast<double>(v.beamWidth));
+    std::vector<std::string> rows;  // each channel's row after its number, and the lines under it
+    for (const ChannelPlan& channel : e.channels) rows.push_back(ChannelRowText(e, channel));
+    for (std::size_t i = 0; i < e.channels.size(); ++i) {
+        // A run of disabled channels whose rows are alike is one row.
+        std::size_t last = i;
+        if (e.channels[i].verdict == ChannelVerdict::Disabled)
+            while (last + 1 < rows.size() && e.channels[last + 1].verdict == ChannelVerdict::Disabled &&
+                   rows[last + 1] == rows[i])
+                ++last;
+        std::string row = rows[i];
+        if (last > i) {
+            const std::size_t end = row.find('\n');
+            row.insert(end, "; the same for channel" + std::string(last > i + 1 ? "s " : " ") +
+                                std::to_string(e.channels[i + 1].channel) +
+                                (last > i + 1 ? " to " + std::to_string(e.channels[last].channel) : ""));
         }
-        const std::vector<int16_t> applied = AppliedPositions(channel);
-        const std::string markers = MarkerColumn(applied);
-        std::string verdict =
-            channel.verdict == ChannelVerdict::ScanFile ? channel.scanFileName : ChannelReason(channel);
-        std::string ids;
-        for (const RunWarning& warning : WarningsOf(e, channel.channel))
-            if (ids.find("[" + warning.id + "]") == std::string::npos) ids += " [" + warning.id + "]";
-        verdict += ids;
-        std::snprintf(line, sizeof line, "%3d %-3s %4d %10.4f %6s %6s %9.3f %9s %6s %9s  %-14s ",
-                      channel.channel, channel.enabled ? "yes" : "no", channel.calibrationIndex,
-                      static_cast<double>(channel.calibrationStep), SampleCount(channel.left).c_str(),
-                      SampleCount(channel.right).c_str(), channel.frequency, flux.c_str(), tqsun.c_str(),
-                      theta.c_str(), markers.c_str());
-        out << line << verdict << "\n";
-        if (markers != JoinPositions(applied, ",") && !applied.empty())
-            out << "      markers applied at " << JoinPositions(applied, ", ") << "\n";
-        for (const std::string& note : MarkerNotes(e, channel)) out << "      " << note << "\n";
+        std::snprintf(line, sizeof line, "%3d ", e.channels[i].channel);
+        out << line << row;
+        i = last;
     }
     out << "\n" << SummaryLine(e) << "\n";
 }

@@ -116,6 +116,9 @@ struct Header {
     }
 };
 
+const char* const kRecordingNotChecked =
+    "the recording was not checked (no --recording): warnings unknown";
+
 std::string FitsError(int status) {
     char text[FLEN_STATUS] = {};
     fits_get_errstatus(status, text);
@@ -302,8 +305,11 @@ void WriteScanCards(Header& h, const ScanFileContents& scan, const FitsPlanes& p
 }
 
 // The warnings: QWARNn = 'id' with the message in COMMENT cards; a degenerate
-// offset axis is one of them whether or not the recording is known.
-void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQuality* quality) {
+// offset axis is one of them whether or not the recording is known. NQWARN
+// counts the warnings only when the recording was checked; without it a
+// COMMENT says that it was not, as no count of its warnings can be given.
+void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQuality* quality,
+                   bool recordingChecked) {
     std::vector<RunWarning> warnings;
     if (quality) warnings = quality->warnings;
     const bool named = std::any_of(warnings.begin(), warnings.end(),
@@ -314,7 +320,10 @@ void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQualit
                       scan.cdelt1, scan.pmcsun);
         warnings.push_back(RunWarning{"pointing-degenerate", kWholeRecording, text});
     }
-    h.Whole("NQWARN", static_cast<long>(warnings.size()), "warnings about the recording");
+    if (quality || recordingChecked)
+        h.Whole("NQWARN", static_cast<long>(warnings.size()), "warnings about the recording");
+    else
+        fits_write_comment(h.file, kRecordingNotChecked, &h.status);
     for (std::size_t i = 0; i < warnings.size() && i < 999; ++i) {
         const std::string keyword = "QWARN" + std::to_string(i + 1);
         h.Text(keyword.c_str(), warnings[i].id, "warning, explained in the COMMENT below");
@@ -353,7 +362,7 @@ void WriteQuality(fitsfile* file, const ScanFileContents& scan, const ScanFileQu
 
 bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
                    const std::string& fitsPath, const std::string& date, const ScanFileQuality* quality,
-                   std::string& error) {
+                   bool recordingChecked, std::string& error) {
     if (!CheckExportable(scan, planes, sourceName + ": ", error)) return false;
 
     const std::string temporary = fitsPath + ".part";
@@ -371,7 +380,7 @@ bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const
     Header h{file, status};
     WriteAxes(h, scan, planes);
     WriteScanCards(h, scan, planes, sourceName, date);
-    WriteWarnings(h, scan, quality);
+    WriteWarnings(h, scan, quality, recordingChecked);
     h.Text("DATASUM", "0", "checksum of the data unit");
     h.Text("CHECKSUM", "0000000000000000", "checksum of the HDU");
 
@@ -450,7 +459,8 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
             QualityOfScanFile(recording, FileNameOfPath(path), scan, quality, error);
         }
         const ScanFileQuality* known = options.recording.headerPath.empty() ? nullptr : &quality;
-        if (error.empty() && WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, known, error)) {
+        if (error.empty() && WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, known, known != nullptr,
+                                          error)) {
             written[name] = path;
             out << "wrote " << fitsPath << "\n";
             if (OffsetAxisIsDegenerate(scan))

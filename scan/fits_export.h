@@ -62,10 +62,13 @@ FitsPlanes RecordedPlanes(const ScanFileContents& scan);
 // that cannot be written completely is not left behind). `sourceName` names
 // the scan file in the HISTORY card; `date` is the DATE card's value (when
 // the file is written). With `quality`, the recording's warnings become
-// QWARNn cards and the points' flags a QUALITY image extension.
+// NQWARN and QWARNn cards and the points' flags a QUALITY image extension.
+// Without it, `recordingChecked` says that the recording was checked all the
+// same and no warning concerns the file (NQWARN 0); when it was not checked,
+// there is no NQWARN card but a COMMENT saying so.
 bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const std::string& sourceName,
                    const std::string& fitsPath, const std::string& date,
-                   const ScanFileQuality* quality, std::string& error);
+                   const ScanFileQuality* quality, bool recordingChecked, std::string& error);
 
 // The subcommand: 0 when every FITS file was written, 1 otherwise (each
 // failure named on `err`).

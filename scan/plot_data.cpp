@@ -12,10 +12,6 @@
 namespace {
 
 const char* const kSignalLabel = "Signal [recorder units]";
-std::string Trimmed(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : text.substr(first);
-}
 
 std::string Ghz(double frequency) { return PictureText(FormattedNumber("%.3f GHz", frequency), 40); }
 
@@ -123,8 +119,14 @@ std::vector<double> AsDoubles(const std::vector<float>& samples) {
 
 const char* const kOffsetLabel = "Offset from the meridian centre [arcsec]";
 
+std::string PictureDate(int year, int month, int day) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, month, day);
+    return text;
+}
+
 std::string ObservationOf(const ScanFileContents& scan) {
-    return PictureText(scan.object) + ", " + PictureText(Trimmed(scan.dateObs), 20) + " " +
+    return PictureText(scan.object) + ", " + PictureDate(scan.year, scan.month, scan.day) + " " +
            PictureText(scan.timeObs, 20) + " UT";
 }
 
@@ -486,8 +488,7 @@ bool RepairPicture(const RecordingExplanation& e, int channelNumber, PlotPicture
     std::vector<int> applied, ignored;
     MarkerLines(*c, read, repaired, applied, ignored);
     const ObservationHeader& h = e.header;
-    picture.title = PictureText(h.setup.objectName) + ", " + std::to_string(h.setup.day) + "/" +
-                    std::to_string(h.setup.month) + "/" + std::to_string(h.setup.year) +
+    picture.title = PictureText(h.setup.objectName) + ", " + PictureDate(h.setup.year, h.setup.month, h.setup.day) +
                     ": the jump repair of channel " + std::to_string(channelNumber) + ", " + Ghz(c->frequency);
     RepairCaption(e, *c, applied, ignored, picture);
     picture.panels.push_back(read);

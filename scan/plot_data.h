@@ -12,10 +12,13 @@
 #include "scan/plot_picture.h"
 #include "scan/plot_quality.h"
 
-// The label of the offset axis, and "OBJECT, day/month/year time UT" of a
-// scan file: the title every picture of a scan file starts with.
+// The label of the offset axis, and "OBJECT, YYYY-MM-DD hh:mm:ss.sss UT" of
+// a scan file: the title every picture of a scan file starts with.
 extern const char* const kOffsetLabel;
 std::string ObservationOf(const ScanFileContents& scan);
+// "2003-11-05": the date of an observation as every picture writes it (the
+// day first or the month first would each be misread somewhere).
+std::string PictureDate(int year, int month, int day);
 
 // The smallest and largest finite value with a margin of `margin` of their
 // span on each side; a single value gets a span of its own. False when no

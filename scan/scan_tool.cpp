@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "app/version.h"
 #include "scan/calibrate_commands.h"
 #include "scan/explain.h"
 #include "scan/fits_export.h"
@@ -204,6 +205,18 @@ void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
     AddPictureOptions(commands.repair, c.picture);
 }
 
+// "'frobnicate' is not a subcommand of vm-scan; ..." when the first word after
+// the program's options names no subcommand; empty otherwise.
+std::string UnknownSubcommand(const CLI::App& app) {
+    if (!app.get_subcommands().empty()) return std::string();
+    const std::vector<std::string> left = app.remaining();
+    if (left.empty() || left.front().empty() || left.front()[0] == '-') return std::string();
+    std::string names;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; }))
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    return "'" + left.front() + "' is not a subcommand of vm-scan; the subcommands are " + names;
+}
+
 // What the command line alone cannot check.
 void CheckChoices(const Choices& c, const Commands& commands) {
     if (commands.fits->parsed() && c.fits.scanFiles.empty() && c.fits.indexPath.empty())
@@ -275,6 +288,7 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
                  "vm-scan");
     app.footer(kExitCodes);
     app.require_subcommand(1);
+    app.set_version_flag("--version", VersionLine("vm-scan"), "prints the program's name and version");
     Choices choices;
     Commands commands{};
     DeclareExplain(app, choices, commands);
@@ -290,6 +304,11 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
         app.parse(argc, argv);
         CheckChoices(choices, commands);
     } catch (const CLI::ParseError& e) {
+        const std::string unknown = UnknownSubcommand(app);
+        if (!unknown.empty()) {
+            err << unknown << "\nRun with --help for more information.\n";
+            return kExitUsage;
+        }
         const int code = app.exit(e, out, err);
         return code == static_cast<int>(CLI::ExitCodes::Success) ? 0 : kExitUsage;
     }

@@ -36,6 +36,7 @@ const char* const kSimulatorUsage =
     "                     HIGH recorder units per kelvin, above 0, at most 1000\n"
     "                     (default 0.8:1.25)\n"
     "  --help             show this text\n"
+    "  --version          print the program's name and version\n"
     "Beside the recording goes NAME.NN-truth.json: what it holds (gains, quiet Sun,\n"
     "sources), to test an analysis against.\n";
 
@@ -83,7 +84,7 @@ int DaysInMonth(int year, int month) {
 
 namespace {
 
-SimulatorOptions ParseOrThrow(int argc, char** argv, bool& help) {
+SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
     SimulatorOptions o;
     bool haveOut = false;
     for (int i = 1; i < argc; ++i) {
@@ -102,8 +103,8 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, bool& help) {
         auto noValue = [&]() {
             if (inlineValue) throw OptionError(arg + " takes no value");
         };
-        if (arg == "--help" || arg == "-h") {
-            help = true;
+        if (arg == "--help" || arg == "-h" || arg == "--version") {
+            asked = arg == "--version" ? OptionsOutcome::Version : OptionsOutcome::Help;
             return o;
         } else if (arg == "--seed") {
             const std::string v = takeValue();
@@ -182,9 +183,9 @@ int DayOfYear(int year, int month, int day) {
 OptionsOutcome ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& options,
                                      std::string& error) {
     try {
-        bool help = false;
-        options = ParseOrThrow(argc, argv, help);
-        return help ? OptionsOutcome::Help : OptionsOutcome::Run;
+        OptionsOutcome asked = OptionsOutcome::Run;
+        options = ParseOrThrow(argc, argv, asked);
+        return asked;
     } catch (const OptionError& e) {
         error = e.what();
         return OptionsOutcome::Error;

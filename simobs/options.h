@@ -23,9 +23,10 @@ struct SimulatorOptions {
     double gainLow = 0.0, gainHigh = 0.0;  // gains drawn between these, recorder units per kelvin
 };
 
-enum class OptionsOutcome { Run, Help, Error };
+enum class OptionsOutcome { Run, Help, Version, Error };
 
-// Reads the command line into `options`. Help: --help or -h was given. Error:
+// Reads the command line into `options`. Help: --help or -h was given;
+// Version: --version was given (whichever comes first). Error:
 // `error` says what is wrong with which option.
 OptionsOutcome ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& options,
                                      std::string& error);

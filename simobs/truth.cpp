@@ -6,11 +6,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// The scan file lists the recording's samples last first, so its offsets
-// (CDELT1 x (place - PMCSUN)) run against the recording's.
-double ScanFileOffset(double recordingPosition) { return -recordingPosition; }
-
 }  // namespace
+
+double ScanFileOffset(double recordingPosition) { return -recordingPosition; }
 
 std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
     Json truth;

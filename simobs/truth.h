@@ -8,5 +8,11 @@
 
 #include "simobs/model.h"
 
+// The offset [arcsec] from the disk centre, as the scan files give it
+// (CDELT1 x (place - PMCSUN)), of a position in the recording's order: the
+// scan file lists the recording's samples last first, so its offsets run
+// against the recording's. The truth file and what vm-simobs prints use it.
+double ScanFileOffset(double recordingPosition);
+
 // The JSON text (ordered keys, one value per line, ending in a newline).
 std::string TruthJson(const SimulatorOptions& options, const SimulatedRecording& recording);

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "simobs/model.h"
+#include "app/version.h"
 #include "simobs/options.h"
+#include "simobs/truth.h"
 #include "simobs/writer.h"
 
 namespace {
@@ -25,6 +27,9 @@ int main(int argc, char** argv) {
         case OptionsOutcome::Help:
             std::fputs(kSimulatorUsage, stdout);
             return 0;
+        case OptionsOutcome::Version:
+            std::printf("%s\n", VersionLine("vm-simobs").c_str());
+            return 0;
         case OptionsOutcome::Error:
             return Fail(error);
         case OptionsOutcome::Run:
@@ -36,8 +41,10 @@ int main(int argc, char** argv) {
 
     std::printf("%sh: %d channels of %d samples, %zu markers\n", base.c_str(), o.channels, o.samples,
                 recording.markers.size());
+    // Offsets as the scan files and the truth file give them.
     for (const Source& src : recording.scan.sources)
-        std::printf("  source at %+.0f arcsec from the disk centre, turnover %.1f GHz\n", src.position, src.turnover);
+        std::printf("  source at %+.0f arcsec from the disk centre, turnover %.1f GHz\n",
+                    ScanFileOffset(src.position), src.turnover);
     for (int c = 0; c < o.channels; ++c) {
         const Channel& ch = recording.channels[c];
         std::printf("  channel %2d  %7.3f GHz  index %2d%s%s%s%s\n", c, ch.frequency, ch.calibrationIndex,

@@ -108,8 +108,10 @@ TEST(Explain, BundledSample) {
              "ar3 cannot be opened [ar-missing]\n",
              "  8 yes    3   162.5000   2048   2048     0.500         -      -         -  13             "
              "0.500 GHz is at or below the table's last row (0.800 GHz)\n",
-             " 63 no     0     0.0000   none   none     0.000         -      -         -  -              "
-             "disabled\n\n7 scan files, 55 channels disabled, 2 skipped (1 ar file missing, 1 without "
+             // Channels 10 to 63 are disabled with rows alike: one row.
+             "  9 yes    3   162.5000   2048   2048    16.764   0.03617  10543     26.92  13             "
+             "s05b03_05z.007\n 10 no     0     0.0000   none   none     0.000         -      -         -  -       "
+             "       disabled; the same for channels 11 to 63\n\n7 scan files, 55 channels disabled, 2 skipped (1 ar file missing, 1 without "
              "calibration values), 2 warnings\n"})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\nnot in\n" << text;
 }

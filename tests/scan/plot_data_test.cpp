@@ -147,7 +147,7 @@ TEST(PlotData, ScanFilePicture) {
     PlotPicture picture;
     std::string error;
     ASSERT_TRUE(ScanPicture(scan, "out/s05b03_05z.001", picture, error)) << error;
-    EXPECT_EQ(picture.title, "SUN?A5 ?, 5/11/2003 09:05:07.250 UT, 12.500 GHz");
+    EXPECT_EQ(picture.title, "SUN?A5 ?, 2003-11-05 09:05:07.250 UT, 12.500 GHz");
     ASSERT_EQ(picture.panels.size(), 1u);
     const PlotPanel& panel = picture.panels[0];
     EXPECT_EQ(panel.heading, "s05b03_05z.001");
@@ -240,7 +240,7 @@ TEST(PlotData, OverviewStacksByFrequency) {
     PlotPicture picture;
     std::string error;
     ASSERT_TRUE(OverviewPicture(scans, OverviewPolarisation::RR, picture, error)) << error;
-    EXPECT_EQ(picture.title, "SUN A15, 5/11/2003 09:05:07.250 UT: RR (al), 4 scan files");
+    EXPECT_EQ(picture.title, "SUN A15, 2003-11-05 09:05:07.250 UT: RR (al), 4 scan files");
     const PlotPanel& panel = picture.panels[0];
     std::vector<std::string> labels;
     for (const PlotSideLabel& label : panel.sideLabels) labels.push_back(label.text);
@@ -313,7 +313,7 @@ TEST(PlotData, RepairOfTheSampleChannelOne) {
                     << at << (third ? " back" : " two-sided");
             }
         }
-        EXPECT_EQ(picture.title, "SUN A0, 5/11/2003: the jump repair of channel 1, 1.561 GHz");
+        EXPECT_EQ(picture.title, "SUN A0, 2003-11-05: the jump repair of channel 1, 1.561 GHz");
         EXPECT_EQ(picture.caption[0].rfind(third ? "Rule: back extrapolation (a third argument). Baseline subtracted: "
                                                  : "Rule: two-sided extrapolation (no third argument). Baseline subtracted: ",
                                            0),

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/version.h"
 #include "scan/scan_fixtures.h"
 #include "scan/scan_tool.h"
 
@@ -36,6 +37,8 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
         std::string message;  // the first line on standard error
     } cases[] = {
         {{}, "A subcommand is required"},
+        {{"frobnicate", "x"}, "'frobnicate' is not a subcommand of vm-scan; the subcommands are explain, cards, "
+                              "data, fits, calibrate, sources, spectrum, plot, overview, repair-plot"},
         {{"explain"}, "HEADER is required"},
         {{"explain", "h", "third", "fourth"}, "The following argument was not expected: fourth"},
         {{"explain", "h", "--cfg"}, "--cfg: 1 required TEXT missing"},
@@ -73,6 +76,10 @@ TEST(ScanTool, HelpForTheProgramAndEachSubcommand) {
     }
     EXPECT_NE(Tool({"explain", "--help"}).out.find("Usage: vm-scan explain [OPTIONS] HEADER [THIRD]"),
               std::string::npos);
+    const ToolRun version = Tool({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, VersionLine("vm-scan") + "\n");
+    EXPECT_EQ(version.err, "");
 }
 
 TEST(ScanTool, SubcommandsAndTheirArguments) {
