@@ -93,7 +93,7 @@ if [ "$want_windows" -eq 1 ] && [ -z "${todo[wine32]// /}" ]; then rm -f "$repor
 # could not meet, on one line of at most 300 characters.
 short_reason() {
   local errors depends
-  errors=$(grep -E '^(E|Err):' "$1" | sed -E 's/^(E|Err): *//' | paste -sd ' ' -)
+  errors=$(grep -E '^(E|Err):|^W: Failed to fetch' "$1" | sed -E 's/^(E|Err|W): *//' | paste -sd ' ' -)
   depends=$(grep -m 1 -E ' (Depends|PreDepends): .* but ' "$1" | sed -E 's/^ +//; s/ +/ /g')
   [ -n "$depends" ] && errors="$errors (first unmet: $depends)"
   printf '%s\n' "$errors" | cut -c1-300
@@ -109,7 +109,12 @@ fi
 
 # The package lists, fetched again after a pause while any index fails.
 for try in $(seq 1 "$tries"); do
-  if "${sudo_cmd[@]}" "$apt_get" update -qq >"$log" 2>&1; then break; fi
+  if "${sudo_cmd[@]}" "$apt_get" update -qq >"$log" 2>&1; then
+    # A source that cannot be reached is only apt's warning.
+    grep -q '^W: Failed to fetch' "$log" &&
+      echo "setup: warning: some package lists could not be fetched: $(short_reason "$log")" >&2
+    break
+  fi
   if [ "$try" -lt "$tries" ]; then
     echo "setup: apt-get update failed (try $try of $tries), again in ${pause}s: $(short_reason "$log")" >&2
     sleep "$pause"

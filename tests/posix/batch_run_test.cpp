@@ -16,7 +16,6 @@
 #include <set>
 #include <sstream>
 
-#include "app/version.h"
 #include "batch/manifest.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
@@ -564,10 +563,6 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
     const ProcessResult help = Batch({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("vm-fits.cfg is looked for beside vm-batch, then in the folder above it."), std::string::npos);
-    const ProcessResult version = Batch({"--version"});
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out, VersionLine("vm-batch") + "\n");
-    EXPECT_EQ(version.err, "");
 }
 
 }  // namespace

@@ -202,25 +202,28 @@ TEST(RunConverterProcess, MissingHeaderFailsWithNothingWritten) {
 }
 
 // Without a terminal or a display no header is chosen: the usage says what
-// to give. --version and bad usage convert nothing either.
+// to give. --version (of every program) and bad usage convert nothing either.
 TEST(RunConverterProcess, WithoutAHeaderNothingIsConverted) {
     TempFolder home;
     WriteEmptyRecording(home / "obs");
     const std::string usage =
         "usage: vm-fits [--cfg TABLE] HEADER OUTPUT-FOLDER [BACK] (vm-fits --help tells more)\n";
+    const std::string tools = VMFITS_TOOLS_DIR;
     const struct {
-        std::vector<std::string> args;
+        std::vector<std::string> args;  // the program first
         int exitCode;
         std::string out, err;
     } cases[] = {
-        {{}, 0, "", usage},
-        {{home / "obs/sun.05h"}, 0, "", usage},
-        {{"--version"}, 0, VersionLine("vm-fits") + "\n", ""},
-        {{home / "obs/sun.05h", home / "out", "--cfg"}, 2, "", "vm-fits: --cfg needs a TABLE\n" + usage},
+        {{VMFITS_BINARY}, 0, "", usage},
+        {{VMFITS_BINARY, home / "obs/sun.05h"}, 0, "", usage},
+        {{VMFITS_BINARY, home / "obs/sun.05h", home / "out", "--cfg"}, 2, "", "vm-fits: --cfg needs a TABLE\n" + usage},
+        {{VMFITS_BINARY, "--version"}, 0, VersionLine("vm-fits") + "\n", ""},
+        {{tools + "/vm-scan", "--version"}, 0, VersionLine("vm-scan") + "\n", ""},
+        {{tools + "/vm-batch", "--version"}, 0, VersionLine("vm-batch") + "\n", ""},
+        {{tools + "/vm-simobs", "--version"}, 0, VersionLine("vm-simobs") + "\n", ""},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> args{VMFITS_BINARY};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        const std::vector<std::string>& args = c.args;
         const ProcessResult r = RunProcess(args, Isolated(home));
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         EXPECT_EQ(r.out, c.out);

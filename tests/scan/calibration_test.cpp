@@ -306,14 +306,13 @@ TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
     ObservationHeader header;
     ASSERT_TRUE(ReadObservationHeader(old + "/sun.05h", header));
     header.setup.year = 1999;
-    const std::vector<uint8_t> bytes = EncodeObservationHeader(header);
-    WriteFileBytes(old + "/sun.05h", std::string(bytes.begin(), bytes.end()));
+    WriteFileBytes(old + "/sun.05h", EncodeObservationHeader(header));
     EXPECT_EQ(Convert(home_, old + "/sun.05h", home_ / "scans-1999", old + "/vm-fits.cfg").exitCode, 1);
     options.scanFiles = {home_ / "scans-1999/s05b-1_05z.005"};
     options.recording = {old + "/sun.05h", false, old + "/vm-fits.cfg"};
-    std::ostringstream err1999;
-    EXPECT_EQ(CalibrateCommand(options, out, err1999), 0);
-    EXPECT_EQ(err1999.str(), "");
+    err.str("");
+    EXPECT_EQ(CalibrateCommand(options, out, err), 0);
+    EXPECT_EQ(err.str(), "");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/version.h"
 #include "scan/scan_fixtures.h"
 #include "scan/scan_tool.h"
 
@@ -76,10 +75,6 @@ TEST(ScanTool, HelpForTheProgramAndEachSubcommand) {
     }
     EXPECT_NE(Tool({"explain", "--help"}).out.find("Usage: vm-scan explain [OPTIONS] HEADER [THIRD]"),
               std::string::npos);
-    const ToolRun version = Tool({"--version"});
-    EXPECT_EQ(version.code, 0);
-    EXPECT_EQ(version.out, VersionLine("vm-scan") + "\n");
-    EXPECT_EQ(version.err, "");
 }
 
 TEST(ScanTool, SubcommandsAndTheirArguments) {
