@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "simobs/model.h"
 #include "app/version.h"
+#include "simobs/model.h"
 #include "simobs/options.h"
 #include "simobs/truth.h"
 #include "simobs/writer.h"
