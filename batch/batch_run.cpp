@@ -358,7 +358,10 @@ ChildJob PrepareConversion(BatchState& state, std::size_t job) {
     }
     ChildJob what;
     if (!setup.converter.empty()) {  // vm-fits run as by hand, in the recording's folder
-        what.argv = {setup.converter, r.headerName, outFolder};
+        // A header named like one of vm-fits's options (--help) is given after "--".
+        what.argv = {setup.converter};
+        if (r.headerName.rfind('-', 0) == 0) what.argv.push_back("--");
+        what.argv.insert(what.argv.end(), {r.headerName, outFolder});
         if (state.options.back) what.argv.push_back("back");
         what.workingFolder = JoinPath(setup.archive, r.folder);
         return what;
