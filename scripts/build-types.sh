@@ -22,7 +22,7 @@ for compiler in gcc clang; do
       results+=("$compiler $type: built")
     else
       results+=("$compiler $type: FAILED (see $dir.log)")
-      grep -m 5 -E 'error|warning' "$dir.log"
+      grep -m 5 -E 'error:|warning:' "$dir.log"
       status=1
     fi
   done

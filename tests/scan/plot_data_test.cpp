@@ -420,7 +420,8 @@ TEST(PlotData, SideLabelsDoNotOverlap) {
         const PlotRange y{0.0, static_cast<double>(count)};
         const std::vector<std::size_t> shown = SideLabelsDrawn(labels, y, height);
         EXPECT_EQ(shown.size(), drawn) << count << " in " << height;
-        const auto at = [&](std::size_t i) { return labels[i].y / count * height; };
+        // Structured bindings are copied into the lambda (clang 14 cannot capture them in C++17).
+        const auto at = [&labels, n = count, h = height](std::size_t i) { return labels[i].y / n * h; };
         for (std::size_t k = 0, next = 0; k < labels.size(); ++k) {
             const std::size_t i = labels.size() - 1 - k;  // from the lowest up
             if (next < shown.size() && shown[next] == i) {
