@@ -7,7 +7,8 @@
 # A package mirror can be half-way through a sync: an index that fails to
 # download, or i386 packages that lag behind the amd64 ones. So the package
 # lists are fetched again a few times, and an index that still fails is only a
-# warning; the packages are installed in groups, each on its own:
+# warning; the packages are installed in groups, each on its own (tried again
+# after a failed download):
 #   build      building and the Linux tests
 #   cluster    the cluster tests (Slurm, munge, MariaDB, GNU parallel)
 #   windows    both cross compilers, 64-bit Wine, the X tools (--windows)
@@ -139,6 +140,9 @@ for g in "${groups[@]}"; do
       ok=1
       break
     fi
+    # Only a download that failed is worth another try; what apt cannot
+    # resolve stays so until the mirror has synced.
+    grep -qE 'Failed to fetch|Unable to fetch|Could not connect|Temporary failure' "$log" || break
     [ "$try" -lt "$tries" ] && sleep "$pause"
   done
   if [ "$ok" -eq 1 ]; then
