@@ -104,7 +104,13 @@ ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a) {
 }  // namespace
 
 bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
-                   ScanCalibration& c, std::string& error) {
+                   ScanCalibration& calibration, std::string& error) {
+    return CalibrateScan(scan, name, settings, ScanRecordingFacts(), calibration, error);
+}
+
+bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
+                   const ScanRecordingFacts& facts, ScanCalibration& c, std::string& error) {
+    (void)facts;
     c = ScanCalibration();
     if (!CheckCalibrationCards(scan, name, error)) return false;
     for (int64_t place = 1; place <= scan.naxis1; ++place) c.offsets.push_back(PlaceOffset(scan, place));

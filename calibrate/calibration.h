@@ -11,6 +11,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "calibrate/profile_fit.h"
@@ -43,7 +44,28 @@ const char* CalibratedPolarisationName(int polarisation);
 // finite BSCALE and BZERO, at least 3 points. `name` names the scan file.
 bool CheckCalibrationCards(const ScanFileContents& scan, const std::string& name, std::string& error);
 
+// What the recording of a scan file tells beyond the scan file's cards
+// (vm-scan's --recording): where the conversion's repair of level jumps
+// scaled the samples, the baseline it subtracted, and the table's FLUX_L.
+struct ScanRecordingFacts {
+    bool known = false;  // false: nothing is known beyond the cards
+    // Per polarisation (kRR, kLL): the ranges of points that one marker's
+    // repair scaled by one ratio, as [first, end) indexes into the scan
+    // file's points (index 0 is place 1, the scan file's order), and the
+    // points whose value the repair replaced (the marked samples).
+    std::array<std::vector<std::pair<std::size_t, std::size_t>>, 2> scaled;
+    std::array<std::vector<std::size_t>, 2> replaced;
+    // The baseline the conversion subtracted from every sample of the
+    // polarisation, in the scan file's physical units (BSCALE x stored + BZERO).
+    std::array<double, 2> baseline{};
+    double fluxFactor = 0.0;  // FLUX_L of the calibration table; 0: not known
+};
+
 // Calibrates the scan file; false with `error` ("NAME: ..." naming the
 // polarisation where one is at fault) when the cards or a profile refuse.
+// With `facts`, the scale of each range that the repair scaled is fitted with
+// the profile; without them, a step left in the residual refuses the scan file.
+bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
+                   const ScanRecordingFacts& facts, ScanCalibration& calibration, std::string& error);
 bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
                    ScanCalibration& calibration, std::string& error);
