@@ -87,18 +87,77 @@ std::vector<double> Temperatures(const std::vector<double>& x, const std::vector
 // fits nearly as well with another peak. So it is at least the relative
 // error of the peak in the fit that found the shape, where width and
 // position moved with it.
-ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a) {
+ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a, const ProfileSettings& settings) {
     ProfileFit fit = shapes;
     fit.quiet = a.quiet;
-    fit.quietError = a.quietError;
+    fit.quietError = std::hypot(a.quietError, settings.quietFloor * a.quiet);
     for (std::size_t k = 0; k < fit.sources.size(); ++k) {
         const ProfileSource& shape = shapes.sources[k];
         const double relative = shape.peak > 0.0 ? shape.peakError / shape.peak : 0.0;
         fit.sources[k].peak = a.peaks[k];
-        fit.sources[k].peakError = std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative);
+        fit.sources[k].peakError =
+            std::hypot(std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative), settings.peakFloor * a.peaks[k]);
+        fit.sources[k].positionError = std::hypot(shape.positionError, settings.positionFloor * shapes.beamSigma);
     }
     fit.residual = a.residual;
     return fit;
+}
+
+// The group of each point of a polarisation: 0 for the points no repair
+// scaled, 1, 2, ... for the ranges of the markers in turn, -1 for the
+// samples the repair replaced.
+std::vector<int> GroupsOf(const ScanRecordingFacts& facts, int polarisation, std::size_t n) {
+    std::vector<int> groups(n, 0);
+    const auto q = static_cast<std::size_t>(polarisation);
+    int next = 1;
+    for (const auto& [first, end] : facts.scaled[q]) {
+        for (std::size_t i = first; i < std::min(end, n); ++i) groups[i] = next;
+        ++next;
+    }
+    for (const std::size_t i : facts.replaced[q])
+        if (i < n) groups[i] = -1;
+    return groups;
+}
+
+// One polarisation fitted with the scale of each range that the repair
+// scaled: the profile is fitted to the values with the scales of the
+// ranges taken off, then each range's scale is fitted to the model, in
+// turn. The repair scaled the samples before the baseline was taken off, so
+// the scales apply to value + baseline. The values with the scales taken
+// off replace `values`.
+bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, const std::vector<int>& groups,
+                   double baseline, const ProfileGeometry& geometry, const ProfileSettings& settings,
+                   ProfileFit& fit, std::vector<double>& scales, std::string& why) {
+    const int count = groups.empty() ? 1 : *std::max_element(groups.begin(), groups.end()) + 1;
+    scales.assign(static_cast<std::size_t>(std::max(count, 1)), 1.0);
+    std::vector<double> raw(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) raw[i] = values[i] + baseline;
+    std::vector<double> corrected = values;
+    for (int round = 0; round < settings.scaleRounds; ++round) {
+        if (!FitProfile(x, corrected, geometry, settings, fit, why, &groups)) return false;
+        if (count <= 1) break;
+        const std::vector<double> model = ModelValues(fit, x);
+        std::vector<double> products(scales.size(), 0.0), squares(scales.size(), 0.0);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (groups[i] <= 0) continue;
+            const auto g = static_cast<std::size_t>(groups[i]);
+            const double m = model[i] + baseline;
+            products[g] += raw[i] * m;
+            squares[g] += m * m;
+        }
+        double moved = 0.0;
+        for (std::size_t g = 1; g < scales.size(); ++g) {
+            if (!(squares[g] > 0.0)) continue;
+            const double scale = products[g] / squares[g];
+            moved = std::max(moved, std::fabs(scale / scales[g] - 1.0));
+            scales[g] = scale;
+        }
+        for (std::size_t i = 0; i < x.size(); ++i)
+            if (groups[i] > 0) corrected[i] = raw[i] / scales[static_cast<std::size_t>(groups[i])] - baseline;
+        if (moved < settings.scaleTolerance) break;
+    }
+    values = corrected;
+    return true;
 }
 
 }  // namespace
@@ -110,7 +169,6 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
 
 bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
                    const ScanRecordingFacts& facts, ScanCalibration& c, std::string& error) {
-    (void)facts;
     c = ScanCalibration();
     if (!CheckCalibrationCards(scan, name, error)) return false;
     for (int64_t place = 1; place <= scan.naxis1; ++place) c.offsets.push_back(PlaceOffset(scan, place));
@@ -120,24 +178,43 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
     const ProfileGeometry geometry{static_cast<double>(scan.radius), scan.thetaDg};
     const std::size_t n = c.offsets.size();
 
-    // Each polarisation on its own, then I of the first temperatures.
+    // Each polarisation on its own (with the scales of the repaired ranges
+    // when the recording gives them), then I of the first temperatures.
     std::array<ProfileFit, 2> alone;
     std::array<std::vector<double>, 2> first;
+    std::array<std::vector<int>, 2> groups;
     std::string why;
     for (const int p : {kRR, kLL}) {
         const auto q = static_cast<std::size_t>(p);
         const ScanBlock& block = scan.blocks[static_cast<std::size_t>(c.block[q])];
         for (const int16_t stored : block.values) c.values[q].push_back(static_cast<double>(PhysicalValue(block, stored)));
-        if (!FitProfile(c.offsets, c.values[q], geometry, settings, alone[q], why)) {
+        groups[q] = facts.known ? GroupsOf(facts, p, n) : std::vector<int>(n, 0);
+        if (!FitWithScales(c.offsets, c.values[q], groups[q], facts.baseline[q], geometry, settings, alone[q],
+                           c.scales[q], why)) {
             error = name + ": " + CalibratedPolarisationName(p) + ": " + why;
             return false;
         }
         first[q] = Temperatures(c.offsets, c.values[q], alone[q], alone[q].quiet, c.quietTemperature);
     }
+    // I's groups: each pair of the two polarisations' groups.
+    std::vector<int> both(n);
+    {
+        std::vector<std::pair<int, int>> seen;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::pair<int, int> pair{groups[kRR][i], groups[kLL][i]};
+            if (pair.first < 0 || pair.second < 0) {
+                both[i] = -1;
+                continue;
+            }
+            const auto at = std::find(seen.begin(), seen.end(), pair);
+            both[i] = static_cast<int>(at - seen.begin());
+            if (at == seen.end()) seen.push_back(pair);
+        }
+    }
     std::vector<double> firstI(n);
     for (std::size_t i = 0; i < n; ++i) firstI[i] = 0.5 * (first[kRR][i] + first[kLL][i]);
     ProfileFit shapes;
-    if (!FitProfile(c.offsets, firstI, geometry, settings, shapes, why)) {
+    if (!FitProfile(c.offsets, firstI, geometry, settings, shapes, why, &both)) {
         error = name + ": I: " + why;
         return false;
     }
@@ -148,18 +225,19 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
         std::vector<double> overSky(n);
         for (std::size_t i = 0; i < n; ++i) overSky[i] = c.values[q][i] - SkyAt(alone[q], c.offsets[i]);
         AmplitudeFit a;
-        if (!FitAmplitudes(c.offsets, overSky, shapes, a)) {
+        if (!FitAmplitudes(c.offsets, overSky, shapes, a, &both)) {
             error = name + ": " + CalibratedPolarisationName(p) + ": the shapes of the disk and the sources are not independent";
             return false;
         }
         why = ResidualRefusal(a.residual, a.quiet, alone[q].noise, settings);
-        if (!(a.quiet > 10.0 * alone[q].noise)) why = "the disk is not above the sky with the shapes of I";
+        if (!(a.quiet > settings.diskSigmas * alone[q].noise)) why = "the disk is not above the sky with the shapes of I";
         if (!why.empty()) {
             error = name + ": " + CalibratedPolarisationName(p) + ": " + why;
             return false;
         }
         ProfileFit& fit = c.fits[q];
-        fit = WithAmplitudes(shapes, a);
+        fit = WithAmplitudes(shapes, a, settings);
+        fit.sky = alone[q].sky;
         fit.skyLevel = alone[q].skyLevel;
         fit.skySlope = alone[q].skySlope;
         fit.skyPointsBelow = alone[q].skyPointsBelow;
@@ -174,11 +252,13 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
     }
     // I and V in their final kelvin, with the same shapes.
     AmplitudeFit i;
-    if (!FitAmplitudes(c.offsets, c.stokesI, shapes, i) || !FitAmplitudes(c.offsets, c.stokesV, shapes, c.stokesVFit)) {
+    if (!FitAmplitudes(c.offsets, c.stokesI, shapes, i, &both) ||
+        !FitAmplitudes(c.offsets, c.stokesV, shapes, c.stokesVFit, &both)) {
         error = name + ": the shapes of the disk and the sources are not independent";
         return false;
     }
-    c.stokesIFit = WithAmplitudes(shapes, i);
+    c.stokesIFit = WithAmplitudes(shapes, i, settings);
+    c.stokesIFit.sky = SkyModel();
     c.stokesIFit.skyLevel = c.stokesIFit.skySlope = 0.0;
     c.stokesIFit.noise = i.noise;
     return true;

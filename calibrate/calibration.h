@@ -22,7 +22,11 @@ enum CalibratedPolarisation { kRR = 0, kLL = 1 };
 struct ScanCalibration {
     std::vector<double> offsets;  // of the places 1 to n, arcsec (CDELT1 x (place - PMCSUN))
     std::array<int, 2> block{};   // the block of scan.blocks holding RR (POLARIZ 1) and LL (POLARIZ 0)
-    std::array<std::vector<double>, 2> values;       // RR and LL as v x BSCALE + BZERO
+    // RR and LL as v x BSCALE + BZERO, each range that a repair of level
+    // jumps scaled divided by its fitted scale (`scales`, 1 for the points no
+    // repair scaled, then one per range; with facts from the recording only).
+    std::array<std::vector<double>, 2> values;
+    std::array<std::vector<double>, 2> scales;
     // RR and LL in recorder units: the sky and noise of each, the shapes of
     // I with the polarisation's own amplitudes.
     std::array<ProfileFit, 2> fits;

@@ -54,6 +54,9 @@ DiskShape MakeDiskShape(double radius, double sigma) {
         shape.values[static_cast<std::size_t>(j)] = sum;
     }
     const double centre = shape.values[0];
+    double weights = weight[0];
+    for (int k = 1; k <= reach; ++k) weights += 2.0 * weight[static_cast<std::size_t>(k)];
+    shape.chordAtCentre = centre / (weights * width);  // each cell holds its chord times its width
     if (centre > 0.0)
         for (double& v : shape.values) v /= centre;
     return shape;

@@ -11,6 +11,9 @@ struct DiskShape {
     double sigma = 0.0;   // of the beam, arcsec
     double step = 0.0;    // between the tabulated offsets
     std::vector<double> values;  // at the offsets 0, step, 2 step, ... (the shape is symmetric)
+    // The chord length at the centre as the beam sees it (about 2 radius),
+    // by which the values were divided: shapes of other radii compare by it.
+    double chordAtCentre = 0.0;
 };
 
 // The shape of a disk of `radius` through a beam of `sigma` (both > 0).

@@ -37,7 +37,12 @@ using ModelFunction =
 // Keeps parameters within their bounds after each step.
 using ClampFunction = std::function<void(std::vector<double>& p)>;
 
+// Why a nonlinear fit stopped.
+enum class FitStop { Converged, IterationLimit, Singular };
+
 struct NonlinearFit {
+    FitStop stop = FitStop::Converged;
+    std::vector<int> unconstrained;  // parameters the data do not determine
     std::vector<double> parameters;
     SquareMatrix covariance;  // for unit noise: (J^T J)^-1 at the solution
     double sumOfSquares = 0.0;

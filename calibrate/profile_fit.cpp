@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 #include <cstdio>
+#include <cstdlib>
+#include <tuple>
 
 #include "calibrate/disk_shape.h"
 #include "calibrate/least_squares.h"
@@ -18,171 +19,178 @@ std::string Format(const char* format, double value) {
     return text;
 }
 
-double SourceAt(const ProfileSource& s, double x) {
-    const double d = (x - s.position) / s.width;
-    return s.peak * std::exp(-0.5 * d * d);
-}
-
-double SourcesAt(const std::vector<ProfileSource>& sources, double x) {
-    double sum = 0.0;
-    for (const ProfileSource& s : sources) sum += SourceAt(s, x);
-    return sum;
-}
-
-// The disk's parameters in the order the nonlinear fit uses.
-enum DiskParameter { kQuiet = 0, kRadius, kCentre, kSigma, kDiskParameters };
-
-// The last few shapes made, since the fit asks for the same ones again.
-struct ShapeCache {
-    std::vector<DiskShape> shapes;
-
-    const DiskShape& Get(double radius, double sigma) {
-        for (const DiskShape& s : shapes)
-            if (s.radius == radius && s.sigma == sigma) return s;
-        if (shapes.size() >= 6) shapes.erase(shapes.begin());
-        shapes.push_back(MakeDiskShape(radius, sigma));
-        return shapes.back();
-    }
+// The points in bins of consecutive points of one group: each bin's mean
+// offset and value, and how many points it holds.
+struct Bins {
+    std::vector<double> x, y, count;
+    std::vector<int> group;
 };
+
+Bins MakeBins(const std::vector<double>& x, const std::vector<double>& y, const std::vector<int>* groups,
+              std::size_t size) {
+    Bins b;
+    std::size_t i = 0;
+    while (i < x.size()) {
+        const int group = groups ? (*groups)[i] : 0;
+        if (group < 0) {
+            ++i;
+            continue;
+        }
+        double sx = 0.0, sy = 0.0;
+        std::size_t n = 0;
+        for (; i < x.size() && n < size && (groups ? (*groups)[i] : 0) == group; ++i, ++n) {
+            sx += x[i];
+            sy += y[i];
+        }
+        b.x.push_back(sx / static_cast<double>(n));
+        b.y.push_back(sy / static_cast<double>(n));
+        b.count.push_back(static_cast<double>(n));
+        b.group.push_back(group);
+    }
+    return b;
+}
 
 // The bounds of the fitted values, from what the scan file says.
 struct Limits {
-    double radiusLow, radiusHigh, centreReach, sigmaLow, sigmaHigh, widthLow, widthHigh;
+    double radiusLow, radiusHigh, centreReach, sigmaLow, sigmaHigh, widthLow, widthHigh, rimLow, rimHigh;
 };
 
-Limits LimitsOf(const ProfileGeometry& g) {
+Limits LimitsOf(const ProfileGeometry& g, const ProfileSettings& s) {
     const double sigma = SigmaOfWidth(g.beamWidth);
-    return {0.8 * g.opticalRadius, 1.6 * g.opticalRadius, 0.25 * g.opticalRadius, 0.5 * sigma, 2.0 * sigma,
-            0.5 * sigma, 0.3 * g.opticalRadius + sigma};
+    return {s.radiusLow * g.opticalRadius, s.radiusHigh * g.opticalRadius, s.centreReach * g.opticalRadius,
+            s.beamLow * sigma, s.beamHigh * sigma, s.widthLow * sigma, s.widthHigh * g.opticalRadius + sigma,
+            s.rimLow, s.rimHigh};
 }
 
-// Everything fitted so far, with the points it is fitted to.
+// Everything fitted so far, with the bins it is fitted to.
 struct Work {
-    const std::vector<double>& x;
+    const Bins& b;
+    const ProfileSettings& settings;
     Limits limits;
-    std::vector<double> d{};           // the values less the sky
-    std::vector<std::size_t> disk{};  // the points between the two sky regions
+    std::vector<double> d{};          // the values less the sky
+    std::vector<std::size_t> disk{};  // the bins between the two sky regions
     ShapeCache cache{};
-    // The shapes the disk's derivatives by radius and beam were last taken
-    // from: taken again only when the fit has moved on by more than a few
-    // of their steps (the fit's trial values are always exact).
-    DiskShape derivativeBase{}, wider{}, blurred{};
-    double quiet = 0, radius = 0, centre = 0, sigma = 0;
+    DiskModel model{};
     double quietError = 0;
     std::vector<ProfileSource> sources{};
-    double noise = 0;
-    std::vector<bool> aside{};  // points the disk's fit leaves aside (a fit of the disk alone only)
+    double noise = 0;           // of one point
+    bool rimFree = false;       // the rim's brightness is fitted (else held at 0)
+    std::vector<bool> aside{};  // bins the disk's fit leaves aside (a fit of the disk alone only)
+    // The last fit of disk and sources together: did the data determine it?
+    FitStop stop = FitStop::Converged;
+    std::string unconstrained{};
 };
 
-double DiskAt(Work& w, double x) { return w.quiet * DiskShapeAt(w.cache.Get(w.radius, w.sigma), x - w.centre); }
+double DiskAt(Work& w, double x) { return DiskAt(w.model, w.cache, x); }
 
-// What a fit moves: the disk's four parameters, the sources' three each, or both.
+// What a fit moves: the disk's parameters, the sources' three each, or both.
 enum class Moving { Disk, Sources, Both };
 
+const char* const kDiskParameterNames[kDiskParameters] = {"the quiet level", "the disk's radius",
+                                                          "the disk's centre", "the beam's width",
+                                                          "the limb's rim"};
+const char* const kSourceParameterNames[kSourceParameters] = {"peak", "position", "width"};
+
 // Fits what `moving` names to the values less what stays, over the disk's
-// points (the sources alone: over the points within five widths of one).
-// Errors come from the larger of the noise and the fit's own residual.
+// bins (the sources alone: over the bins within five widths of one), each
+// bin weighted by its points. Errors come from the larger of the noise and
+// the fit's own residual.
 void Fit(Work& w, Moving moving, int iterations) {
     const bool disk = moving != Moving::Sources, sources = moving != Moving::Disk && !w.sources.empty();
     if (!disk && !sources) return;
     std::vector<std::size_t> points;
     for (const std::size_t i : w.disk) {
         bool near = disk && (sources || w.aside.empty() || !w.aside[i]);
-        for (const ProfileSource& s : w.sources) near = near || std::fabs(w.x[i] - s.position) < 5.0 * s.width;
+        for (const ProfileSource& s : w.sources) near = near || std::fabs(w.b.x[i] - s.position) < 5.0 * s.width;
         if (near) points.push_back(i);
     }
-    std::vector<double> y, start;
-    for (const std::size_t i : points)
-        y.push_back(w.d[i] - (disk ? 0.0 : DiskAt(w, w.x[i])) - (sources ? 0.0 : SourcesAt(w.sources, w.x[i])));
-    const std::size_t first = disk ? kDiskParameters : 0;  // of the sources' parameters
-    if (disk) start = {w.quiet, w.radius, w.centre, w.sigma};
-    if (sources)
-        for (const ProfileSource& s : w.sources) start.insert(start.end(), {s.peak, s.position, s.width});
+    if (points.empty()) return;
+    ProfileModelSetup setup;
+    std::vector<double> x, y, root;
+    for (const std::size_t i : points) {
+        x.push_back(w.b.x[i]);
+        root.push_back(std::sqrt(w.b.count[i]));
+        y.push_back((w.d[i] - (disk ? 0.0 : DiskAt(w, w.b.x[i])) - (sources ? 0.0 : SourcesAt(w.sources, w.b.x[i]))) *
+                    root.back());
+    }
+    setup.x = &x;
+    setup.moveDisk = disk;
+    setup.moveSources = sources;
+    setup.moveRim = w.rimFree;
+    setup.disk = w.model;
+    setup.sources = sources ? w.sources : std::vector<ProfileSource>();
+    if (!disk) setup.disk.quiet = 0.0;  // the disk is taken off the values
+    const std::vector<double> start = ModelParameters(setup);
+    const std::size_t first = FirstSourceParameter(setup);
     const ModelFunction model = [&](const std::vector<double>& p, std::vector<double>& values,
                                     std::vector<std::vector<double>>* jacobian) {
-        const std::size_t n = points.size();
-        values.assign(n, 0.0);
-        if (jacobian) jacobian->assign(p.size(), std::vector<double>(n, 0.0));
-        if (disk) {
-            const DiskShape base = w.cache.Get(p[kRadius], p[kSigma]);
-            for (std::size_t k = 0; k < n; ++k) values[k] = p[kQuiet] * DiskShapeAt(base, w.x[points[k]] - p[kCentre]);
-            if (jacobian) {
-                const double dr = 1e-3 * p[kRadius], ds = 1e-2 * p[kSigma], dc = 0.25 * base.step;
-                DiskShape& from = w.derivativeBase;
-                if (from.values.empty() || std::fabs(from.radius - p[kRadius]) > 3.0 * dr ||
-                    std::fabs(from.sigma - p[kSigma]) > 3.0 * ds) {
-                    from = base;
-                    w.wider = MakeDiskShape(p[kRadius] + dr, p[kSigma]);
-                    w.blurred = MakeDiskShape(p[kRadius], p[kSigma] + ds);
-                }
-                for (std::size_t k = 0; k < n; ++k) {
-                    const double u = w.x[points[k]] - p[kCentre];
-                    const double here = DiskShapeAt(base, u), there = DiskShapeAt(from, u);
-                    (*jacobian)[kQuiet][k] = here;
-                    (*jacobian)[kRadius][k] = p[kQuiet] * (DiskShapeAt(w.wider, u) - there) / dr;
-                    (*jacobian)[kCentre][k] =
-                        p[kQuiet] * (DiskShapeAt(base, u - dc) - DiskShapeAt(base, u + dc)) / (2 * dc);
-                    (*jacobian)[kSigma][k] = p[kQuiet] * (DiskShapeAt(w.blurred, u) - there) / ds;
-                }
-            }
-        }
-        if (!sources) return;
-        for (std::size_t k = first; k < p.size(); k += 3) {
-            for (std::size_t j = 0; j < n; ++j) {
-                const double u = (w.x[points[j]] - p[k + 1]) / p[k + 2];
-                if (std::fabs(u) > 10.0) continue;
-                const double g = std::exp(-0.5 * u * u);
-                values[j] += p[k] * g;
-                if (!jacobian) continue;
-                (*jacobian)[k][j] = g;
-                (*jacobian)[k + 1][j] = p[k] * g * u / p[k + 2];
-                (*jacobian)[k + 2][j] = p[k] * g * u * u / p[k + 2];
-            }
-        }
+        EvaluateProfileModel(setup, w.cache, p, values, jacobian);
+        for (std::size_t k = 0; k < values.size(); ++k) values[k] *= root[k];
+        if (jacobian)
+            for (std::vector<double>& column : *jacobian)
+                for (std::size_t k = 0; k < column.size(); ++k) column[k] *= root[k];
     };
     std::vector<double> around;
     for (const ProfileSource& s : w.sources) around.push_back(s.position);
     const Limits& l = w.limits;
+    const double reach = w.settings.positionReach;
     const ClampFunction clamp = [&](std::vector<double>& p) {
         if (disk) {
             p[kQuiet] = std::max(p[kQuiet], 0.0);
             p[kRadius] = std::clamp(p[kRadius], l.radiusLow, l.radiusHigh);
             p[kCentre] = std::clamp(p[kCentre], -l.centreReach, l.centreReach);
             p[kSigma] = std::clamp(p[kSigma], l.sigmaLow, l.sigmaHigh);
+            if (w.rimFree) p[kRim] = std::clamp(p[kRim], l.rimLow, l.rimHigh);
         }
         if (!sources) return;
-        for (std::size_t k = first; k < p.size(); k += 3) {
-            const double was = around[(k - first) / 3];
-            p[k] = std::max(p[k], 0.0);
-            p[k + 2] = std::clamp(p[k + 2], l.widthLow, l.widthHigh);
-            p[k + 1] = std::clamp(p[k + 1], was - 2.0 * p[k + 2], was + 2.0 * p[k + 2]);
+        for (std::size_t k = first; k < p.size(); k += kSourceParameters) {
+            const double was = around[(k - first) / kSourceParameters];
+            p[k + kPeak] = std::max(p[k + kPeak], 0.0);
+            p[k + kWidth] = std::clamp(p[k + kWidth], l.widthLow, l.widthHigh);
+            p[k + kPosition] = std::clamp(p[k + kPosition], was - reach * p[k + kWidth], was + reach * p[k + kWidth]);
         }
     };
     const NonlinearFit fit = FitNonlinear(model, clamp, y, start, iterations);
     const double dof = std::max(1.0, static_cast<double>(y.size()) - static_cast<double>(start.size()));
+    // The sum of squares of the weighted bins is one of points' values.
     const double sigma = std::max(w.noise, std::sqrt(fit.sumOfSquares / dof));
     const auto error = [&](std::size_t k) {
         const int at = static_cast<int>(k);
         return fit.covarianceKnown ? std::sqrt(std::max(0.0, fit.covariance.at(at, at))) * sigma : 0.0;
     };
+    if (moving == Moving::Both) {
+        w.stop = fit.covarianceKnown ? fit.stop : FitStop::Singular;
+        w.unconstrained.clear();
+        for (const int k : fit.unconstrained) {
+            const auto at = static_cast<std::size_t>(k);
+            const std::string name =
+                at < first ? kDiskParameterNames[at]
+                           : "the " + std::string(kSourceParameterNames[(at - first) % kSourceParameters]) +
+                                 " of the source near " +
+                                 Format("%.0f", fit.parameters[first + (at - first) / kSourceParameters * 3 + kPosition]) +
+                                 " arcsec";
+            w.unconstrained += (w.unconstrained.empty() ? "" : ", ") + name;
+        }
+    }
     const std::vector<double>& p = fit.parameters;
     if (disk) {
-        w.quiet = p[kQuiet];
-        w.radius = p[kRadius];
-        w.centre = p[kCentre];
-        w.sigma = p[kSigma];
+        w.model.quiet = p[kQuiet];
+        w.model.radius = p[kRadius];
+        w.model.centre = p[kCentre];
+        w.model.sigma = p[kSigma];
+        if (w.rimFree) w.model.rim = p[kRim];
         w.quietError = error(kQuiet);
     }
     if (!sources) return;
     for (std::size_t k = 0; k < w.sources.size(); ++k) {
         ProfileSource& s = w.sources[k];
-        const std::size_t at = first + 3 * k;
-        s.peak = p[at];
-        s.position = p[at + 1];
-        s.width = p[at + 2];
-        s.peakError = error(at);
-        s.positionError = error(at + 1);
-        s.widthError = error(at + 2);
+        const std::size_t at = first + kSourceParameters * k;
+        s.peak = p[at + kPeak];
+        s.position = p[at + kPosition];
+        s.width = p[at + kWidth];
+        s.peakError = error(at + kPeak);
+        s.positionError = error(at + kPosition);
+        s.widthError = error(at + kWidth);
     }
 }
 
@@ -196,19 +204,55 @@ double PooledNoise(const std::vector<std::vector<double>>& runs) {
     return Median(differences) / (0.67448975 * std::sqrt(2.0));
 }
 
-// The straight sky line through the points farther than `from` from `centre`.
-bool FitSky(const std::vector<double>& x, const std::vector<double>& y, double centre, double from,
-            const ProfileSettings& settings, ProfileFit& fit, std::string& error) {
+// The sky's polynomial through the bins `used` (weighted by their points);
+// false when they do not determine it.
+bool FitSkyOrder(const Bins& b, const std::vector<std::size_t>& used, const SkyModel& shape, int order,
+                 std::vector<double>& terms) {
+    std::vector<std::vector<double>> columns(static_cast<std::size_t>(order) + 1);
+    std::vector<double> values;
+    for (const std::size_t i : used) {
+        const double t = (b.x[i] - shape.centre) / shape.scale, root = std::sqrt(b.count[i]);
+        double power = root;
+        for (std::vector<double>& column : columns) {
+            column.push_back(power);
+            power *= t;
+        }
+        values.push_back(b.y[i] * root);
+    }
+    return LinearFit(columns, values, terms);
+}
+
+double SkyOf(const SkyModel& sky, double x) {
+    const double t = (x - sky.centre) / sky.scale;
+    double value = 0.0;
+    for (std::size_t k = sky.terms.size(); k-- > 0;) value = value * t + sky.terms[k];
+    return value;
+}
+
+// The sky through the bins farther than `from` from `centre`: a polynomial
+// whose order the data choose, each order fitted again without the bins
+// far off it. The noise comes from the points themselves.
+bool FitSky(const std::vector<double>& x, const std::vector<double>& y, const std::vector<int>* groups, const Bins& b,
+            double centre, double from, const ProfileSettings& settings, ProfileFit& fit, std::string& error) {
     std::vector<std::size_t> sky;
-    std::vector<std::vector<double>> runs(2);
-    int below = 0, above = 0;
+    std::vector<std::vector<double>> runs;
+    int below = 0, above = 0, lastGroup = -2, lastSide = -1;
     for (std::size_t i = 0; i < x.size(); ++i) {
         const double u = x[i] - centre;
-        if (std::fabs(u) <= from) continue;
-        sky.push_back(i);
-        (u < 0 ? below : above) += 1;
-        runs[u < 0 ? 0 : 1].push_back(y[i]);
+        const int group = groups ? (*groups)[i] : 0;
+        if (std::fabs(u) <= from || group < 0) {
+            lastGroup = -2;
+            continue;
+        }
+        const int side = u < 0 ? 0 : 1;
+        (side == 0 ? below : above) += 1;
+        if (group != lastGroup || side != lastSide) runs.emplace_back();
+        runs.back().push_back(y[i]);
+        lastGroup = group;
+        lastSide = side;
     }
+    for (std::size_t i = 0; i < b.x.size(); ++i)
+        if (std::fabs(b.x[i] - centre) > from) sky.push_back(i);
     fit.skyPointsBelow = below;
     fit.skyPointsAbove = above;
     fit.skyFrom = from;
@@ -222,42 +266,62 @@ bool FitSky(const std::vector<double>& x, const std::vector<double>& y, double c
                 " THETA-DG from the centre), at least " + std::to_string(settings.fewestSkyPoints) + " are needed";
         return false;
     }
-    // A straight line, then again without the points more than five robust
-    // deviations off it.
-    std::vector<std::size_t> used = sky;
-    std::vector<double> c;
-    for (int round = 0; round < 2; ++round) {
-        std::vector<std::vector<double>> columns(2);
-        std::vector<double> values;
-        for (const std::size_t i : used) {
-            columns[0].push_back(1.0);
-            columns[1].push_back(x[i] - centre);
-            values.push_back(y[i]);
-        }
-        if (!LinearFit(columns, values, c)) {
-            error = "the sky points do not determine a straight line";
-            return false;
-        }
-        std::vector<double> deviations;
-        for (const std::size_t i : sky) deviations.push_back(std::fabs(y[i] - c[0] - c[1] * (x[i] - centre)));
-        const double limit = 5.0 * 1.4826 * Median(deviations);
-        std::vector<std::size_t> kept;
-        for (std::size_t k = 0; k < sky.size(); ++k)
-            if (deviations[k] <= limit) kept.push_back(sky[k]);
-        if (kept.size() < 4 || kept.size() == used.size()) break;
-        used = kept;
-    }
-    fit.skySlope = c[1];
-    fit.skyLevel = c[0] - c[1] * centre;
     fit.noise = PooledNoise(runs);
+    SkyModel shape;
+    shape.centre = centre;
+    for (const std::size_t i : sky) shape.scale = std::max(shape.scale, std::fabs(b.x[i] - centre));
+    const double variance = std::max(fit.noise * fit.noise, 1e-300);
+    double lastSquares = -1.0;
+    std::vector<double> chosen;
+    for (int order = 1; order <= settings.mostSkyOrder; ++order) {
+        if (sky.size() < static_cast<std::size_t>(order) + 4) break;
+        // The fit, then again without the bins more than skyOutliers robust
+        // deviations (of a point) off it.
+        std::vector<std::size_t> used = sky;
+        std::vector<double> c;
+        bool ok = false;
+        for (int round = 0; round < 2; ++round) {
+            if (!FitSkyOrder(b, used, shape, order, c)) break;
+            ok = true;
+            shape.terms = c;
+            std::vector<double> deviations;
+            for (const std::size_t i : sky) deviations.push_back(std::fabs(b.y[i] - SkyOf(shape, b.x[i])) * std::sqrt(b.count[i]));
+            const double limit = settings.skyOutliers * 1.4826 * Median(deviations);
+            std::vector<std::size_t> kept;
+            for (std::size_t k = 0; k < sky.size(); ++k)
+                if (deviations[k] <= limit) kept.push_back(sky[k]);
+            if (kept.size() < static_cast<std::size_t>(order) + 4 || kept.size() == used.size()) break;
+            used = kept;
+        }
+        if (!ok) break;
+        double squares = 0.0;
+        for (const std::size_t i : used) {
+            const double r = b.y[i] - SkyOf(shape, b.x[i]);
+            squares += b.count[i] * r * r;
+        }
+        if (lastSquares >= 0.0 && !(lastSquares - squares > settings.skyOrderGain * variance)) break;
+        chosen = c;
+        lastSquares = squares;
+    }
+    if (chosen.empty()) {
+        error = "the sky points do not determine a straight line";
+        return false;
+    }
+    shape.terms = chosen;
+    fit.sky = shape;
+    fit.skyLevel = SkyOf(shape, 0.0);
+    double slope = 0.0;
+    for (std::size_t k = chosen.size(); k-- > 1;)
+        slope = slope * ((0.0 - centre) / shape.scale) + static_cast<double>(k) * chosen[k];
+    fit.skySlope = slope / shape.scale;
     return true;
 }
 
-// The residual smoothed by a Gaussian of `points` samples, at the disk's points.
-std::vector<double> Smoothed(const std::vector<double>& r, double points) {
-    const int reach = static_cast<int>(std::ceil(3.0 * points));
+// The residual smoothed by a Gaussian of `bins` bins, at each bin.
+std::vector<double> Smoothed(const std::vector<double>& r, double bins) {
+    const int reach = static_cast<int>(std::ceil(3.0 * bins));
     std::vector<double> kernel;
-    for (int k = -reach; k <= reach; ++k) kernel.push_back(std::exp(-0.5 * (k / points) * (k / points)));
+    for (int k = -reach; k <= reach; ++k) kernel.push_back(std::exp(-0.5 * (k / bins) * (k / bins)));
     std::vector<double> s(r.size(), 0.0);
     for (std::size_t i = 0; i < r.size(); ++i) {
         double sum = 0.0, weight = 0.0;
@@ -272,19 +336,20 @@ std::vector<double> Smoothed(const std::vector<double>& r, double points) {
     return s;
 }
 
-// The disk alone, fitted again without the points that stand out above it
-// (by more than three robust deviations of the residual, and a beam's width
+// The disk alone, fitted again without the bins that stand out above it
+// (by quietOutliers robust deviations of the residual, and a beam's width
 // around them), so that the sources do not lift it.
-void FitQuietDisk(Work& w, double step) {
-    Fit(w, Moving::Disk, 30);
-    const auto reach = static_cast<std::ptrdiff_t>(std::ceil(w.sigma / step));
-    for (int round = 0; round < 3; ++round) {
+void FitQuietDisk(Work& w, double binWidth) {
+    const ProfileSettings& settings = w.settings;
+    Fit(w, Moving::Disk, settings.fitIterations);
+    const auto reach = static_cast<std::ptrdiff_t>(std::ceil(w.model.sigma / binWidth));
+    for (int round = 0; round < settings.quietRounds; ++round) {
         std::vector<double> r, deviations;
-        for (const std::size_t i : w.disk) r.push_back(w.d[i] - DiskAt(w, w.x[i]));
+        for (const std::size_t i : w.disk) r.push_back((w.d[i] - DiskAt(w, w.b.x[i])) * std::sqrt(w.b.count[i]));
         const double middle = Median(r);
         for (const double v : r) deviations.push_back(std::fabs(v - middle));
-        const double limit = middle + 3.0 * 1.4826 * Median(deviations);
-        std::vector<bool> aside(w.x.size(), false);
+        const double limit = middle + settings.quietOutliers * 1.4826 * Median(deviations);
+        std::vector<bool> aside(w.b.x.size(), false);
         std::size_t count = 0;
         for (std::size_t k = 0; k < r.size(); ++k) {
             if (!(r[k] > limit)) continue;
@@ -296,16 +361,17 @@ void FitQuietDisk(Work& w, double step) {
         for (const std::size_t i : w.disk) count += aside[i] ? 1 : 0;
         if (count == 0 || 2 * count > w.disk.size() || aside == w.aside) break;
         w.aside = aside;
-        Fit(w, Moving::Disk, 30);
+        Fit(w, Moving::Disk, settings.fitIterations);
     }
     w.aside.clear();
 }
 
-// Two sources closer than half the wider one's width: one source fitted twice.
-bool Degenerate(const std::vector<ProfileSource>& sources) {
+// Two sources too close together: one source fitted twice.
+bool Degenerate(const std::vector<ProfileSource>& sources, double widths) {
     for (std::size_t a = 0; a < sources.size(); ++a)
         for (std::size_t b = a + 1; b < sources.size(); ++b)
-            if (std::fabs(sources[a].position - sources[b].position) < 0.5 * std::max(sources[a].width, sources[b].width))
+            if (std::fabs(sources[a].position - sources[b].position) <
+                widths * std::max(sources[a].width, sources[b].width))
                 return true;
     return false;
 }
@@ -313,22 +379,24 @@ bool Degenerate(const std::vector<ProfileSource>& sources) {
 double SumOfSquaresOnDisk(Work& w) {
     double sum = 0.0;
     for (const std::size_t i : w.disk) {
-        const double r = w.d[i] - DiskAt(w, w.x[i]) - SourcesAt(w.sources, w.x[i]);
-        sum += r * r;
+        const double r = w.d[i] - DiskAt(w, w.b.x[i]) - SourcesAt(w.sources, w.b.x[i]);
+        sum += w.b.count[i] * r * r;
     }
     return sum;
 }
 
 // Two sources closer than about two widths look like one wider than the
 // beam. Each source that much wider is tried as two, kept when both stand
-// above the threshold, lie apart by half a beam and fit clearly better (by
-// 50 times the noise variance).
-void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
+// above the threshold, lie apart and fit clearly better.
+void SplitBlends(Work& w, double threshold) {
+    const ProfileSettings& settings = w.settings;
     for (std::size_t k = 0; k < w.sources.size() && static_cast<int>(w.sources.size()) < settings.mostSources; ++k) {
         const ProfileSource one = w.sources[k];
-        if (one.width < 1.25 * w.sigma) continue;
+        if (one.width < settings.splitWidth * w.model.sigma) continue;
         const double before = SumOfSquaresOnDisk(w);
-        const Work kept = w;
+        const DiskModel keptModel = w.model;
+        const double keptError = w.quietError;
+        const std::vector<ProfileSource> keptSources = w.sources;
         const double half = 0.6 * one.width;
         ProfileSource a = one, b = one;
         a.position -= half;
@@ -338,23 +406,25 @@ void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
         w.sources[k] = a;
         w.sources.insert(w.sources.begin() + static_cast<std::ptrdiff_t>(k) + 1, b);
         // Tried with the disk held, then, when the two are kept, fitted with it.
-        Fit(w, Moving::Sources, 40);
+        Fit(w, Moving::Sources, settings.splitIterations);
         const auto split = [&]() {
             const ProfileSource& first = w.sources[k];
             const ProfileSource& second = w.sources[k + 1];
             const double apart = std::fabs(first.position - second.position);
-            return SumOfSquaresOnDisk(w) < before - 50.0 * w.noise * w.noise && first.peak >= threshold &&
-                   second.peak >= threshold && apart >= 0.5 * w.sigma &&
-                   apart >= 3.0 * std::hypot(first.positionError, second.positionError) && !Degenerate(w.sources);
+            return SumOfSquaresOnDisk(w) < before - settings.splitGain * w.noise * w.noise && first.peak >= threshold &&
+                   second.peak >= threshold && apart >= settings.splitApart * w.model.sigma &&
+                   apart >= settings.splitErrors * std::hypot(first.positionError, second.positionError) &&
+                   !Degenerate(w.sources, settings.degenerateWidths);
         };
-        if (split()) Fit(w, Moving::Both, 40);
+        if (split()) Fit(w, Moving::Both, settings.splitIterations);
         if (split()) {
             ++k;  // the second of the two is not tried again
             continue;
         }
         // Not split: the fit as it was.
-        std::tie(w.quiet, w.radius, w.centre, w.sigma, w.quietError, w.sources) =
-            std::tie(kept.quiet, kept.radius, kept.centre, kept.sigma, kept.quietError, kept.sources);
+        w.model = keptModel;
+        w.quietError = keptError;
+        w.sources = keptSources;
     }
 }
 
@@ -362,58 +432,143 @@ void SplitBlends(Work& w, const ProfileSettings& settings, double threshold) {
 // while it stands above the threshold, each fitted and then everything
 // again. A peak whose fit falls below the threshold (a wrinkle of the disk's
 // fit rather than a source) is passed over, and the search goes on beside it.
-void FindSources(Work& w, const ProfileSettings& settings, double step) {
-    const double sigma0 = w.sigma;
+void FindSources(Work& w, double step, double binWidth) {
+    const ProfileSettings& settings = w.settings;
+    const double sigma0 = w.model.sigma;
     std::vector<std::pair<double, double>> passedOver;  // ranges of offsets
     double threshold = 0.0;
     for (int round = 0; round < settings.mostSources + 3 && static_cast<int>(w.sources.size()) < settings.mostSources;
          ++round) {
         std::vector<double> r;
-        for (const std::size_t i : w.disk) r.push_back(w.d[i] - DiskAt(w, w.x[i]) - SourcesAt(w.sources, w.x[i]));
-        const double kernel = std::max(1.0, 0.5 * sigma0 / step);
+        for (const std::size_t i : w.disk) r.push_back(w.d[i] - DiskAt(w, w.b.x[i]) - SourcesAt(w.sources, w.b.x[i]));
+        const double kernel = std::max(1.0, settings.sourceSmoothing * sigma0 / binWidth);
         const std::vector<double> s = Smoothed(r, kernel);
         std::size_t best = r.size();
         for (std::size_t k = 0; k < r.size(); ++k) {
-            const double x = w.x[w.disk[k]];
-            if (std::fabs(x - w.centre) > w.radius + sigma0) continue;
+            const double x = w.b.x[w.disk[k]];
+            if (std::fabs(x - w.model.centre) > w.model.radius + sigma0) continue;
             bool passed = false;
             for (const auto& [low, high] : passedOver) passed = passed || (x >= low && x <= high);
             if (!passed && (best == r.size() || s[k] > s[best])) best = k;
         }
         // The noise of the smoothed residual: a Gaussian kernel of k points
         // takes the noise down by the square root of 2 sqrt(pi) k.
-        const double smoothedNoise = w.noise / std::sqrt(2.0 * std::sqrt(kPi) * kernel);
-        threshold = std::max(settings.sourceSigmas * smoothedNoise, settings.sourceShare * w.quiet);
+        const double points = std::max(1.0, settings.sourceSmoothing * sigma0 / step);
+        const double smoothedNoise = w.noise / std::sqrt(2.0 * std::sqrt(kPi) * points);
+        threshold = std::max(settings.sourceSigmas * smoothedNoise, settings.sourceShare * w.model.quiet);
         if (best == r.size() || !(s[best] >= threshold)) break;
         std::size_t left = best, right = best;
         while (left > 0 && s[left - 1] > 0.5 * s[best]) --left;
         while (right + 1 < s.size() && s[right + 1] > 0.5 * s[best]) ++right;
-        const double halfWidth = 0.5 * std::fabs(w.x[w.disk[right]] - w.x[w.disk[left]]) + 0.5 * step;
+        const double halfWidth = 0.5 * std::fabs(w.b.x[w.disk[right]] - w.b.x[w.disk[left]]) + 0.5 * binWidth;
         ProfileSource found;
-        found.position = w.x[w.disk[best]];
+        found.position = w.b.x[w.disk[best]];
         found.peak = s[best];
         found.width = std::clamp(halfWidth / 1.1774100225154747, w.limits.widthLow, w.limits.widthHigh);
         const std::vector<ProfileSource> before = w.sources;
         w.sources.push_back(found);
-        Fit(w, Moving::Sources, 30);
-        if (!(w.sources.back().peak >= threshold) || Degenerate(w.sources)) {
+        Fit(w, Moving::Sources, settings.fitIterations);
+        if (!(w.sources.back().peak >= threshold) || Degenerate(w.sources, settings.degenerateWidths)) {
             w.sources = before;
             passedOver.push_back({found.position - 2.0 * found.width, found.position + 2.0 * found.width});
             continue;
         }
-        Fit(w, Moving::Both, 30);
+        Fit(w, Moving::Both, settings.fitIterations);
     }
-    SplitBlends(w, settings, threshold);
+    SplitBlends(w, threshold);
+}
+
+// The limb's rim: each width of the settings tried with the disk refitted,
+// the best kept when it fits better than no rim by rimGain times the noise
+// variance.
+void ChooseRim(Work& w) {
+    const DiskModel start = w.model;
+    double best = SumOfSquaresOnDisk(w) - w.settings.rimGain * w.noise * w.noise;
+    DiskModel chosen = start;
+    double chosenError = w.quietError;
+    bool free = false;
+    w.rimFree = true;
+    for (const double width : w.settings.rimWidths) {
+        w.model = start;
+        w.model.rimWidth = width;
+        w.model.rim = 0.0;
+        Fit(w, Moving::Disk, w.settings.fitIterations);
+        const double squares = SumOfSquaresOnDisk(w);
+        if (squares < best) {
+            best = squares;
+            chosen = w.model;
+            chosenError = w.quietError;
+            free = true;
+        }
+    }
+    w.model = chosen;
+    w.quietError = chosenError;
+    w.rimFree = free;
+    if (!free) w.model.rim = 0.0;
+}
+
+// The largest level step of the residual: at each change from one bin to
+// the next (other than a change of group), the mean of the points within
+// `reach` arcsec after it less that of those before it, in standard errors
+// of the difference. `at` receives its offset and `size` the step.
+double LargestStep(const Work& w, const std::vector<double>& residual, double reach, double& at, double& size) {
+    double largest = 0.0;
+    const std::size_t n = w.b.x.size();
+    for (std::size_t j = 1; j < n; ++j) {
+        if (w.b.group[j] != w.b.group[j - 1]) continue;
+        double sums[2] = {0.0, 0.0}, counts[2] = {0.0, 0.0};
+        for (std::size_t i = j; i-- > 0 && w.b.x[j] - w.b.x[i] <= reach + 1e-9 && w.b.group[i] == w.b.group[j];) {
+            sums[0] += w.b.count[i] * residual[i];
+            counts[0] += w.b.count[i];
+        }
+        for (std::size_t i = j; i < n && w.b.x[i] - w.b.x[j - 1] <= reach + 1e-9 && w.b.group[i] == w.b.group[j]; ++i) {
+            sums[1] += w.b.count[i] * residual[i];
+            counts[1] += w.b.count[i];
+        }
+        if (counts[0] < 3.0 || counts[1] < 3.0) continue;
+        const double step = sums[1] / counts[1] - sums[0] / counts[0];
+        const double sigmas = std::fabs(step) / (w.noise * std::sqrt(1.0 / counts[0] + 1.0 / counts[1]));
+        if (sigmas > largest) {
+            largest = sigmas;
+            at = 0.5 * (w.b.x[j] + w.b.x[j - 1]);
+            size = step;
+        }
+    }
+    return largest;
+}
+
+// The offsets where the group changes (steps that a repair left).
+std::vector<double> GroupChanges(const std::vector<double>& x, const std::vector<int>* groups) {
+    std::vector<double> at;
+    if (!groups) return at;
+    for (std::size_t i = 1; i < x.size(); ++i)
+        if ((*groups)[i] != (*groups)[i - 1]) at.push_back(0.5 * (x[i] + x[i - 1]));
+    return at;
 }
 
 }  // namespace
 
-double SkyAt(const ProfileFit& fit, double offset) { return fit.skyLevel + fit.skySlope * offset; }
+DiskModel DiskOf(const ProfileFit& fit) {
+    DiskModel d;
+    d.quiet = fit.quiet;
+    d.radius = fit.radius;
+    d.centre = fit.centre;
+    d.sigma = fit.beamSigma;
+    d.rim = fit.rim;
+    d.rimWidth = fit.rimWidth > 0.0 ? fit.rimWidth : 0.1;
+    return d;
+}
+
+double SkyAt(const ProfileFit& fit, double offset) {
+    if (fit.sky.terms.empty()) return fit.skyLevel + fit.skySlope * offset;
+    return SkyOf(fit.sky, offset);
+}
 
 std::vector<double> QuietValues(const ProfileFit& fit, const std::vector<double>& offsets) {
-    const DiskShape shape = MakeDiskShape(fit.radius, fit.beamSigma);
+    ShapeCache cache;
+    const DiskModel disk = DiskOf(fit);
     std::vector<double> values;
-    for (const double x : offsets) values.push_back(fit.quiet * DiskShapeAt(shape, x - fit.centre));
+    for (const double x : offsets) values.push_back(DiskAt(disk, cache, x));
     return values;
 }
 
@@ -424,83 +579,109 @@ std::vector<double> ModelValues(const ProfileFit& fit, const std::vector<double>
 }
 
 bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, const ProfileGeometry& geometry,
-                const ProfileSettings& settings, ProfileFit& fit, std::string& error) {
+                const ProfileSettings& settings, ProfileFit& fit, std::string& error, const std::vector<int>* groups) {
     fit = ProfileFit();
-    if (x.size() != y.size() || x.size() < 3) {
+    if (x.size() != y.size() || x.size() < 3 || (groups && groups->size() != x.size())) {
         error = "the scan holds " + std::to_string(x.size()) + " points, too few to fit";
         return false;
     }
     const double step = std::fabs(x[1] - x[0]);
     const double from = settings.skyRadii * geometry.opticalRadius + settings.skyBeams * geometry.beamWidth;
-    Work w{x, LimitsOf(geometry)};
-    w.sigma = SigmaOfWidth(geometry.beamWidth);
+    const double beam = SigmaOfWidth(geometry.beamWidth);
+    const auto perBin = static_cast<std::size_t>(std::max(1.0, std::floor(settings.binBeams * beam / step)));
+    const Bins b = MakeBins(x, y, groups, perBin);
+    const double binWidth = step * static_cast<double>(perBin);
+    Work w{b, settings, LimitsOf(geometry, settings)};
+    w.model.sigma = beam;
+    w.model.rimWidth = settings.rimWidths.empty() ? 0.1 : settings.rimWidths[settings.rimWidths.size() / 2];
     for (int pass = 0; pass < 2; ++pass) {
-        if (!FitSky(x, y, w.centre, from, settings, fit, error)) return false;
+        if (!FitSky(x, y, groups, b, w.model.centre, from, settings, fit, error)) return false;
         w.noise = fit.noise;
-        w.d.resize(x.size());
+        w.d.resize(b.x.size());
         w.disk.clear();
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            w.d[i] = y[i] - SkyAt(fit, x[i]);
-            if (std::fabs(x[i] - w.centre) <= from) w.disk.push_back(i);
+        std::size_t diskPoints = 0;
+        for (std::size_t i = 0; i < b.x.size(); ++i) {
+            w.d[i] = b.y[i] - SkyAt(fit, b.x[i]);
+            if (std::fabs(b.x[i] - w.model.centre) > from) continue;
+            w.disk.push_back(i);
+            diskPoints += static_cast<std::size_t>(b.count[i]);
         }
-        if (w.disk.size() < 20) {
-            error = "only " + std::to_string(w.disk.size()) + " points lie between the sky regions, too few for the disk";
+        if (diskPoints < 20 || w.disk.size() < kDiskParameters + 4) {
+            error = "only " + std::to_string(diskPoints) + " points lie between the sky regions, too few for the disk";
             return false;
         }
         if (pass == 0) {
             // The radio disk is somewhat larger than the optical one: start
             // from the radius that fits best with the level fitted alone.
             double bestSum = -1.0;
-            for (const double share : {1.0, 1.05, 1.1, 1.15, 1.2}) {
-                const DiskShape& shape = w.cache.Get(share * geometry.opticalRadius, w.sigma);
+            for (int k = 0; k < 5; ++k) {
+                const double share = 1.0 + (settings.startRadiusHigh - 1.0) * k / 4.0;
+                const DiskShape& shape = w.cache.Get(share * geometry.opticalRadius, w.model.sigma);
                 std::vector<std::vector<double>> column(1);
                 std::vector<double> values, c;
                 for (const std::size_t i : w.disk) {
-                    column[0].push_back(DiskShapeAt(shape, x[i]));
-                    values.push_back(w.d[i]);
+                    const double root = std::sqrt(b.count[i]);
+                    column[0].push_back(DiskShapeAt(shape, b.x[i]) * root);
+                    values.push_back(w.d[i] * root);
                 }
                 if (!LinearFit(column, values, c)) continue;
                 double sum = 0.0;
-                for (std::size_t k = 0; k < values.size(); ++k)
-                    sum += (values[k] - c[0] * column[0][k]) * (values[k] - c[0] * column[0][k]);
+                for (std::size_t k2 = 0; k2 < values.size(); ++k2)
+                    sum += (values[k2] - c[0] * column[0][k2]) * (values[k2] - c[0] * column[0][k2]);
                 if (bestSum < 0 || sum < bestSum) {
                     bestSum = sum;
-                    w.quiet = c[0];
-                    w.radius = share * geometry.opticalRadius;
+                    w.model.quiet = c[0];
+                    w.model.radius = share * geometry.opticalRadius;
                 }
             }
-            w.quiet = std::max(w.quiet, 0.0);
-            FitQuietDisk(w, step);
-            FindSources(w, settings, step);
+            w.model.quiet = std::max(w.model.quiet, 0.0);
+            FitQuietDisk(w, binWidth);
+            FindSources(w, step, binWidth);
+            ChooseRim(w);
         }
-        Fit(w, Moving::Both, 30);
+        Fit(w, Moving::Both, settings.fitIterations);
         // The sky again, around the centre found, when it moved noticeably.
-        if (std::fabs(w.centre) < 2.0 * step) break;
+        if (std::fabs(w.model.centre) < 2.0 * step) break;
     }
 
-    fit.quiet = w.quiet;
+    if (std::getenv("VMFITS_DEBUG_FIT"))
+        std::fprintf(stderr, "fit: quiet %g radius %g centre %g sigma %g (beam %g) rim %g width %g sky order %zu sources %zu noise %g\n",
+                     w.model.quiet, w.model.radius, w.model.centre, w.model.sigma, beam, w.model.rim, w.model.rimWidth,
+                     fit.sky.terms.size() - 1, w.sources.size(), w.noise);
+    fit.quiet = w.model.quiet;
     fit.quietError = w.quietError;
-    fit.radius = w.radius;
-    fit.centre = w.centre;
-    fit.beamSigma = w.sigma;
+    fit.radius = w.model.radius;
+    fit.centre = w.model.centre;
+    fit.beamSigma = w.model.sigma;
+    fit.rim = w.model.rim;
+    fit.rimWidth = w.model.rimWidth;
     fit.sources = w.sources;
     std::sort(fit.sources.begin(), fit.sources.end(),
               [](const ProfileSource& a, const ProfileSource& b) { return a.position < b.position; });
-    if (!(w.quiet > 10.0 * w.noise) || !(w.quiet > 0.0)) {
-        error = "the disk is not above the sky: its level is " + Format("%.6g", w.quiet) + " against a noise of " +
-                Format("%.3g", w.noise);
+    for (const double at : GroupChanges(x, groups))
+        for (ProfileSource& s : fit.sources)
+            s.atStep = s.atStep || std::fabs(s.position - at) < settings.stepReach * fit.beamSigma;
+    if (!(w.model.quiet > settings.diskSigmas * w.noise) || !(w.model.quiet > 0.0)) {
+        error = "the disk is not above the sky: its level is " + Format("%.6g", w.model.quiet) +
+                " against a noise of " + Format("%.3g", w.noise);
         return false;
     }
-    double squares = 0.0;
+    if (w.stop == FitStop::Singular) {
+        error = "the fit of the disk and the sources is singular: the data do not determine " +
+                (w.unconstrained.empty() ? std::string("all of its parameters") : w.unconstrained);
+        return false;
+    }
+    double squares = 0.0, points = 0.0;
     int onDisk = 0, covered = 0;
     for (const std::size_t i : w.disk) {
-        const double r = w.d[i] - DiskAt(w, x[i]) - SourcesAt(w.sources, x[i]);
-        squares += r * r;
-        if (std::fabs(x[i] - w.centre) > w.radius) continue;
+        const double r = w.d[i] - DiskAt(w, b.x[i]) - SourcesAt(w.sources, b.x[i]);
+        squares += b.count[i] * r * r;
+        points += b.count[i];
+        if (std::fabs(b.x[i] - w.model.centre) > w.model.radius) continue;
         ++onDisk;
-        covered += SourcesAt(w.sources, x[i]) > settings.coverLevel * w.quiet ? 1 : 0;
+        covered += SourcesAt(w.sources, b.x[i]) > settings.coverLevel * w.model.quiet ? 1 : 0;
     }
-    fit.residual = std::sqrt(squares / static_cast<double>(w.disk.size()));
+    fit.residual = std::sqrt(squares / points);
     fit.covered = onDisk > 0 ? static_cast<double>(covered) / onDisk : 0.0;
     if (fit.covered > settings.mostCovered) {
         error = "compact sources cover " + Format("%.0f", 100.0 * fit.covered) + " % of the disk (more than " +
@@ -508,8 +689,23 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
                 " %): too little quiet Sun is left to calibrate on, as when a flare fills the disk or the scan is damaged";
         return false;
     }
-    error = ResidualRefusal(fit.residual, w.quiet, w.noise, settings);
-    return error.empty();
+    error = ResidualRefusal(fit.residual, w.model.quiet, w.noise, settings);
+    if (!error.empty()) return false;
+    // A level step the model cannot follow: a jump left unrepaired, or
+    // repaired with the wrong ratio.
+    std::vector<double> residual(b.x.size());
+    for (std::size_t i = 0; i < b.x.size(); ++i)
+        residual[i] = w.d[i] - DiskAt(w, b.x[i]) - SourcesAt(w.sources, b.x[i]);
+    double at = 0.0, size = 0.0;
+    const double sigmas = LargestStep(w, residual, settings.stepBeams * fit.beamSigma, at, size);
+    if (sigmas > settings.stepSigmas && std::fabs(size) > settings.stepShare * w.model.quiet) {
+        error = "a level step of " + Format("%+.2g", 100.0 * size / w.model.quiet) + " % of the quiet level (" +
+                Format("%.0f", sigmas) + " standard errors) at " + Format("%.0f", at) +
+                " arcsec, which neither the sky nor the Sun makes: a level jump left unrepaired or repaired with the "
+                "wrong ratio (with --recording the repaired ranges are fitted)";
+        return false;
+    }
+    return true;
 }
 
 std::string ResidualRefusal(double residual, double quiet, double noise, const ProfileSettings& settings) {
@@ -520,20 +716,23 @@ std::string ResidualRefusal(double residual, double quiet, double noise, const P
 }
 
 bool FitAmplitudes(const std::vector<double>& x, const std::vector<double>& y, const ProfileFit& shapes,
-                   AmplitudeFit& a) {
+                   AmplitudeFit& a, const std::vector<int>* groups) {
     a = AmplitudeFit();
-    const DiskShape shape = MakeDiskShape(shapes.radius, shapes.beamSigma);
+    ShapeCache cache;
+    DiskModel disk = DiskOf(shapes);
+    disk.quiet = 1.0;
     std::vector<std::vector<double>> columns(1 + shapes.sources.size());
     std::vector<double> values;
     std::vector<std::vector<double>> runs(2);
     for (std::size_t i = 0; i < x.size(); ++i) {
+        if (groups && (*groups)[i] < 0) continue;
         const double u = x[i] - shapes.centre;
         if (std::fabs(u) > shapes.skyFrom) {
             runs[u < 0 ? 0 : 1].push_back(y[i]);
             continue;
         }
         values.push_back(y[i]);
-        columns[0].push_back(DiskShapeAt(shape, u));
+        columns[0].push_back(DiskAt(disk, cache, x[i]));
         for (std::size_t k = 0; k < shapes.sources.size(); ++k) {
             ProfileSource unit = shapes.sources[k];
             unit.peak = 1.0;

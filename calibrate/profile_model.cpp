@@ -1,0 +1,124 @@
+#include "calibrate/profile_model.h"
+
+#include <cmath>
+
+const DiskShape& ShapeCache::Get(double radius, double sigma) {
+    for (const DiskShape& s : shapes)
+        if (s.radius == radius && s.sigma == sigma) return s;
+    if (shapes.size() >= 12) shapes.pop_front();
+    shapes.push_back(MakeDiskShape(radius, sigma));
+    return shapes.back();
+}
+
+namespace {
+
+// The annulus between r' = (1 - w) R and R seen through the beam, scaled as
+// the disk of radius R (1 at the centre of the uniform disk): the chords of
+// R less those of r'.
+double Annulus(const DiskShape& outer, const DiskShape& inner, double u) {
+    return DiskShapeAt(outer, u) - DiskShapeAt(inner, u) * inner.chordAtCentre / outer.chordAtCentre;
+}
+
+// The disk with its rim at u from its centre, for shapes of radius R and (1 - w) R.
+double WithRim(const DiskShape& outer, const DiskShape& inner, double rim, double u) {
+    const double uniform = DiskShapeAt(outer, u);
+    return rim == 0.0 ? uniform : uniform + rim * Annulus(outer, inner, u);
+}
+
+}  // namespace
+
+double RimShapeAt(const DiskModel& d, ShapeCache& cache, double x) {
+    const DiskShape& outer = cache.Get(d.radius, d.sigma);
+    const DiskShape& inner = cache.Get((1.0 - d.rimWidth) * d.radius, d.sigma);
+    return Annulus(outer, inner, x - d.centre);
+}
+
+double DiskAt(const DiskModel& d, ShapeCache& cache, double x) {
+    const DiskShape& outer = cache.Get(d.radius, d.sigma);
+    if (d.rim == 0.0) return d.quiet * DiskShapeAt(outer, x - d.centre);
+    const DiskShape& inner = cache.Get((1.0 - d.rimWidth) * d.radius, d.sigma);
+    return d.quiet * WithRim(outer, inner, d.rim, x - d.centre);
+}
+
+double SourceAt(const ProfileSource& s, double x) {
+    const double d = (x - s.position) / s.width;
+    return s.peak * std::exp(-0.5 * d * d);
+}
+
+double SourcesAt(const std::vector<ProfileSource>& sources, double x) {
+    double sum = 0.0;
+    for (const ProfileSource& s : sources) sum += SourceAt(s, x);
+    return sum;
+}
+
+std::size_t FirstSourceParameter(const ProfileModelSetup& setup) {
+    return setup.moveDisk ? (setup.moveRim ? kDiskParameters : kRim) : 0;
+}
+
+std::vector<double> ModelParameters(const ProfileModelSetup& setup) {
+    std::vector<double> p;
+    if (setup.moveDisk) p = {setup.disk.quiet, setup.disk.radius, setup.disk.centre, setup.disk.sigma};
+    if (setup.moveDisk && setup.moveRim) p.push_back(setup.disk.rim);
+    if (setup.moveSources)
+        for (const ProfileSource& s : setup.sources) p.insert(p.end(), {s.peak, s.position, s.width});
+    return p;
+}
+
+void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, const std::vector<double>& p,
+                          std::vector<double>& values, std::vector<std::vector<double>>* jacobian) {
+    const std::vector<double>& x = *setup.x;
+    const std::size_t n = x.size();
+    values.assign(n, 0.0);
+    if (jacobian) {
+        jacobian->resize(p.size());
+        for (std::vector<double>& column : *jacobian) column.assign(n, 0.0);
+    }
+    DiskModel disk = setup.disk;
+    if (setup.moveDisk) {
+        disk.quiet = p[kQuiet];
+        disk.radius = p[kRadius];
+        disk.centre = p[kCentre];
+        disk.sigma = p[kSigma];
+        if (setup.moveRim) disk.rim = p[kRim];
+    }
+    const double w = disk.rimWidth;
+    const DiskShape& outer = cache.Get(disk.radius, disk.sigma);
+    const DiskShape& inner = cache.Get((1.0 - w) * disk.radius, disk.sigma);
+    for (std::size_t k = 0; k < n; ++k) values[k] = disk.quiet * WithRim(outer, inner, disk.rim, x[k] - disk.centre);
+    if (setup.moveDisk && jacobian) {
+        const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma, dc = 0.25 * outer.step;
+        const DiskShape& wider = cache.Get(disk.radius + dr, disk.sigma);
+        const DiskShape& widerInner = cache.Get((1.0 - w) * (disk.radius + dr), disk.sigma);
+        const DiskShape& blurred = cache.Get(disk.radius, disk.sigma + ds);
+        const DiskShape& blurredInner = cache.Get((1.0 - w) * disk.radius, disk.sigma + ds);
+        std::vector<std::vector<double>>& j = *jacobian;
+        for (std::size_t k = 0; k < n; ++k) {
+            const double u = x[k] - disk.centre;
+            const double here = WithRim(outer, inner, disk.rim, u);
+            j[kQuiet][k] = here;
+            j[kRadius][k] = disk.quiet * (WithRim(wider, widerInner, disk.rim, u) - here) / dr;
+            j[kCentre][k] = disk.quiet *
+                            (WithRim(outer, inner, disk.rim, u - dc) - WithRim(outer, inner, disk.rim, u + dc)) /
+                            (2.0 * dc);
+            j[kSigma][k] = disk.quiet * (WithRim(blurred, blurredInner, disk.rim, u) - here) / ds;
+            if (setup.moveRim) j[kRim][k] = disk.quiet * Annulus(outer, inner, u);
+        }
+    }
+    if (!setup.moveSources) {
+        for (std::size_t k = 0; k < n; ++k) values[k] += SourcesAt(setup.sources, x[k]);
+        return;
+    }
+    const std::size_t first = FirstSourceParameter(setup);
+    for (std::size_t k = first; k + 2 < p.size(); k += kSourceParameters) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const double u = (x[i] - p[k + kPosition]) / p[k + kWidth];
+            if (std::fabs(u) > 10.0) continue;
+            const double g = std::exp(-0.5 * u * u);
+            values[i] += p[k] * g;
+            if (!jacobian) continue;
+            (*jacobian)[k + kPeak][i] = g;
+            (*jacobian)[k + kPosition][i] = p[k] * g * u / p[k + kWidth];
+            (*jacobian)[k + kWidth][i] = p[k] * g * u * u / p[k + kWidth];
+        }
+    }
+}
