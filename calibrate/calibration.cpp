@@ -134,7 +134,8 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
     for (std::size_t i = 0; i < values.size(); ++i) raw[i] = values[i] + baseline;
     std::vector<double> corrected = values;
     for (int round = 0; round < settings.scaleRounds; ++round) {
-        if (!FitProfile(x, corrected, geometry, settings, fit, why, &groups)) return false;
+        const ProfileFit before = fit;
+        if (!FitProfile(x, corrected, geometry, settings, fit, why, &groups, round > 0 ? &before : nullptr)) return false;
         if (count <= 1) break;
         const std::vector<double> model = ModelValues(fit, x);
         std::vector<double> products(scales.size(), 0.0), squares(scales.size(), 0.0);

@@ -579,7 +579,8 @@ std::vector<double> ModelValues(const ProfileFit& fit, const std::vector<double>
 }
 
 bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, const ProfileGeometry& geometry,
-                const ProfileSettings& settings, ProfileFit& fit, std::string& error, const std::vector<int>* groups) {
+                const ProfileSettings& settings, ProfileFit& fit, std::string& error, const std::vector<int>* groups,
+                const ProfileFit* start) {
     fit = ProfileFit();
     if (x.size() != y.size() || x.size() < 3 || (groups && groups->size() != x.size())) {
         error = "the scan holds " + std::to_string(x.size()) + " points, too few to fit";
@@ -594,6 +595,11 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
     Work w{b, settings, LimitsOf(geometry, settings)};
     w.model.sigma = beam;
     w.model.rimWidth = settings.rimWidths.empty() ? 0.1 : settings.rimWidths[settings.rimWidths.size() / 2];
+    if (start) {
+        w.model = DiskOf(*start);
+        w.rimFree = start->rim != 0.0;
+        w.sources = start->sources;
+    }
     for (int pass = 0; pass < 2; ++pass) {
         if (!FitSky(x, y, groups, b, w.model.centre, from, settings, fit, error)) return false;
         w.noise = fit.noise;
@@ -610,7 +616,7 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
             error = "only " + std::to_string(diskPoints) + " points lie between the sky regions, too few for the disk";
             return false;
         }
-        if (pass == 0) {
+        if (pass == 0 && !start) {
             // The radio disk is somewhat larger than the optical one: start
             // from the radius that fits best with the level fitted alone.
             double bestSum = -1.0;

@@ -87,10 +87,10 @@ struct ProfileSettings {
     // The systematic floors, added to the statistical errors: of the quiet
     // level and of a source's peak (shares of them), of V/I and of a
     // position (in steps), measured on simulated recordings.
-    double quietFloor = 0.0;
-    double peakFloor = 0.0;
-    double vOverIFloor = 0.0;
-    double positionFloor = 0.0;
+    double quietFloor = 0.002;
+    double peakFloor = 0.003;
+    double vOverIFloor = 0.003;
+    double positionFloor = 0.02;
 };
 
 // What the scan file says about the geometry.
@@ -143,10 +143,11 @@ DiskModel DiskOf(const ProfileFit& fit);
 // no sky on a side, too few points on the disk, a disk that is not above
 // the sky, a fit that the data do not determine, a residual, a share
 // covered by sources or a level step (other than at a change of group)
-// beyond the settings.
+// beyond the settings. With `start`, the fit of nearly the same values, its
+// disk and sources are fitted again rather than searched for.
 bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, const ProfileGeometry& geometry,
                 const ProfileSettings& settings, ProfileFit& fit, std::string& error,
-                const std::vector<int>* groups = nullptr);
+                const std::vector<int>* groups = nullptr, const ProfileFit* start = nullptr);
 
 // The amplitudes of the shapes of `shapes` in another profile `y` of the
 // same scan, sky already subtracted: y = quiet x disk + sum of peak_k x

@@ -82,25 +82,45 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
         if (setup.moveRim) disk.rim = p[kRim];
     }
     const double w = disk.rimWidth;
+    const bool rim = disk.rim != 0.0 || (setup.moveDisk && setup.moveRim);
     const DiskShape& outer = cache.Get(disk.radius, disk.sigma);
-    const DiskShape& inner = cache.Get((1.0 - w) * disk.radius, disk.sigma);
+    const DiskShape& inner = rim ? cache.Get((1.0 - w) * disk.radius, disk.sigma) : outer;
     for (std::size_t k = 0; k < n; ++k) values[k] = disk.quiet * WithRim(outer, inner, disk.rim, x[k] - disk.centre);
     if (setup.moveDisk && jacobian) {
-        const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma, dc = 0.25 * outer.step;
-        const DiskShape& wider = cache.Get(disk.radius + dr, disk.sigma);
-        const DiskShape& widerInner = cache.Get((1.0 - w) * (disk.radius + dr), disk.sigma);
-        const DiskShape& blurred = cache.Get(disk.radius, disk.sigma + ds);
-        const DiskShape& blurredInner = cache.Get((1.0 - w) * disk.radius, disk.sigma + ds);
+        ShapeCache::Derivatives& d = cache.derivatives;
+        const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma;
+        if (d.base.values.empty() || std::fabs(d.radius - disk.radius) > 3.0 * d.dr ||
+            std::fabs(d.sigma - disk.sigma) > 3.0 * d.ds || d.rimWidth != w ||
+            (rim && d.baseInner.radius == d.base.radius)) {
+            d.radius = disk.radius;
+            d.sigma = disk.sigma;
+            d.rimWidth = w;
+            d.dr = dr;
+            d.ds = ds;
+            d.base = outer;
+            d.wider = MakeDiskShape(disk.radius + 0.5 * dr, disk.sigma);
+            d.narrower = MakeDiskShape(disk.radius - 0.5 * dr, disk.sigma);
+            d.blurred = MakeDiskShape(disk.radius, disk.sigma + 0.5 * ds);
+            d.sharper = MakeDiskShape(disk.radius, disk.sigma - 0.5 * ds);
+            d.baseInner = rim ? inner : d.base;
+            d.widerInner = rim ? MakeDiskShape((1.0 - w) * (disk.radius + 0.5 * dr), disk.sigma) : d.wider;
+            d.narrowerInner = rim ? MakeDiskShape((1.0 - w) * (disk.radius - 0.5 * dr), disk.sigma) : d.narrower;
+            d.blurredInner = rim ? MakeDiskShape((1.0 - w) * disk.radius, disk.sigma + 0.5 * ds) : d.blurred;
+            d.sharperInner = rim ? MakeDiskShape((1.0 - w) * disk.radius, disk.sigma - 0.5 * ds) : d.sharper;
+        }
+        const double dc = 0.25 * outer.step;
         std::vector<std::vector<double>>& j = *jacobian;
         for (std::size_t k = 0; k < n; ++k) {
             const double u = x[k] - disk.centre;
             const double here = WithRim(outer, inner, disk.rim, u);
             j[kQuiet][k] = here;
-            j[kRadius][k] = disk.quiet * (WithRim(wider, widerInner, disk.rim, u) - here) / dr;
+            j[kRadius][k] =
+                disk.quiet * (WithRim(d.wider, d.widerInner, disk.rim, u) - WithRim(d.narrower, d.narrowerInner, disk.rim, u)) / d.dr;
             j[kCentre][k] = disk.quiet *
                             (WithRim(outer, inner, disk.rim, u - dc) - WithRim(outer, inner, disk.rim, u + dc)) /
                             (2.0 * dc);
-            j[kSigma][k] = disk.quiet * (WithRim(blurred, blurredInner, disk.rim, u) - here) / ds;
+            j[kSigma][k] =
+                disk.quiet * (WithRim(d.blurred, d.blurredInner, disk.rim, u) - WithRim(d.sharper, d.sharperInner, disk.rim, u)) / d.ds;
             if (setup.moveRim) j[kRim][k] = disk.quiet * Annulus(outer, inner, u);
         }
     }

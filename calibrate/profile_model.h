@@ -39,6 +39,15 @@ struct ProfileSource {
 struct ShapeCache {
     std::deque<DiskShape> shapes;
     const DiskShape& Get(double radius, double sigma);
+    // The shapes the derivatives by radius and beam are taken from (outer
+    // and inner edge of the rim: at the base, a radius further, a beam
+    // wider): made again only when the fit has moved on by more than a few
+    // of their steps (the model's values are always exact).
+    struct Derivatives {
+        double radius = 0.0, sigma = 0.0, rimWidth = 0.0, dr = 0.0, ds = 0.0;
+        DiskShape base, baseInner, wider, widerInner, narrower, narrowerInner, blurred, blurredInner, sharper,
+            sharperInner;
+    } derivatives;
 };
 
 // The quiet disk (uniform part and rim) at offset x, and the rim alone for
@@ -65,8 +74,9 @@ std::size_t FirstSourceParameter(const ProfileModelSetup& setup);
 
 // The model at each offset for parameters `p` and, when `jacobian` is not
 // null, its derivatives (jacobian[k][i] = d model[i] / d p[k]). The
-// derivatives by radius and beam are differences of tabulated shapes one
-// thousandth of the radius and one hundredth of the beam apart; those by
-// the centre, central differences a quarter of the table's step apart.
+// derivatives by radius and beam are central differences of tabulated shapes
+// a thousandth of the radius and a hundredth of the beam apart (taken at
+// the cache's base, within three such differences of `p`); those by the
+// centre, central differences a quarter of the table's step apart.
 void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, const std::vector<double>& p,
                           std::vector<double>& values, std::vector<std::vector<double>>* jacobian);

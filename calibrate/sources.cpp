@@ -31,7 +31,7 @@ bool FindScanSources(const ScanFileContents& scan, const std::string& name, cons
         s.flux = s.shape.peak * scan.fluxL;
         s.fluxError = s.shape.peakError * scan.fluxL;
         s.vOverI = s.vPeak / s.shape.peak;
-        s.vOverIError = std::hypot(s.vPeakError / s.shape.peak, s.vPeak * s.shape.peakError / (s.shape.peak * s.shape.peak));
+        s.vOverIError = std::hypot(std::hypot(s.vPeakError / s.shape.peak, s.vPeak * s.shape.peakError / (s.shape.peak * s.shape.peak)), ProfileSettings().vOverIFloor);
         s.significance = found.stokesI.noise > 0.0 ? s.shape.peak / found.stokesI.noise : 0.0;
         found.sources.push_back(s);
     }

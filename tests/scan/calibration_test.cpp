@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "calibrate/profile_model.h"
 #include "calibrate/sources.h"
 #include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
@@ -69,6 +70,58 @@ bool Apart(const nlohmann::json& seen, std::size_t k) {
             return false;
     }
     return true;
+}
+
+// The model's derivatives against central differences of its values, for
+// the disk with and without its rim, the sources, and both, under a narrow
+// and a wide beam.
+TEST(Calibration, ModelDerivativesMatchFiniteDifferences) {
+    struct Case {
+        const char* name;
+        bool disk, sources, rim;
+        double sigma;
+    };
+    const Case cases[] = {{"disk, narrow beam", true, false, false, 9.0},
+                          {"disk with rim, wide beam", true, false, true, 160.0},
+                          {"sources alone", false, true, false, 20.0},
+                          {"disk with rim and sources", true, true, true, 20.0}};
+    std::vector<double> x;
+    for (double u = -2000.0; u <= 2000.0; u += 7.3) x.push_back(u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProfileModelSetup setup;
+        setup.x = &x;
+        setup.moveDisk = c.disk;
+        setup.moveSources = c.sources;
+        setup.moveRim = c.rim;
+        setup.disk = {1000.0, 1040.0, 3.0, c.sigma, c.rim ? 0.08 : 0.0, 0.1};
+        ProfileSource a, b;
+        a.position = -400.0, a.width = 30.0, a.peak = 80.0;
+        b.position = 955.0, b.width = 2.0 * c.sigma, b.peak = 25.0;
+        setup.sources = {a, b};
+        const std::vector<double> p = ModelParameters(setup);
+        ShapeCache cache;
+        std::vector<double> values, up, down;
+        std::vector<std::vector<double>> jacobian;
+        EvaluateProfileModel(setup, cache, p, values, &jacobian);
+        ASSERT_EQ(jacobian.size(), p.size());
+        for (std::size_t k = 0; k < p.size(); ++k) {
+            const double h = 1e-4 * std::max(1.0, std::fabs(p[k]));
+            std::vector<double> moved = p;
+            moved[k] = p[k] + h;
+            ShapeCache fresh;
+            EvaluateProfileModel(setup, fresh, moved, up, nullptr);
+            moved[k] = p[k] - h;
+            EvaluateProfileModel(setup, fresh, moved, down, nullptr);
+            double worst = 0.0, scale = 0.0;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double difference = (up[i] - down[i]) / (2.0 * h);
+                worst = std::max(worst, std::fabs(jacobian[k][i] - difference));
+                scale = std::max(scale, std::fabs(difference));
+            }
+            EXPECT_LE(worst, 0.02 * scale + 1e-9) << "parameter " << k;
+        }
+    }
 }
 
 TEST(Calibration, RecoversQuietSunAndSourcesOfTwentyRecordings) {
