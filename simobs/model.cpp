@@ -310,7 +310,9 @@ void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]) {
             const double d = (x - scan.sources[k].position) / ch.sourceSigma[k];
             t += ch.sourcePeak[k] * (1.0 + sign * scan.sources[k].polarisation) * Exp(-0.5 * d * d);
         }
-        out[pol] = ch.gain[pol] * (t + ch.offset[pol] + ch.slope[pol] * along);
+        double level = t + ch.offset[pol] + ch.slope[pol] * along;
+        if (scan.skyCurve > 0) level += scan.skyCurve * ch.temperature * 4.0 * along * along;
+        out[pol] = ch.gain[pol] * level;
     }
 }
 
@@ -321,6 +323,7 @@ SimulatedRecording SimulateRecording(const SimulatorOptions& o) {
     int factor1 = 0, factor2 = 0;
     r.scan = MakeScan(o, r.day, layout, factor1, factor2);
     r.scan.limbRim = o.limb;
+    r.scan.skyCurve = o.skyCurve;
     r.channels = MakeChannels(o, layout);
     ModelChannels(o, r.day, r.scan, r.channels);
     r.markers = ChooseJumps(o, r.scan, r.channels);

@@ -1,8 +1,8 @@
 // The model behind the observation simulator: the quiet-Sun disk seen
 // through a fan beam that narrows with frequency, on request with a brighter
 // rim at the limb, one or two compact sources with circular polarisation,
-// receiver gains, a sloped baseline, noise, and multiplicative level jumps at
-// positions the converter can repair.
+// receiver gains, a sloped (on request also curved) baseline, noise, and
+// multiplicative level jumps at positions the converter can repair.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +46,7 @@ struct Scan {
     double centre = 0;  // sample index of the disk centre
     std::vector<Source> sources;
     double limbRim = 0;   // the rim's brightness over the disk's, a share of the quiet Sun (0: none)
+    double skyCurve = 0;  // the sky's rise at the scan's ends over a straight line, a share of the quiet Sun
 };
 
 struct Marker {

@@ -38,10 +38,12 @@ const char* const kSimulatorUsage =
     "  --limb RIM         limb brightening: a rim from 0.9 to 1 of the radio radius\n"
     "                     brighter by RIM of the quiet Sun, 0 to 1 (default 0: a\n"
     "                     uniform disk)\n"
+    "  --sky-curve C      a curved sky baseline: at the scan's ends it has risen by C\n"
+    "                     of the quiet Sun over a straight line, 0 to 1 (default 0)\n"
     "  --help             show this text\n"
     "  --version          print the program's name and version\n"
     "Beside the recording goes NAME.NN-truth.json: what it holds (gains, quiet Sun,\n"
-    "sources, rim), to test an analysis against.\n";
+    "sources, rim, sky curve), to test an analysis against.\n";
 
 namespace {
 
@@ -167,6 +169,8 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
             if (o.gainHigh < o.gainLow) throw OptionError("--gains wants LOW at most HIGH, not \"" + v + "\"");
         } else if (arg == "--limb") {
             o.limb = ParseReal(arg, takeValue(), 0.0, 1.0, true);
+        } else if (arg == "--sky-curve") {
+            o.skyCurve = ParseReal(arg, takeValue(), 0.0, 1.0, true);
         } else if (arg == "--out") {
             o.out = takeValue();
             if (o.out.empty()) throw OptionError("--out wants a folder");

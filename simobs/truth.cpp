@@ -24,6 +24,9 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
                          " The disk has a rim from (1 - limb_rim_width) to 1 of its radio radius, brighter by "
                          "limb_rim of the quiet Sun; quiet_sun_level is the uniform disk's alone and limb_rim_level "
                          "what the rim adds to it at the disk centre, in recorder units.";
+    if (o.skyCurve > 0)
+        truth["about"] = truth["about"].get<std::string>() +
+                         " T also holds the curved sky sky_curve x quiet_sun_k x 4 (i / (n - 1) - 0.5)^2.";
     truth["seed"] = o.seed;
     truth["samples"] = r.scan.n;
     truth["step_arcsec"] = r.scan.step;
@@ -34,6 +37,7 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
         truth["limb_rim"] = o.limb;
         truth["limb_rim_width"] = kLimbRimWidth;
     }
+    if (o.skyCurve > 0) truth["sky_curve"] = o.skyCurve;
     Json sources = Json::array();
     for (const Source& s : r.scan.sources) {
         Json source;

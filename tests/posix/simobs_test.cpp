@@ -237,7 +237,8 @@ TEST(Simobs, LongScansAndBadOptions) {
         {"--name", "a.b"},           {"--no-jumps=1"},       {"--frobnicate"},
         {"--seed"},                  {"--sources", "13"},    {"--noise", "0"},
         {"--noise", "nan"},          {"--gains", "2:1"},     {"--gains", "1"},
-        {"--limb", "-0.1"},          {"--limb", "1.5"},
+        {"--limb", "-0.1"},          {"--limb", "1.5"},      {"--sky-curve", "2"},
+        {"--sky-curve", "0.1x"},
     };
     for (std::vector<std::string> arguments : bad) {
         arguments.insert(arguments.begin(), {"--out", home / "bad"});
@@ -259,13 +260,15 @@ TEST(Simobs, LongScansAndBadOptions) {
     EXPECT_NE(r.out.find("--defects"), std::string::npos);
 }
 
-// The rim adds to the plain recording what it should and nothing else: the
-// noise stream is the same, so the differences of the raw samples are the
-// model's up to float rounding. Asked for as 0 it changes no byte.
-TEST(Simobs, LimbRimAddsItsLevelOnly) {
+// The rim and the curved sky add to the plain recording what they should and
+// nothing else: the noise stream is the same, so the differences of the raw
+// samples are the model's up to float rounding. Asked for as 0 they change no
+// byte.
+TEST(Simobs, LimbRimAndSkyCurveAddTheirLevelsOnly) {
     TempFolder home;
     const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
-        {"plain", {}}, {"zero", {"--limb", "0"}}, {"limb", {"--limb", "0.1"}}};
+        {"plain", {}}, {"zero", {"--limb", "0", "--sky-curve", "0"}}, {"limb", {"--limb", "0.1"}},
+        {"curve", {"--sky-curve", "0.02"}}};
     for (const auto& [name, extra] : runs) {
         std::vector<std::string> arguments{"--out", home / name, "--seed", "5", "--channels", "6", "--no-jumps"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
@@ -276,6 +279,7 @@ TEST(Simobs, LimbRimAddsItsLevelOnly) {
     const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(home / "limb/sun.05-truth.json"));
     EXPECT_EQ(truth["limb_rim"], 0.1);
     EXPECT_EQ(truth["limb_rim_width"], 0.1);
+    EXPECT_EQ(nlohmann::json::parse(ReadFileBytes(home / "curve/sun.05-truth.json"))["sky_curve"], 0.02);
     const double centre = truth["centre_sample"], step = truth["step_arcsec"];
     const int n = truth["samples"];
     int rimSamples = 0;
@@ -287,9 +291,11 @@ TEST(Simobs, LimbRimAddsItsLevelOnly) {
             const std::string file = (pol == 0 ? "/al" : "/ar") + std::to_string(c);
             const std::vector<float> plain = FloatValues(ReadFileBytes(home / ("plain" + file)));
             const std::vector<float> limb = FloatValues(ReadFileBytes(home / ("limb" + file)));
+            const std::vector<float> curve = FloatValues(ReadFileBytes(home / ("curve" + file)));
             ASSERT_EQ(plain.size(), static_cast<std::size_t>(n));
             const nlohmann::json& p = ch["polarisations"][pol];
             const double quiet = p["quiet_sun_level"], rimLevel = p["limb_rim_level"];
+            const double gain = p["gain_per_k"], kelvin = ch["quiet_sun_k"];
             const double rounding = 1e-6 * quiet;
             // At the centre the beam sees the rim across the whole chord: about
             // RIM x width of the quiet Sun (more where the beam is wide).
@@ -307,6 +313,11 @@ TEST(Simobs, LimbRimAddsItsLevelOnly) {
                     ASSERT_NEAR(difference, 0.1 * disk, 0.01 * disk) << i;
                     ++rimSamples;
                 }
+            }
+            // The sky rises by 4 C along^2 of the quiet Sun, through the gain.
+            for (const int i : {0, n / 4, n / 2, n - 1}) {
+                const double along = static_cast<double>(i) / (n - 1) - 0.5;
+                EXPECT_NEAR(curve[i] - plain[i], 0.02 * gain * kelvin * 4 * along * along, rounding) << i;
             }
         }
     }
