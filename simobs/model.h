@@ -1,6 +1,7 @@
 // The model behind the observation simulator: the quiet-Sun disk seen
-// through a fan beam that narrows with frequency, one or two compact sources
-// with circular polarisation, receiver gains, a sloped baseline, noise, and
+// through a fan beam that narrows with frequency, on request with a brighter
+// rim at the limb, one or two compact sources with circular polarisation,
+// receiver gains, a sloped (on request also curved) baseline, noise, and
 // multiplicative level jumps at positions the converter can repair.
 #pragma once
 
@@ -44,6 +45,8 @@ struct Scan {
     double step = 0;    // arcsec per sample
     double centre = 0;  // sample index of the disk centre
     std::vector<Source> sources;
+    double limbRim = 0;   // the rim's brightness over the disk's, a share of the quiet Sun (0: none)
+    double skyCurve = 0;  // the sky's rise at the scan's ends over a straight line, a share of the quiet Sun
 };
 
 struct Marker {
@@ -76,6 +79,15 @@ void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]);
 
 // The calibration table matching the model, as the text of vm-fits.cfg.
 std::string CalibrationTableText();
+
+// The limb's rim spans (1 - kLimbRimWidth) R to R of the radio radius R.
+constexpr double kLimbRimWidth = 0.1;
+
+// The rim of the quiet Sun's brightness seen through the channel's fan beam at
+// x arcsec from the disk centre, as a share of the uniform disk's level at the
+// centre: the chord of the disk less that of the disk inside the rim, smoothed
+// by the beam.
+double LimbRimShare(const Channel& ch, double x);
 
 // The share by which the quiet disk's LL exceeds and its RR falls short of their mean.
 constexpr double kQuietSunPolarisation = 0.002;

@@ -35,10 +35,15 @@ const char* const kSimulatorUsage =
     "  --gains LOW:HIGH   gains of each channel and polarisation drawn between LOW and\n"
     "                     HIGH recorder units per kelvin, above 0, at most 1000\n"
     "                     (default 0.8:1.25)\n"
+    "  --limb RIM         limb brightening: a rim from 0.9 to 1 of the radio radius\n"
+    "                     brighter by RIM of the quiet Sun, 0 to 1 (default 0: a\n"
+    "                     uniform disk)\n"
+    "  --sky-curve C      a curved sky baseline: at the scan's ends it has risen by C\n"
+    "                     of the quiet Sun over a straight line, 0 to 1 (default 0)\n"
     "  --help             show this text\n"
     "  --version          print the program's name and version\n"
     "Beside the recording goes NAME.NN-truth.json: what it holds (gains, quiet Sun,\n"
-    "sources), to test an analysis against.\n";
+    "sources, rim, sky curve), to test an analysis against.\n";
 
 namespace {
 
@@ -64,13 +69,15 @@ long long ParseInteger(const std::string& option, const std::string& text, long 
     return v;
 }
 
-double ParseReal(const std::string& option, const std::string& text, double lo, double hi) {
+// A number above lo, or with `withLo` from lo on, and at most hi.
+double ParseReal(const std::string& option, const std::string& text, double lo, double hi, bool withLo = false) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || errno != 0 || !(v > lo && v <= hi))
-        throw OptionError(option + " wants a number above " + Number(lo) + " and at most " + Number(hi) + ", not \"" +
-                          text + "\"");
+    if (text.empty() || *end != '\0' || errno != 0 || !((withLo ? v >= lo : v > lo) && v <= hi))
+        throw OptionError(option + " wants a number " +
+                          (withLo ? "from " + Number(lo) + " to " : "above " + Number(lo) + " and at most ") +
+                          Number(hi) + ", not \"" + text + "\"");
     return v;
 }
 
@@ -160,6 +167,10 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
             o.gainLow = ParseReal(arg + " LOW", v.substr(0, colon), 0.0, 1000.0);
             o.gainHigh = ParseReal(arg + " HIGH", v.substr(colon + 1), 0.0, 1000.0);
             if (o.gainHigh < o.gainLow) throw OptionError("--gains wants LOW at most HIGH, not \"" + v + "\"");
+        } else if (arg == "--limb") {
+            o.limb = ParseReal(arg, takeValue(), 0.0, 1.0, true);
+        } else if (arg == "--sky-curve") {
+            o.skyCurve = ParseReal(arg, takeValue(), 0.0, 1.0, true);
         } else if (arg == "--out") {
             o.out = takeValue();
             if (o.out.empty()) throw OptionError("--out wants a folder");

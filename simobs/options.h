@@ -21,6 +21,8 @@ struct SimulatorOptions {
     int sources = 0;                      // this many compact sources, weak ones among them
     double noise = 0.0;                   // noise rms as a share of the quiet-Sun temperature
     double gainLow = 0.0, gainHigh = 0.0;  // gains drawn between these, recorder units per kelvin
+    double limb = 0.0;                    // the limb's rim brighter by this share of the quiet Sun
+    double skyCurve = 0.0;                // the sky's rise at the scan's ends over a straight line, same share
 };
 
 enum class OptionsOutcome { Run, Help, Version, Error };

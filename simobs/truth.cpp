@@ -18,12 +18,26 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
         "with level jumps at the markers). RR is the al file, LL the ar file. Offsets are arc seconds from "
         "the disk centre as the scan files give them (the recording's order reversed). v_over_i is "
         "(RR - LL) / (RR + LL).";
+    // Said only when asked for, which keeps the bytes of the usual recording.
+    if (o.limb > 0)
+        truth["about"] = truth["about"].get<std::string>() +
+                         " The disk has a rim from (1 - limb_rim_width) to 1 of its radio radius, brighter by "
+                         "limb_rim of the quiet Sun; quiet_sun_level is the uniform disk's alone and limb_rim_level "
+                         "what the rim adds to it at the disk centre, in recorder units.";
+    if (o.skyCurve > 0)
+        truth["about"] = truth["about"].get<std::string>() +
+                         " T also holds the curved sky sky_curve x quiet_sun_k x 4 (i / (n - 1) - 0.5)^2.";
     truth["seed"] = o.seed;
     truth["samples"] = r.scan.n;
     truth["step_arcsec"] = r.scan.step;
     truth["centre_sample"] = r.scan.centre;
     truth["optical_radius_arcsec"] = r.day.solarRadius;
     truth["quiet_sun_v_over_i"] = -kQuietSunPolarisation;
+    if (o.limb > 0) {
+        truth["limb_rim"] = o.limb;
+        truth["limb_rim_width"] = kLimbRimWidth;
+    }
+    if (o.skyCurve > 0) truth["sky_curve"] = o.skyCurve;
     Json sources = Json::array();
     for (const Source& s : r.scan.sources) {
         Json source;
@@ -57,6 +71,9 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
             p["noise_k"] = ch.noise[pol];
             // The quiet disk's centre over the sky, in recorder units.
             p["quiet_sun_level"] = ch.gain[pol] * ch.temperature * (1.0 + sign * kQuietSunPolarisation);
+            if (o.limb > 0)
+                p["limb_rim_level"] = ch.gain[pol] * o.limb * ch.temperature * LimbRimShare(ch, 0.0) *
+                                      (1.0 + sign * kQuietSunPolarisation);
             polarisations.push_back(p);
         }
         channel["polarisations"] = polarisations;

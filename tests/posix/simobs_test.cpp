@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "inputs/observation_header.h"
 #include "support/posix_process.h"
@@ -236,12 +237,19 @@ TEST(Simobs, LongScansAndBadOptions) {
         {"--name", "a.b"},           {"--no-jumps=1"},       {"--frobnicate"},
         {"--seed"},                  {"--sources", "13"},    {"--noise", "0"},
         {"--noise", "nan"},          {"--gains", "2:1"},     {"--gains", "1"},
+        {"--limb", "-0.1"},          {"--limb", "1.5"},      {"--sky-curve", "2"},
+        {"--sky-curve", "0.1x"},
     };
     for (std::vector<std::string> arguments : bad) {
         arguments.insert(arguments.begin(), {"--out", home / "bad"});
         r = Simulate(arguments);
         EXPECT_EQ(r.exitCode, 2) << arguments[2];
         EXPECT_NE(r.err.find("vm-simobs: "), std::string::npos) << r.err;
+        // The message names the option and the value it refuses.
+        EXPECT_NE(r.err.find(arguments[2].substr(0, arguments[2].find('='))), std::string::npos) << r.err;
+        if (arguments.size() > 3) {
+            EXPECT_NE(r.err.find('"' + arguments[3] + '"'), std::string::npos) << r.err;
+        }
     }
     r = Simulate({"--seed", "4"});
     EXPECT_EQ(r.exitCode, 2);
@@ -250,6 +258,70 @@ TEST(Simobs, LongScansAndBadOptions) {
     r = Simulate({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--defects"), std::string::npos);
+}
+
+// The rim and the curved sky add to the plain recording what they should and
+// nothing else: the noise stream is the same, so the differences of the raw
+// samples are the model's up to float rounding. Asked for as 0 they change no
+// byte.
+TEST(Simobs, LimbRimAndSkyCurveAddTheirLevelsOnly) {
+    TempFolder home;
+    const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+        {"plain", {}}, {"zero", {"--limb", "0", "--sky-curve", "0"}}, {"limb", {"--limb", "0.1"}},
+        {"curve", {"--sky-curve", "0.02"}}};
+    for (const auto& [name, extra] : runs) {
+        std::vector<std::string> arguments{"--out", home / name, "--seed", "5", "--channels", "6", "--no-jumps"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const ProcessResult r = Simulate(arguments);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+    }
+    EXPECT_EQ(FolderContents(home / "plain"), FolderContents(home / "zero"));
+    const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(home / "limb/sun.05-truth.json"));
+    EXPECT_EQ(truth["limb_rim"], 0.1);
+    EXPECT_EQ(truth["limb_rim_width"], 0.1);
+    EXPECT_EQ(nlohmann::json::parse(ReadFileBytes(home / "curve/sun.05-truth.json"))["sky_curve"], 0.02);
+    const double centre = truth["centre_sample"], step = truth["step_arcsec"];
+    const int n = truth["samples"];
+    int rimSamples = 0;
+    for (const nlohmann::json& ch : truth["channels"]) {
+        const int c = ch["channel"];
+        const double radius = ch["radio_radius_arcsec"], sigma = ch["beam_sigma_arcsec"];
+        for (int pol = 0; pol < 2; ++pol) {
+            SCOPED_TRACE("channel " + std::to_string(c) + " pol " + std::to_string(pol));
+            const std::string file = (pol == 0 ? "/al" : "/ar") + std::to_string(c);
+            const std::vector<float> plain = FloatValues(ReadFileBytes(home / ("plain" + file)));
+            const std::vector<float> limb = FloatValues(ReadFileBytes(home / ("limb" + file)));
+            const std::vector<float> curve = FloatValues(ReadFileBytes(home / ("curve" + file)));
+            ASSERT_EQ(plain.size(), static_cast<std::size_t>(n));
+            const nlohmann::json& p = ch["polarisations"][pol];
+            const double quiet = p["quiet_sun_level"], rimLevel = p["limb_rim_level"];
+            const double gain = p["gain_per_k"], kelvin = ch["quiet_sun_k"];
+            const double rounding = 1e-6 * quiet;
+            // At the centre the beam sees the rim across the whole chord: about
+            // RIM x width of the quiet Sun (more where the beam is wide).
+            EXPECT_NEAR(rimLevel, 0.1 * 0.1 * quiet, 0.05 * 0.1 * 0.1 * quiet);
+            const int middle = static_cast<int>(centre + 0.5);
+            EXPECT_NEAR(limb[middle] - plain[middle], rimLevel, 1e-3 * rimLevel + rounding);
+            for (int i = 0; i < n; ++i) {
+                const double x = std::fabs(i - centre) * step, difference = limb[i] - plain[i];
+                if (x > radius + 6 * sigma) {
+                    ASSERT_NEAR(difference, 0.0, rounding) << i;
+                } else if (sigma < 0.015 * radius && x > 0.94 * radius && x < 0.97 * radius) {
+                    // Outside the rim's inner edge the beam sees the rim's chord alone,
+                    // which is the disk's: the level rises by RIM.
+                    const double disk = quiet * std::sqrt(1.0 - (x / radius) * (x / radius));
+                    ASSERT_NEAR(difference, 0.1 * disk, 0.01 * disk) << i;
+                    ++rimSamples;
+                }
+            }
+            // The sky rises by 4 C along^2 of the quiet Sun, through the gain.
+            for (const int i : {0, n / 4, n / 2, n - 1}) {
+                const double along = static_cast<double>(i) / (n - 1) - 0.5;
+                EXPECT_NEAR(curve[i] - plain[i], 0.02 * gain * kelvin * 4 * along * along, rounding) << i;
+            }
+        }
+    }
+    EXPECT_GT(rimSamples, 40);
 }
 
 // Under both rules: the repaired levels meet at every jump, and the whole
