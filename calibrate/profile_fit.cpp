@@ -53,13 +53,14 @@ Bins MakeBins(const std::vector<double>& x, const std::vector<double>& y, const 
 // The bounds of the fitted values, from what the scan file says.
 struct Limits {
     double radiusLow, radiusHigh, centreReach, sigmaLow, sigmaHigh, widthLow, widthHigh, rimLow, rimHigh;
+    double rimWidthLow, rimWidthHigh;
 };
 
 Limits LimitsOf(const ProfileGeometry& g, const ProfileSettings& s) {
     const double sigma = SigmaOfWidth(g.beamWidth);
     return {s.radiusLow * g.opticalRadius, s.radiusHigh * g.opticalRadius, s.centreReach * g.opticalRadius,
             s.beamLow * sigma, s.beamHigh * sigma, s.widthLow * sigma, s.widthHigh * g.opticalRadius + sigma,
-            s.rimLow, s.rimHigh};
+            s.rimLow, s.rimHigh, s.rimWidths.front(), s.rimWidths.back()};
 }
 
 // Everything fitted so far, with the bins it is fitted to.
@@ -75,6 +76,8 @@ struct Work {
     std::vector<ProfileSource> sources{};
     double noise = 0;           // of one point
     bool rimFree = false;       // the rim's brightness is fitted (else held at 0)
+    bool rimWidthFree = false;  // and its width (where the beam resolves it)
+    double threshold = 0.0;     // a source's least peak
     std::vector<bool> aside{};  // bins the disk's fit leaves aside (a fit of the disk alone only)
     // The last fit of disk and sources together: did the data determine it?
     FitStop stop = FitStop::Converged;
@@ -88,7 +91,7 @@ enum class Moving { Disk, Sources, Both };
 
 const char* const kDiskParameterNames[kDiskParameters] = {"the quiet level", "the disk's radius",
                                                           "the disk's centre", "the beam's width",
-                                                          "the limb's rim"};
+                                                          "the limb's rim", "the rim's width"};
 const char* const kSourceParameterNames[kSourceParameters] = {"peak", "position", "width"};
 
 // Fits what `moving` names to the values less what stays, over the disk's
@@ -117,6 +120,7 @@ void Fit(Work& w, Moving moving, int iterations) {
     setup.moveDisk = disk;
     setup.moveSources = sources;
     setup.moveRim = w.rimFree;
+    setup.moveRimWidth = w.rimFree && w.rimWidthFree;
     setup.disk = w.model;
     setup.sources = sources ? w.sources : std::vector<ProfileSource>();
     if (!disk) setup.disk.quiet = 0.0;  // the disk is taken off the values
@@ -141,6 +145,7 @@ void Fit(Work& w, Moving moving, int iterations) {
             p[kCentre] = std::clamp(p[kCentre], -l.centreReach, l.centreReach);
             p[kSigma] = std::clamp(p[kSigma], l.sigmaLow, l.sigmaHigh);
             if (w.rimFree) p[kRim] = std::clamp(p[kRim], l.rimLow, l.rimHigh);
+            if (w.rimFree && w.rimWidthFree) p[kRimWidth] = std::clamp(p[kRimWidth], l.rimWidthLow, l.rimWidthHigh);
         }
         if (!sources) return;
         for (std::size_t k = first; k < p.size(); k += kSourceParameters) {
@@ -158,6 +163,11 @@ void Fit(Work& w, Moving moving, int iterations) {
         const int at = static_cast<int>(k);
         return fit.covarianceKnown ? std::sqrt(std::max(0.0, fit.covariance.at(at, at))) * sigma : 0.0;
     };
+    if (moving == Moving::Both && !fit.covarianceKnown && std::getenv("VMFITS_DEBUG_FIT")) {
+        std::fprintf(stderr, "singular:");
+        for (const double v : fit.parameters) std::fprintf(stderr, " %g", v);
+        std::fprintf(stderr, " (rim %d width %d, %zu rows)\n", w.rimFree, w.rimWidthFree, y.size());
+    }
     if (moving == Moving::Both) {
         w.stop = fit.covarianceKnown ? fit.stop : FitStop::Singular;
         w.unconstrained.clear();
@@ -179,6 +189,7 @@ void Fit(Work& w, Moving moving, int iterations) {
         w.model.centre = p[kCentre];
         w.model.sigma = p[kSigma];
         if (w.rimFree) w.model.rim = p[kRim];
+        if (w.rimFree && w.rimWidthFree) w.model.rimWidth = p[kRimWidth];
         w.quietError = error(kQuiet);
     }
     if (!sources) return;
@@ -436,7 +447,7 @@ void FindSources(Work& w, double step, double binWidth) {
     const ProfileSettings& settings = w.settings;
     const double sigma0 = w.model.sigma;
     std::vector<std::pair<double, double>> passedOver;  // ranges of offsets
-    double threshold = 0.0;
+    double& threshold = w.threshold;
     for (int round = 0; round < settings.mostSources + 3 && static_cast<int>(w.sources.size()) < settings.mostSources;
          ++round) {
         std::vector<double> r;
@@ -481,21 +492,82 @@ void FindSources(Work& w, double step, double binWidth) {
 // The limb's rim: each width of the settings tried with the disk refitted,
 // the best kept when it fits better than no rim by rimGain times the noise
 // variance.
-void ChooseRim(Work& w) {
-    const DiskModel start = w.model;
+void ChooseRim(Work& w, Moving moving = Moving::Disk) {
+    DiskModel start = w.model;
+    start.rim = 0.0;
+    const std::vector<ProfileSource> startSources = w.sources;
+    // Without a rim, as the measure of what a rim must better.
+    w.rimFree = w.rimWidthFree = false;
+    w.model = start;
+    Fit(w, moving, w.settings.fitIterations);
     double best = SumOfSquaresOnDisk(w) - w.settings.rimGain * w.noise * w.noise;
-    DiskModel chosen = start;
+    DiskModel chosen = w.model;
     double chosenError = w.quietError;
+    std::vector<ProfileSource> noRimSources = w.sources;
     bool free = false;
     w.rimFree = true;
+    w.rimWidthFree = false;
+    std::vector<ProfileSource> chosenSources = noRimSources;
     for (const double width : w.settings.rimWidths) {
         w.model = start;
         w.model.rimWidth = width;
         w.model.rim = 0.0;
-        Fit(w, Moving::Disk, w.settings.fitIterations);
+        w.sources = startSources;
+        Fit(w, moving, w.settings.fitIterations);
         const double squares = SumOfSquaresOnDisk(w);
         if (squares < best) {
             best = squares;
+            chosen = w.model;
+            chosenError = w.quietError;
+            chosenSources = w.sources;
+            free = true;
+        }
+    }
+    w.model = chosen;
+    w.sources = chosenSources;
+    w.quietError = chosenError;
+    w.rimFree = free;
+    if (!free) {
+        w.model.rim = 0.0;
+        return;
+    }
+    // Where the beam resolves the rim, its width is fitted too.
+    w.rimWidthFree = w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
+    if (w.rimWidthFree) Fit(w, moving, w.settings.fitIterations);
+}
+
+// The limb's rim while the sources are not known yet: for no rim and each
+// width of the settings, the disk with the rim free is fitted without what
+// stands above it; the measure is the median of the squared residuals over
+// the disk (which the sources, covering less than half of it, do not move).
+// A rim is kept when it betters that of no rim by rimGain times the noise
+// variance over the disk's bins.
+void ChooseRimAlone(Work& w, double binWidth) {
+    DiskModel start = w.model;
+    start.rim = 0.0;
+    const auto score = [&]() {
+        std::vector<double> squares;
+        for (const std::size_t i : w.disk) {
+            const double r = w.d[i] - DiskAt(w, w.b.x[i]);
+            squares.push_back(w.b.count[i] * r * r);
+        }
+        return Median(squares) / 0.4549364 * static_cast<double>(squares.size());
+    };
+    w.rimFree = w.rimWidthFree = false;
+    w.model = start;
+    FitQuietDisk(w, binWidth);
+    double best = score() - w.settings.rimGain * w.noise * w.noise;
+    DiskModel chosen = w.model;
+    double chosenError = w.quietError;
+    bool free = false;
+    for (const double width : w.settings.rimWidths) {
+        w.model = start;
+        w.model.rimWidth = width;
+        w.rimFree = true;
+        FitQuietDisk(w, binWidth);
+        const double measure = score();
+        if (measure < best) {
+            best = measure;
             chosen = w.model;
             chosenError = w.quietError;
             free = true;
@@ -504,6 +576,7 @@ void ChooseRim(Work& w) {
     w.model = chosen;
     w.quietError = chosenError;
     w.rimFree = free;
+    w.rimWidthFree = free && w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
     if (!free) w.model.rim = 0.0;
 }
 
@@ -526,6 +599,9 @@ double LargestStep(const Work& w, const std::vector<double>& residual, double re
             counts[1] += w.b.count[i];
         }
         if (counts[0] < 3.0 || counts[1] < 3.0) continue;
+        // The limbs drop steeply by nature: a step there is the disk's.
+        const double u = std::fabs(0.5 * (w.b.x[j] + w.b.x[j - 1]) - w.model.centre);
+        if (std::fabs(u - w.model.radius) < 2.0 * w.model.sigma + reach) continue;
         const double step = sums[1] / counts[1] - sums[0] / counts[0];
         const double sigmas = std::fabs(step) / (w.noise * std::sqrt(1.0 / counts[0] + 1.0 / counts[1]));
         if (sigmas > largest) {
@@ -641,11 +717,35 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
                 }
             }
             w.model.quiet = std::max(w.model.quiet, 0.0);
-            FitQuietDisk(w, binWidth);
+            // The disk without what stands above it, then its rim, which
+            // spans both limbs alike and would otherwise be taken for
+            // sources there.
+            ChooseRimAlone(w, binWidth);
             FindSources(w, step, binWidth);
-            ChooseRim(w);
+            // Sources found at the limbs may be the rim's: the rim again
+            // with them, and those it leaves below the threshold dropped.
+            if (!w.sources.empty()) {
+                ChooseRim(w, Moving::Both);
+                std::vector<ProfileSource> kept;
+                for (const ProfileSource& source : w.sources)
+                    if (source.peak >= w.threshold) kept.push_back(source);
+                w.sources = kept;
+            }
         }
         Fit(w, Moving::Both, settings.fitIterations);
+        // A source the fit took down below the threshold (to no peak at
+        // all, where its position and width mean nothing) is dropped.
+        // So is a rim the fit took down to nothing, whose width then means nothing.
+        for (int round = 0; round < 2; ++round) {
+            std::vector<ProfileSource> kept;
+            for (const ProfileSource& source : w.sources)
+                if (source.peak >= w.threshold && source.peak > 0.0) kept.push_back(source);
+            const bool noRim = w.rimFree && !(w.model.rim > 0.0);
+            if (kept.size() == w.sources.size() && !noRim) break;
+            w.sources = kept;
+            if (noRim) w.rimFree = w.rimWidthFree = false;
+            Fit(w, Moving::Both, settings.fitIterations);
+        }
         // The sky again, around the centre found, when it moved noticeably.
         if (std::fabs(w.model.centre) < 2.0 * step) break;
     }

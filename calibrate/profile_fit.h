@@ -38,6 +38,9 @@ struct ProfileSettings {
     // variance (else there is no rim).
     std::vector<double> rimWidths = {0.05, 0.1, 0.2};
     double rimGain = 25.0;
+    // Where the beam's sigma is below rimResolved times the rim's width, the
+    // width is fitted too (between the least and the largest of rimWidths).
+    double rimResolved = 0.5;
     // The disk's own fit leaves aside the points more than quietOutliers
     // robust deviations above it (and a beam around them), quietRounds times.
     double quietOutliers = 3.0;

@@ -3,8 +3,11 @@
 #include <cmath>
 
 const DiskShape& ShapeCache::Get(double radius, double sigma) {
-    for (const DiskShape& s : shapes)
-        if (s.radius == radius && s.sigma == sigma) return s;
+    for (auto s = shapes.begin(); s != shapes.end(); ++s)
+        if (s->radius == radius && s->sigma == sigma) {
+            shapes.splice(shapes.end(), shapes, s);  // moves no element in memory
+            return shapes.back();
+        }
     if (shapes.size() >= 12) shapes.pop_front();
     shapes.push_back(MakeDiskShape(radius, sigma));
     return shapes.back();
@@ -52,13 +55,15 @@ double SourcesAt(const std::vector<ProfileSource>& sources, double x) {
 }
 
 std::size_t FirstSourceParameter(const ProfileModelSetup& setup) {
-    return setup.moveDisk ? (setup.moveRim ? kDiskParameters : kRim) : 0;
+    if (!setup.moveDisk) return 0;
+    return setup.moveRim ? (setup.moveRimWidth ? kDiskParameters : kRimWidth) : kRim;
 }
 
 std::vector<double> ModelParameters(const ProfileModelSetup& setup) {
     std::vector<double> p;
     if (setup.moveDisk) p = {setup.disk.quiet, setup.disk.radius, setup.disk.centre, setup.disk.sigma};
     if (setup.moveDisk && setup.moveRim) p.push_back(setup.disk.rim);
+    if (setup.moveDisk && setup.moveRim && setup.moveRimWidth) p.push_back(setup.disk.rimWidth);
     if (setup.moveSources)
         for (const ProfileSource& s : setup.sources) p.insert(p.end(), {s.peak, s.position, s.width});
     return p;
@@ -80,6 +85,7 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
         disk.centre = p[kCentre];
         disk.sigma = p[kSigma];
         if (setup.moveRim) disk.rim = p[kRim];
+        if (setup.moveRim && setup.moveRimWidth) disk.rimWidth = p[kRimWidth];
     }
     const double w = disk.rimWidth;
     const bool rim = disk.rim != 0.0 || (setup.moveDisk && setup.moveRim);
@@ -88,9 +94,9 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
     for (std::size_t k = 0; k < n; ++k) values[k] = disk.quiet * WithRim(outer, inner, disk.rim, x[k] - disk.centre);
     if (setup.moveDisk && jacobian) {
         ShapeCache::Derivatives& d = cache.derivatives;
-        const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma;
+        const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma, dw = 1e-3;
         if (d.base.values.empty() || std::fabs(d.radius - disk.radius) > 3.0 * d.dr ||
-            std::fabs(d.sigma - disk.sigma) > 3.0 * d.ds || d.rimWidth != w ||
+            std::fabs(d.sigma - disk.sigma) > 3.0 * d.ds || std::fabs(d.rimWidth - w) > 3.0 * dw ||
             (rim && d.baseInner.radius == d.base.radius)) {
             d.radius = disk.radius;
             d.sigma = disk.sigma;
@@ -107,6 +113,10 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
             d.narrowerInner = rim ? MakeDiskShape((1.0 - w) * (disk.radius - 0.5 * dr), disk.sigma) : d.narrower;
             d.blurredInner = rim ? MakeDiskShape((1.0 - w) * disk.radius, disk.sigma + 0.5 * ds) : d.blurred;
             d.sharperInner = rim ? MakeDiskShape((1.0 - w) * disk.radius, disk.sigma - 0.5 * ds) : d.sharper;
+            if (setup.moveRim && setup.moveRimWidth) {
+                d.thinner = MakeDiskShape((1.0 - w + 0.5 * dw) * disk.radius, disk.sigma);
+                d.thicker = MakeDiskShape((1.0 - w - 0.5 * dw) * disk.radius, disk.sigma);
+            }
         }
         const double dc = 0.25 * outer.step;
         std::vector<std::vector<double>>& j = *jacobian;
@@ -122,6 +132,11 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
             j[kSigma][k] =
                 disk.quiet * (WithRim(d.blurred, d.blurredInner, disk.rim, u) - WithRim(d.sharper, d.sharperInner, disk.rim, u)) / d.ds;
             if (setup.moveRim) j[kRim][k] = disk.quiet * Annulus(outer, inner, u);
+            if (setup.moveRim && setup.moveRimWidth)
+                j[kRimWidth][k] = disk.quiet * disk.rim *
+                                  (DiskShapeAt(d.thinner, u) * d.thinner.chordAtCentre -
+                                   DiskShapeAt(d.thicker, u) * d.thicker.chordAtCentre) /
+                                  (outer.chordAtCentre * dw);
         }
     }
     if (!setup.moveSources) {

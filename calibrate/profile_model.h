@@ -6,13 +6,13 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <vector>
 
 #include "calibrate/disk_shape.h"
 
 // The disk's parameters, in the order of the model's parameter vector.
-enum DiskParameter { kQuiet = 0, kRadius, kCentre, kSigma, kRim, kDiskParameters };
+enum DiskParameter { kQuiet = 0, kRadius, kCentre, kSigma, kRim, kRimWidth, kDiskParameters };
 // A source's parameters, three after the disk's (or from 0 when the disk is held).
 enum SourceParameter { kPeak = 0, kPosition, kWidth, kSourceParameters };
 
@@ -35,9 +35,10 @@ struct ProfileSource {
 };
 
 // The last few disk shapes made, since a fit asks for the same ones again.
-// A shape it gives stays in place until a dozen more have been asked for.
+// A shape it gives stays in place until a dozen others have been asked for
+// (the least recently asked goes first).
 struct ShapeCache {
-    std::deque<DiskShape> shapes;
+    std::list<DiskShape> shapes;
     const DiskShape& Get(double radius, double sigma);
     // The shapes the derivatives by radius and beam are taken from (outer
     // and inner edge of the rim: at the base, a radius further, a beam
@@ -46,7 +47,7 @@ struct ShapeCache {
     struct Derivatives {
         double radius = 0.0, sigma = 0.0, rimWidth = 0.0, dr = 0.0, ds = 0.0;
         DiskShape base, baseInner, wider, widerInner, narrower, narrowerInner, blurred, blurredInner, sharper,
-            sharperInner;
+            sharperInner, thinner, thicker;
     } derivatives;
 };
 
@@ -63,6 +64,7 @@ struct ProfileModelSetup {
     const std::vector<double>* x = nullptr;  // offsets of the points
     bool moveDisk = true, moveSources = true;
     bool moveRim = true;  // the rim's brightness is one of the disk's parameters (else held)
+    bool moveRimWidth = true;  // and its width (with the brightness only)
     DiskModel disk;                          // held values, and the rim's width
     std::vector<ProfileSource> sources;      // held values, or the number of sources that move
 };
