@@ -10,6 +10,7 @@
 #include "scan/explain.h"
 #include "scan/fits_export.h"
 #include "platform/paths.h"
+#include "scan/recording_facts.h"
 #include "scan/scan_file_commands.h"
 #include "scan/scan_quality.h"
 
@@ -78,16 +79,26 @@ bool PathsOf(const std::vector<std::string>& files, const std::string& indexPath
     return true;
 }
 
+// Reads and calibrates one scan file, with the facts its recording gives;
+// false with the reason it is refused.
+bool CalibrateOne(const std::string& path, const Recording& recording, CalibratedScan& s, std::string& error) {
+    s.name = path;
+    if (!ReadScanFile(path, s.scan, error) || !RecordingAllows(recording, path, s.scan, error)) return false;
+    if (recording.given &&
+        !RecordingFactsOfScanFile(recording.explanation, FileNameOfPath(path), s.scan, s.facts, error)) {
+        error = path + ": " + error;
+        return false;
+    }
+    return CalibrateScan(s.scan, path, ProfileSettings(), s.facts, s.calibration, error);
+}
+
 // Reads and calibrates every scan file; the refused ones are named.
 void CalibrateAll(const std::vector<std::string>& paths, const Recording& recording,
                   std::vector<CalibratedScan>& scans, std::vector<RefusedScan>& refused, std::ostream& err) {
-    const ProfileSettings settings;
     for (const std::string& path : paths) {
         CalibratedScan s;
-        s.name = path;
         std::string error;
-        if (!ReadScanFile(path, s.scan, error) || !RecordingAllows(recording, path, s.scan, error) ||
-            !CalibrateScan(s.scan, path, settings, s.calibration, error)) {
+        if (!CalibrateOne(path, recording, s, error)) {
             Refuse(path, error, refused, err);
             continue;
         }

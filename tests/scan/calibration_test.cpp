@@ -1,21 +1,25 @@
 // Physical units against what vm-simobs put in: 20 recordings with random
-// gains, sources and noise; the bundled sample; the refusals of bad inputs.
+// gains, sources and noise; what a recording with jumps tells the
+// calibration; the bundled sample; the refusals of bad inputs.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "calibrate/sources.h"
 #include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
+#include "platform/paths.h"
 #include "scan/calibrated_pictures.h"
+#include "scan/recording_facts.h"
 #include "scan/scan_file_commands.h"
 #include "scan/scan_fixtures.h"
+#include "scan/scan_quality.h"
 #include "scan/scan_tool.h"
 
 namespace fs = std::filesystem;
@@ -158,6 +162,86 @@ TEST(Calibration, RecoversQuietSunAndSourcesOfTwentyRecordings) {
     EXPECT_EQ(f.split, 0);
 }
 
+// What a recording tells the calibration of each of its scan files: the
+// ranges the repair scaled are those of the simulator's jumps, turned into
+// the scan file's order; the baseline brings every value back to the sample
+// as read times one ratio per range (1 before the first jump); FLUX_L is the
+// table's, which the card rounds to three decimals.
+TEST(Calibration, RecordingFactsMatchTheJumpsAndTheValues) {
+    TempFolder home;
+    const std::string rec = home / "rec";
+    Simulate({"--out", rec, "--seed", "3", "--channels", "6", "--samples", "1500", "--cfg"});
+    const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(rec + "/sun.05-truth.json"));
+    const Converted run = ConvertAndRead(home, rec, home / "out");
+    RecordingExplanation recording;
+    std::string error;
+    ASSERT_TRUE(PlanRecordingOfScanFiles(rec + "/sun.05h", false, rec + "/vm-fits.cfg", recording, error)) << error;
+    std::size_t jumps = 0;
+    for (std::size_t s = 0; s < run.scans.size(); ++s) {
+        SCOPED_TRACE(run.names[s]);
+        const ScanFileContents& scan = run.scans[s];
+        const std::string name = FileNameOfPath(run.names[s]);
+        ScanRecordingFacts facts;
+        ASSERT_TRUE(RecordingFactsOfScanFile(recording, name, scan, facts, error)) << error;
+        const ChannelPlan* channel = ChannelOfScanFile(recording, name, scan, error);
+        ASSERT_NE(channel, nullptr);
+        EXPECT_TRUE(facts.known);
+        EXPECT_NEAR(facts.fluxFactor, scan.fluxL, 0.0005);
+        EXPECT_DOUBLE_EQ(facts.fluxFactor, TableFluxFactor(rec + "/vm-fits.cfg", scan.obsFreq));
+
+        const auto n = static_cast<std::size_t>(scan.naxis1);
+        std::vector<std::size_t> samples;
+        for (const nlohmann::json& jump : truth["channels"][static_cast<std::size_t>(channel->channel)]["jumps"])
+            samples.push_back(jump["sample"].get<std::size_t>());
+        std::sort(samples.begin(), samples.end());
+        jumps += samples.size();
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // samples r + 1 .. next jump, as points
+        std::vector<std::size_t> marked;
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const std::size_t end = k + 1 < samples.size() ? samples[k + 1] : n;
+            ranges.push_back({n - end, n - 1 - samples[k]});
+            marked.push_back(n - 1 - samples[k]);
+        }
+        std::sort(ranges.begin(), ranges.end());
+        std::sort(marked.begin(), marked.end());
+        for (const int p : {kRR, kLL}) {
+            SCOPED_TRACE(CalibratedPolarisationName(p));
+            const auto q = static_cast<std::size_t>(p);
+            EXPECT_EQ(facts.scaled[q], ranges);
+            EXPECT_EQ(facts.replaced[q], marked);
+            const ScanBlock& block = scan.blocks[q];  // al (RR) first
+            const std::vector<float>& read = p == kRR ? channel->leftRead : channel->rightRead;
+            // Each point's range (facts.scaled.size(): before every jump) and
+            // the ratio of each range, fitted to (value + baseline) / read.
+            std::vector<std::size_t> rangeOf(n, ranges.size());
+            for (std::size_t r = 0; r < ranges.size(); ++r)
+                for (std::size_t i = ranges[r].first; i < ranges[r].second; ++i) rangeOf[i] = r;
+            for (const std::size_t i : marked) rangeOf[i] = ranges.size() + 1;  // not compared
+            std::vector<double> vr(ranges.size() + 1, 0.0), rr(ranges.size() + 1, 0.0);
+            const auto value = [&](std::size_t i) {
+                return static_cast<double>(PhysicalValue(block, block.values[i])) + facts.baseline[q];
+            };
+            for (std::size_t i = 0; i < n; ++i) {
+                if (rangeOf[i] > ranges.size()) continue;
+                const double x = read[n - 1 - i];
+                vr[rangeOf[i]] += value(i) * x;
+                rr[rangeOf[i]] += x * x;
+            }
+            double worst = 0.0;  // in units of BSCALE
+            for (std::size_t i = 0; i < n; ++i) {
+                if (rangeOf[i] > ranges.size()) continue;
+                const double ratio = rangeOf[i] == ranges.size() ? 1.0 : vr[rangeOf[i]] / rr[rangeOf[i]];
+                const double x = read[n - 1 - i];
+                const double off = std::fabs(value(i) - ratio * x) - 1e-6 * (std::fabs(x) + std::fabs(facts.baseline[q]));
+                worst = std::max(worst, off / block.bscale);
+            }
+            EXPECT_LE(worst, 1.5);
+            EXPECT_GT(std::fabs(facts.baseline[q]), 10.0 * block.bscale);  // a baseline the check can see
+        }
+    }
+    EXPECT_GE(jumps, 6u);
+}
+
 // The sample converted, and one of its scan files with edits.
 class SampleCalibration : public ::testing::Test {
 protected:
@@ -182,7 +266,7 @@ protected:
 TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
     std::vector<CalibratedScan> calibrated;
     for (std::size_t s = 1; s < sample_.scans.size(); ++s) {
-        calibrated.push_back({sample_.names[s], sample_.scans[s], {}});
+        calibrated.push_back({sample_.names[s], sample_.scans[s], {}, {}});
         ScanCalibration& c = calibrated.back().calibration;
         std::string error;
         ASSERT_TRUE(CalibrateScan(sample_.scans[s], sample_.names[s], ProfileSettings(), c, error)) << error;
@@ -214,6 +298,22 @@ TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
     std::string error;
     ASSERT_TRUE(CalibratedOverviewPicture(calibrated, {}, OverviewPolarisation::V, overview, error)) << error;
     EXPECT_EQ(overview.panels[0].traces.size(), 12u);
+}
+
+// The sample's ar0 holds half of al0's samples: the LL points past its end,
+// which hold al's values, count as replaced; RR keeps only its markers'.
+TEST_F(SampleCalibration, LlPointsOfAShortArFileAreReplaced) {
+    RecordingExplanation recording;
+    ScanRecordingFacts facts;
+    std::string error;
+    ASSERT_TRUE(PlanRecordingOfScanFiles(kSample + "/sun.05h", false, kSample + "/vm-fits.cfg", recording, error));
+    ASSERT_TRUE(RecordingFactsOfScanFile(recording, "s05b03_05z.001", sample_.scans[0], facts, error)) << error;
+    ASSERT_EQ(sample_.scans[0].naxis1, 2048);
+    ASSERT_GE(facts.replaced[kLL].size(), 1024u);
+    for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(facts.replaced[kLL][i], i);  // samples 2047 .. 1024
+    EXPECT_LE(facts.replaced[kRR].size(), 19u);  // a marked sample each at most
+    EXPECT_FALSE(RecordingFactsOfScanFile(recording, "s05b03_05z.009", sample_.scans[0], facts, error));
+    EXPECT_EQ(error, "s05b03_05z.009 is not a scan file that " + kSample + "/sun.05h gives");
 }
 
 TEST_F(SampleCalibration, FitsInKelvinPassFitsverifyAndAstropy) {
