@@ -19,14 +19,18 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitRecording = 2;
 
-// The recording of --recording, read once.
+// The recording of --recording, read once; or the table of --cfg alone.
 struct Recording {
     bool given = false;
     RecordingExplanation explanation;
+    std::string tableAlone;  // --cfg without --recording
 };
 
 bool LoadRecording(const RecordingOptions& check, Recording& recording, std::ostream& err) {
-    if (check.headerPath.empty()) return true;
+    if (check.headerPath.empty()) {
+        recording.tableAlone = check.tablePath;
+        return true;
+    }
     recording.given = true;
     std::string error;
     if (PlanRecordingOfScanFiles(check.headerPath, check.thirdArgument, check.tablePath, recording.explanation,
@@ -89,6 +93,7 @@ bool CalibrateOne(const std::string& path, const Recording& recording, Calibrate
         error = path + ": " + error;
         return false;
     }
+    if (!recording.tableAlone.empty()) s.facts.fluxFactor = TableFluxFactor(recording.tableAlone, s.scan.obsFreq);
     return CalibrateScan(s.scan, path, ProfileSettings(), s.facts, s.calibration, error);
 }
 
@@ -119,19 +124,24 @@ int CalibratedIndex(const std::string& indexPath, const RecordingOptions& check,
     return 0;
 }
 
-// The sources of every calibrated scan file, and the tracks through them.
-void FindAllSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSources>& found,
+// The sources of every calibrated scan file, and the tracks through them;
+// the sources left out for their V/I are named. False when one is.
+bool FindAllSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSources>& found,
                     std::vector<SourceTrack>& tracks, std::vector<RefusedScan>& refused, std::ostream& err) {
+    bool allReported = true;
     for (const CalibratedScan& s : scans) {
         ScanSources sources;
         std::string error;
-        if (!FindScanSources(s.scan, s.name, s.calibration, sources, error)) {
+        if (!FindScanSources(s.scan, s.name, s.calibration, s.facts, sources, error)) {
             Refuse(s.name, error, refused, err);
             continue;
         }
+        for (const RejectedSource& r : sources.rejected) err << s.name << ": " << r.reason << "\n";
+        allReported = allReported && sources.rejected.empty();
         found.push_back(std::move(sources));
     }
     tracks = TrackSources(found);
+    return allReported;
 }
 
 std::vector<float> Floats(const std::vector<double>& values) { return std::vector<float>(values.begin(), values.end()); }
@@ -239,9 +249,9 @@ int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostrea
     if (const int code = CalibratedIndex(options.indexPath, options.recording, scans, refused, err)) return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
-    FindAllSources(scans, found, tracks, refused, err);
+    const bool allReported = FindAllSources(scans, found, tracks, refused, err);
     out << (options.json ? SourcesJson(options.indexPath, found, tracks, refused) : SourcesCsv(found, tracks));
-    return refused.empty() ? 0 : kExitFailed;
+    return refused.empty() && allReported ? 0 : kExitFailed;
 }
 
 int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, const PictureOptions& options,
@@ -251,7 +261,7 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check,
     if (const int code = CalibratedIndex(indexPath, check, scans, refused, err)) return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
-    FindAllSources(scans, found, tracks, refused, err);
+    const bool allReported = FindAllSources(scans, found, tracks, refused, err);
     PlotPicture picture;
     std::string error;
     if (scans.empty()) {
@@ -263,7 +273,7 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check,
         return kExitFailed;
     }
     if (WrittenPicture(picture, options, out, err) != 0) return kExitFailed;
-    return refused.empty() ? 0 : kExitFailed;
+    return refused.empty() && allReported ? 0 : kExitFailed;
 }
 
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,

@@ -10,7 +10,10 @@
 
 // --recording HEADER [--cfg TABLE] [--third THIRD] (RecordingOptions): the
 // recording the scan files were converted from. A scan file that the
-// recording does not give, or one its warnings concern, is refused.
+// recording does not give, or one its warnings concern, is refused; the
+// others are calibrated with what the recording tells of them
+// (RecordingFactsOfScanFile), FLUX_L included. A table without a header
+// (tablePath set, headerPath empty: sources and spectrum) gives FLUX_L alone.
 
 struct CalibrateOptions {
     std::vector<std::string> scanFiles;
@@ -31,7 +34,8 @@ struct SourcesOptions {
 // Each subcommand: 0 when every scan file was calibrated and everything
 // written; 1 when a scan file or index cannot be read, a scan file is
 // refused (named with the reason on `err`; the others are still done) or an
-// output cannot be written; 2 when the recording's header cannot be read.
+// output cannot be written, or (sources and spectrum) a source is left out
+// for its V/I; 2 when the recording's header cannot be read.
 int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::ostream& err);
 // vm-scan data's CSV with the columns t_rr_k, t_ll_k, i_k and v_k added.
 int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& recording, std::ostream& out,

@@ -20,8 +20,8 @@ const char* const kExitCodes =
 
 const char* const kCalibratedExitCodes =
     "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed, a scan file refused (named "
-    "with the reason; the others are still done) or an output that cannot be written, 2 bad usage or a recording "
-    "header that cannot be read.";
+    "with the reason; the others are still done), a source left out for a V/I beyond 1 (named) or an output that "
+    "cannot be written, 2 bad usage or a recording header that cannot be read.";
 
 // What --recording does, by subcommand.
 const char* const kRefusedScanFiles = "the observation header the scan files were converted from: a scan file it "
@@ -73,15 +73,21 @@ void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
         ->type_name("WxH");
 }
 
-// --recording, --cfg and --third: the recording the scan files were converted from.
-void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const char* what) {
+// --recording, --cfg and --third: the recording the scan files were converted
+// from. With `tableAlone`, --cfg may come without --recording (FLUX_L).
+void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const char* what, bool tableAlone = false) {
     CLI::Option* header =
         command->add_option("--recording", recording.headerPath, what)->type_name("HEADER");
-    command->add_option("--cfg", recording.tablePath,
-                        "with --recording: the calibration table it was converted with (default: vm-fits.cfg "
-                        "beside vm-scan, else in the folder above)")
-        ->type_name("TABLE")
-        ->needs(header);
+    CLI::Option* table =
+        command
+            ->add_option("--cfg", recording.tablePath,
+                         tableAlone ? "the calibration table the scan files were converted with (with --recording, "
+                                      "by default vm-fits.cfg beside vm-scan, else in the folder above): FLUX_L "
+                                      "from it at each scan file's frequency instead of the FLUX_L card"
+                                    : "with --recording: the calibration table it was converted with (default: "
+                                      "vm-fits.cfg beside vm-scan, else in the folder above)")
+            ->type_name("TABLE");
+    if (!tableAlone) table->needs(header);
     command
         ->add_option_function<std::string>(
             "--third", [&recording](const std::string&) { recording.thirdArgument = true; },
@@ -160,12 +166,12 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
                    "each with its standard error.");
     commands.sources->add_option("INDEX", c.sources.indexPath, "the scan index")->required();
     commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
-    AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles);
+    AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles, true);
     commands.spectrum = app.add_subcommand(
         "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
                     "frequency, one curve per source, with error bars from the fit.");
     commands.spectrum->add_option("INDEX", c.spectrumIndex, "the scan index")->required();
-    AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles);
+    AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles, true);
     AddPictureOptions(commands.spectrum, c.picture);
 }
 
@@ -252,7 +258,10 @@ int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& conte
         if (c.explain.tablePath.empty()) c.explain.tablePath = context.defaultTablePath;
         return ExplainCommand(c.explain, out, err);
     }
-    if (c.recording.tablePath.empty()) c.recording.tablePath = context.defaultTablePath;
+    // The table a recording was converted with; without a recording, only a
+    // table given by --cfg is used.
+    if (c.recording.tablePath.empty() && !c.recording.headerPath.empty())
+        c.recording.tablePath = context.defaultTablePath;
     if (commands.calibrate->parsed() || commands.sources->parsed() || commands.spectrum->parsed())
         return RunPhysicalUnits(c, commands, context, out, err);
     if (commands.plot->parsed()) return PlotCommand(c.scanPath, c.recording, c.picture, out, err);

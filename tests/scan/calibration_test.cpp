@@ -1,6 +1,7 @@
 // Physical units against what vm-simobs put in: 20 recordings with random
 // gains, sources and noise; what a recording with jumps tells the
-// calibration; the bundled sample; the refusals of bad inputs.
+// calibration; the sources' FLUX_L and V/I; the bundled sample; the refusals
+// of bad inputs.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -8,12 +9,14 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 
 #include "calibrate/sources.h"
 #include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
+#include "calibrate/source_table.h"
 #include "platform/paths.h"
 #include "scan/calibrated_pictures.h"
 #include "scan/recording_facts.h"
@@ -240,6 +243,117 @@ TEST(Calibration, RecordingFactsMatchTheJumpsAndTheValues) {
         }
     }
     EXPECT_GE(jumps, 6u);
+}
+
+// vm-scan sources on a simulated recording with defects: FLUX_L from the
+// table with --recording or --cfg alone, from the card otherwise.
+TEST(Calibration, SourcesTakeFluxFactorFromTheTable) {
+    TempFolder home;
+    const std::string rec = home / "rec";
+    Simulate({"--out", rec, "--seed", "4", "--channels", "10", "--samples", "1500", "--sources", "3", "--noise",
+              "1e-3", "--defects", "--cfg"});
+    ConvertAndRead(home, rec, home / "out");
+    const std::string index = home / "out/s05b03_05z.0hd", header = rec + "/sun.05h", table = rec + "/vm-fits.cfg";
+    const auto sources = [&](std::vector<std::string> more, std::string& errors) {
+        std::vector<std::string> arguments{"vm-scan", "sources", index, "--json"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : arguments) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        RunScanTool(static_cast<int>(argv.size()), argv.data(), ScanToolContext(), out, err);
+        errors = err.str();
+        return out.str();
+    };
+    std::string errors, errorsFour;
+    const std::string one = sources({"--recording", header, "--cfg", table}, errors);
+    const nlohmann::json withRecording = nlohmann::json::parse(one);
+    const nlohmann::json tableAlone = nlohmann::json::parse(sources({"--cfg", table}, errorsFour));
+    const nlohmann::json cards = nlohmann::json::parse(sources({}, errorsFour));
+    ASSERT_GE(withRecording["scan_files"].size(), 3u);
+    ASSERT_GE(withRecording["sources"].size(), 1u);
+    for (const auto& [json, source] : {std::make_pair(&withRecording, "table"), std::make_pair(&tableAlone, "table"),
+                                       std::make_pair(&cards, "card")}) {
+        SCOPED_TRACE(source);
+        std::map<std::string, double> factors;
+        for (const nlohmann::json& file : (*json)["scan_files"]) {
+            EXPECT_EQ(file["flux_factor_source"], source);
+            factors[file["name"].get<std::string>()] = file["flux_factor"].get<double>();
+        }
+        for (const nlohmann::json& track : (*json)["sources"])
+            for (const nlohmann::json& point : track["points"]) {
+                EXPECT_EQ(point["flux_factor_source"], source);
+                const double flux = point["peak_k"].get<double>() * factors[point["scan_file"].get<std::string>()];
+                EXPECT_NEAR(point["flux_sfu"].get<double>(), flux, 1e-9 * flux);
+            }
+    }
+    for (const nlohmann::json& file : withRecording["scan_files"]) {
+        const std::string name = file["name"].get<std::string>();
+        ScanFileContents scan;
+        std::string error;
+        ASSERT_TRUE(ReadScanFile(home / ("out/" + name), scan, error)) << error;
+        EXPECT_NEAR(file["flux_factor"].get<double>(), scan.fluxL, 0.0005);
+        for (const nlohmann::json& other : tableAlone["scan_files"]) {
+            if (other["name"] != name) continue;
+            EXPECT_NEAR(other["flux_factor"].get<double>(), file["flux_factor"].get<double>(), 1e-4 * scan.fluxL);
+        }
+        for (const nlohmann::json& other : cards["scan_files"]) {
+            if (other["name"] != name) continue;
+            EXPECT_EQ(other["flux_factor"].get<double>(), scan.fluxL);
+        }
+    }
+}
+
+// A source whose |V/I| exceeds 1 by more than its error is left out and
+// named; one within its error of 1 is kept. FLUX_L of the facts, when they
+// give one, stands in for the card's.
+TEST(Calibration, SourcesBeyondUnitVOverIAreRejected) {
+    ScanFileContents scan;
+    scan.obsFreq = 5.7;
+    scan.thetaDg = 80.0;
+    scan.fluxL = 0.031;
+    scan.cdelt1 = -2.0;
+    ScanCalibration c;
+    c.quietTemperature = 6000.0;
+    c.stokesIFit.noise = 0.5;
+    const struct {
+        double position, peak, peakError, v, vError;
+        bool kept;
+    } cases[] = {
+        {-300.0, 100.0, 1.0, 50.0, 1.0, true},     // V/I 0.5
+        {-120.0, 100.0, 1.0, 103.0, 5.0, true},    // 1.03 within its error of 1
+        {10.0, 100.0, 1.0, 120.0, 1.0, false},     // 1.2 +- 0.016
+        {150.0, 100.0, 1.0, -150.0, 10.0, false},  // -1.5 +- 0.1
+        {400.0, 50.0, 5.0, -55.0, 2.0, true},      // -1.1 +- 0.12
+    };
+    for (const auto& k : cases) {
+        c.stokesIFit.sources.push_back({k.position, 0.1, 10.0, 0.5, k.peak, k.peakError});
+        c.stokesVFit.peaks.push_back(k.v);
+        c.stokesVFit.peakErrors.push_back(k.vError);
+    }
+    ScanRecordingFacts facts;
+    facts.fluxFactor = 0.03125;
+    for (const double factor : {0.0, 0.03125}) {
+        facts.fluxFactor = factor;
+        ScanSources found;
+        std::string error;
+        ASSERT_TRUE(FindScanSources(scan, "x.003", c, facts, found, error)) << error;
+        EXPECT_EQ(found.fluxFactor, factor > 0.0 ? factor : 0.031);
+        EXPECT_STREQ(FluxFactorSourceName(found.fluxFactorSource), factor > 0.0 ? "table" : "card");
+        std::vector<double> kept, rejected;
+        for (const ScanSource& s : found.sources) kept.push_back(s.shape.position);
+        for (const RejectedSource& r : found.rejected) rejected.push_back(r.source.shape.position);
+        EXPECT_EQ(kept, (std::vector<double>{-300.0, -120.0, 400.0}));
+        EXPECT_EQ(rejected, (std::vector<double>{10.0, 150.0}));
+        EXPECT_DOUBLE_EQ(found.sources[0].flux, 100.0 * found.fluxFactor);
+        ASSERT_EQ(found.rejected.size(), 2u);
+        EXPECT_EQ(found.rejected[0].reason,
+                  "source at 10.0 arcsec: V/I = 1.200 \u00b1 0.016 is beyond 1: the fit of V or I is wrong there");
+        const nlohmann::json table = nlohmann::json::parse(SourcesJson("x.0hd", {found}, TrackSources({found}), {}));
+        ASSERT_EQ(table["rejected_sources"].size(), 2u);
+        EXPECT_EQ(table["rejected_sources"][1]["offset_arcsec"], 150.0);
+        EXPECT_EQ(table["rejected_sources"][1]["reason"], found.rejected[1].reason);
+        EXPECT_EQ(table["sources"].size(), 3u);
+    }
 }
 
 // The sample converted, and one of its scan files with edits.
