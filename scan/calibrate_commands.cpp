@@ -1,9 +1,13 @@
 #include "scan/calibrate_commands.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "calibrate/source_table.h"
 #include "scan/calibrated_pictures.h"
@@ -83,6 +87,14 @@ bool PathsOf(const std::vector<std::string>& files, const std::string& indexPath
     return true;
 }
 
+// What one scan file came to: calibrated, or the reason it was refused.
+struct Calibrated {
+    CalibratedScan scan;
+    bool refused = false;
+    std::string error;
+    std::exception_ptr failure;  // what was thrown, thrown again in the calling thread
+};
+
 // Reads and calibrates one scan file, with the facts its recording gives;
 // false with the reason it is refused.
 bool CalibrateOne(const std::string& path, const Recording& recording, CalibratedScan& s, std::string& error) {
@@ -97,30 +109,47 @@ bool CalibrateOne(const std::string& path, const Recording& recording, Calibrate
     return CalibrateScan(s.scan, path, ProfileSettings(), s.facts, s.calibration, error);
 }
 
-// Reads and calibrates every scan file; the refused ones are named.
-void CalibrateAll(const std::vector<std::string>& paths, const Recording& recording,
+// Reads and calibrates every scan file, `jobs` at a time, each worker taking
+// the next file not yet taken and writing into that file's own slot. The
+// recording is only read. Then, in the files' order, the refused ones are
+// named and the others kept: the same as one after the other.
+void CalibrateAll(const std::vector<std::string>& paths, const Recording& recording, unsigned jobs,
                   std::vector<CalibratedScan>& scans, std::vector<RefusedScan>& refused, std::ostream& err) {
-    for (const std::string& path : paths) {
-        CalibratedScan s;
-        std::string error;
-        if (!CalibrateOne(path, recording, s, error)) {
-            Refuse(path, error, refused, err);
+    std::vector<Calibrated> slots(paths.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&]() {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            try {
+                slots[i].refused = !CalibrateOne(paths[i], recording, slots[i].scan, slots[i].error);
+            } catch (...) {
+                slots[i].failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned w = 1; w < CalibrationWorkers(jobs, paths.size()); ++w) workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers) worker.join();
+    for (Calibrated& slot : slots) {
+        if (slot.failure) std::rethrow_exception(slot.failure);
+        if (slot.refused) {
+            Refuse(slot.scan.name, slot.error, refused, err);
             continue;
         }
-        scans.push_back(std::move(s));
+        scans.push_back(std::move(slot.scan));
     }
 }
 
 // The recording loaded and every scan file of the index calibrated (the
 // refused ones named): 0, or the exit code when the recording or the index
 // cannot be read.
-int CalibratedIndex(const std::string& indexPath, const RecordingOptions& check, std::vector<CalibratedScan>& scans,
-                    std::vector<RefusedScan>& refused, std::ostream& err) {
+int CalibratedIndex(const std::string& indexPath, const RecordingOptions& check, unsigned jobs,
+                    std::vector<CalibratedScan>& scans, std::vector<RefusedScan>& refused, std::ostream& err) {
     Recording recording;
     if (!LoadRecording(check, recording, err)) return kExitRecording;
     std::vector<std::string> paths;
     if (!PathsOf({}, indexPath, paths, err)) return kExitFailed;
-    CalibrateAll(paths, recording, scans, refused, err);
+    CalibrateAll(paths, recording, jobs, scans, refused, err);
     return 0;
 }
 
@@ -197,7 +226,7 @@ int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::os
     }
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    CalibrateAll(paths, recording, scans, refused, err);
+    CalibrateAll(paths, recording, options.jobs, scans, refused, err);
     bool allWritten = refused.empty();
     std::map<std::string, std::string> written;  // FITS name -> scan file it came from
     for (const CalibratedScan& s : scans) {
@@ -223,7 +252,7 @@ int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& c
     if (!LoadRecording(check, recording, err)) return kExitRecording;
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    CalibrateAll({scanPath}, recording, scans, refused, err);
+    CalibrateAll({scanPath}, recording, 1, scans, refused, err);
     if (scans.empty()) return kExitFailed;
     const ScanCalibration& c = scans[0].calibration;
     // vm-scan data's own rows, each with the temperatures added.
@@ -246,7 +275,8 @@ int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& c
 int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    if (const int code = CalibratedIndex(options.indexPath, options.recording, scans, refused, err)) return code;
+    if (const int code = CalibratedIndex(options.indexPath, options.recording, options.jobs, scans, refused, err))
+        return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
     const bool allReported = FindAllSources(scans, found, tracks, refused, err);
@@ -254,11 +284,11 @@ int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostrea
     return refused.empty() && allReported ? 0 : kExitFailed;
 }
 
-int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, const PictureOptions& options,
-                    std::ostream& out, std::ostream& err) {
+int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, unsigned jobs,
+                    const PictureOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    if (const int code = CalibratedIndex(indexPath, check, scans, refused, err)) return code;
+    if (const int code = CalibratedIndex(indexPath, check, jobs, scans, refused, err)) return code;
     std::vector<ScanSources> found;
     std::vector<SourceTrack> tracks;
     const bool allReported = FindAllSources(scans, found, tracks, refused, err);
@@ -277,11 +307,11 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check,
 }
 
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
-                              const RecordingOptions& check, const PictureOptions& options, std::ostream& out,
-                              std::ostream& err) {
+                              const RecordingOptions& check, unsigned jobs, const PictureOptions& options,
+                              std::ostream& out, std::ostream& err) {
     std::vector<CalibratedScan> scans;
     std::vector<RefusedScan> refused;
-    if (const int code = CalibratedIndex(indexPath, check, scans, refused, err)) return code;
+    if (const int code = CalibratedIndex(indexPath, check, jobs, scans, refused, err)) return code;
     PlotPicture picture;
     std::string error;
     if (!CalibratedOverviewPicture(scans, refused, polarisation, picture, error)) {
@@ -290,4 +320,10 @@ int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation
     }
     if (WrittenPicture(picture, options, out, err) != 0) return kExitFailed;
     return refused.empty() ? 0 : kExitFailed;
+}
+
+unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles) {
+    std::size_t workers = jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());
+    if (scanFiles > 0) workers = std::min(workers, scanFiles);
+    return static_cast<unsigned>(workers);
 }

@@ -14,6 +14,9 @@
 // others are calibrated with what the recording tells of them
 // (RecordingFactsOfScanFile), FLUX_L included. A table without a header
 // (tablePath set, headerPath empty: sources and spectrum) gives FLUX_L alone.
+//
+// `jobs` scan files are calibrated at once (0: one per processor); what is
+// written and said is the same for every number.
 
 struct CalibrateOptions {
     std::vector<std::string> scanFiles;
@@ -23,12 +26,14 @@ struct CalibrateOptions {
     RecordingOptions recording;
     bool sourceDateEpochSet = false;
     std::string sourceDateEpoch;
+    unsigned jobs = 0;
 };
 
 struct SourcesOptions {
     std::string indexPath;
     bool json = false;  // JSON instead of CSV
     RecordingOptions recording;
+    unsigned jobs = 0;
 };
 
 // Each subcommand: 0 when every scan file was calibrated and everything
@@ -41,9 +46,13 @@ int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::os
 int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& recording, std::ostream& out,
                           std::ostream& err);
 int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err);
-int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, const PictureOptions& picture,
-                    std::ostream& out, std::ostream& err);
+int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, unsigned jobs,
+                    const PictureOptions& picture, std::ostream& out, std::ostream& err);
 // `polarisation` is I or V.
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
-                              const RecordingOptions& recording, const PictureOptions& picture, std::ostream& out,
-                              std::ostream& err);
+                              const RecordingOptions& recording, unsigned jobs, const PictureOptions& picture,
+                              std::ostream& out, std::ostream& err);
+
+// How many scan files are calibrated at once: `jobs`, or one per processor
+// when it is 0; at least 1 and at most `scanFiles` (when that is above 0).
+unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles);

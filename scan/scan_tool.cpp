@@ -42,6 +42,7 @@ struct Choices {
     std::string spectrumIndex;
     PictureOptions picture;
     RecordingOptions recording;
+    unsigned jobs = 0;  // --jobs; 0: one per processor
     std::string indexPath, polarisationName = "RR";
     bool overviewCalibrated = false;
     int channel = 0;
@@ -94,6 +95,15 @@ void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const c
             "with --recording: any text, it was converted with vm-fits's third argument (back extrapolation)")
         ->type_name("THIRD")
         ->needs(header);
+}
+
+// --jobs N of a subcommand that calibrates scan files.
+void AddJobsOption(CLI::App* command, unsigned& jobs, const char* what = "") {
+    command
+        ->add_option("--jobs", jobs,
+                     std::string(what) + "how many scan files are calibrated at once (default: one per processor)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
 }
 
 // SCANFILE... or --index INDEX, and -o DIR, of a subcommand that writes FITS files.
@@ -159,6 +169,7 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
                      "V = (RR - LL) / 2 (1, 4)")
         ->check(CLI::IsMember({"RL", "IV"}));
     AddRecordingOptions(commands.calibrate, c.recording, kRefusedScanFiles);
+    AddJobsOption(commands.calibrate, c.jobs);
     commands.sources = app.add_subcommand(
         "sources", "Finds the compact sources in every scan file of a scan index, follows each from frequency to "
                    "frequency by its position and prints one CSV row per source and scan file: position, width, "
@@ -167,11 +178,13 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
     commands.sources->add_option("INDEX", c.sources.indexPath, "the scan index")->required();
     commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
     AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles, true);
+    AddJobsOption(commands.sources, c.jobs);
     commands.spectrum = app.add_subcommand(
         "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
                     "frequency, one curve per source, with error bars from the fit.");
     commands.spectrum->add_option("INDEX", c.spectrumIndex, "the scan index")->required();
     AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles, true);
+    AddJobsOption(commands.spectrum, c.jobs);
     AddPictureOptions(commands.spectrum, c.picture);
 }
 
@@ -198,6 +211,7 @@ void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
                                 "with --pol I or V: antenna temperatures calibrated on the quiet Sun, all traces "
                                 "on one scale, each with its zero line");
     AddRecordingOptions(commands.overview, c.recording, kShadedPoints);
+    AddJobsOption(commands.overview, c.jobs, "with --calibrated: ");
     AddPictureOptions(commands.overview, c.picture);
     commands.repair = app.add_subcommand(
         "repair-plot", "Draws one channel of a recording as read, above the same samples after "
@@ -240,15 +254,17 @@ int RunPhysicalUnits(Choices& c, const Commands& commands, const ScanToolContext
     if (commands.calibrate->parsed()) {
         c.calibrate.stokesIV = c.stokes == "IV";
         c.calibrate.recording = c.recording;
+        c.calibrate.jobs = c.jobs;
         c.calibrate.sourceDateEpochSet = context.sourceDateEpochSet;
         c.calibrate.sourceDateEpoch = context.sourceDateEpoch;
         return CalibrateCommand(c.calibrate, out, err);
     }
     if (commands.sources->parsed()) {
         c.sources.recording = c.recording;
+        c.sources.jobs = c.jobs;
         return SourcesCommand(c.sources, out, err);
     }
-    return SpectrumCommand(c.spectrumIndex, c.recording, c.picture, out, err);
+    return SpectrumCommand(c.spectrumIndex, c.recording, c.jobs, c.picture, out, err);
 }
 
 int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& context, std::ostream& out,
@@ -269,7 +285,7 @@ int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& conte
         OverviewPolarisation polarisation = OverviewPolarisation::RR;
         PolarisationFromName(c.polarisationName, polarisation);
         if (c.overviewCalibrated)
-            return CalibratedOverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
+            return CalibratedOverviewCommand(c.indexPath, polarisation, c.recording, c.jobs, c.picture, out, err);
         return OverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
     }
     if (commands.repair->parsed()) {

@@ -246,13 +246,15 @@ TEST(Calibration, RecordingFactsMatchTheJumpsAndTheValues) {
 }
 
 // vm-scan sources on a simulated recording with defects: FLUX_L from the
-// table with --recording or --cfg alone, from the card otherwise.
-TEST(Calibration, SourcesTakeFluxFactorFromTheTable) {
+// table with --recording or --cfg alone, from the card otherwise; the same
+// bytes on both outputs whatever the number of scan files calibrated at once.
+TEST(Calibration, SourcesTakeFluxFactorFromTheTableAndAreTheSameForAnyJobs) {
     TempFolder home;
     const std::string rec = home / "rec";
     Simulate({"--out", rec, "--seed", "4", "--channels", "10", "--samples", "1500", "--sources", "3", "--noise",
               "1e-3", "--defects", "--cfg"});
     ConvertAndRead(home, rec, home / "out");
+    WriteFileBytes(home / "out/s05b03_05z.001", "SIMPLE");  // refused before the one the recording warns of
     const std::string index = home / "out/s05b03_05z.0hd", header = rec + "/sun.05h", table = rec + "/vm-fits.cfg";
     const auto sources = [&](std::vector<std::string> more, std::string& errors) {
         std::vector<std::string> arguments{"vm-scan", "sources", index, "--json"};
@@ -265,9 +267,12 @@ TEST(Calibration, SourcesTakeFluxFactorFromTheTable) {
         return out.str();
     };
     std::string errors, errorsFour;
-    const std::string one = sources({"--recording", header, "--cfg", table}, errors);
+    const std::string one = sources({"--recording", header, "--cfg", table, "--jobs", "1"}, errors);
+    EXPECT_EQ(sources({"--recording", header, "--cfg", table, "--jobs", "4"}, errorsFour), one);
+    EXPECT_EQ(errorsFour, errors);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;  // in the index's order either way
     const nlohmann::json withRecording = nlohmann::json::parse(one);
-    const nlohmann::json tableAlone = nlohmann::json::parse(sources({"--cfg", table}, errorsFour));
+    const nlohmann::json tableAlone = nlohmann::json::parse(sources({"--cfg", table, "--jobs", "3"}, errorsFour));
     const nlohmann::json cards = nlohmann::json::parse(sources({}, errorsFour));
     ASSERT_GE(withRecording["scan_files"].size(), 3u);
     ASSERT_GE(withRecording["sources"].size(), 1u);
@@ -406,7 +411,7 @@ TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
     EXPECT_NEAR(table["sources"][1]["points"].back()["offset_arcsec"].get<double>(), 236.8, 2.0);
     PictureOptions picture;
     picture.outputPath = home_ / "spectrum.png";
-    EXPECT_EQ(SpectrumCommand(index_, RecordingOptions(), picture, out, err), 1);
+    EXPECT_EQ(SpectrumCommand(index_, RecordingOptions(), 0, picture, out, err), 1);
     EXPECT_EQ(ReadFileBytes(picture.outputPath).substr(1, 3), "PNG");
     PlotPicture overview;  // six traces in kelvin, each with its zero line
     std::string error;
