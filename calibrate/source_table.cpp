@@ -66,12 +66,12 @@ std::vector<std::pair<std::size_t, std::size_t>> ByFrequency(const std::vector<S
 std::string SourcesCsv(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks) {
     std::string csv = "source,scan_file";
     for (const Column& column : kColumns) csv += std::string(",") + column.name;
-    csv += "\n";
+    csv += ",flux_factor_source\n";
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {
             csv += std::to_string(t + 1) + "," + CsvText(FileNameOf(scans[s].name));
             for (const Column& column : kColumns) csv += "," + Csv(column.value(scans[s], scans[s].sources[k]));
-            csv += "\n";
+            csv += std::string(",") + FluxFactorSourceName(scans[s].fluxFactorSource) + "\n";
         }
     }
     return csv;
@@ -88,6 +88,7 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
         file["frequency_ghz"] = s.frequency;
         file["quiet_sun_k"] = s.quietTemperature;
         file["flux_factor"] = s.fluxFactor;
+        file["flux_factor_source"] = FluxFactorSourceName(s.fluxFactorSource);
         file["beam_width_arcsec"] = s.beamWidth;
         file["gain_rr_per_k"] = s.gain[0];
         file["gain_ll_per_k"] = s.gain[1];
@@ -102,6 +103,15 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
     Json refusals = Json::array();
     for (const RefusedScan& r : refused) refusals.push_back(Json{{"name", FileNameOf(r.name)}, {"reason", r.reason}});
     json["refused"] = refusals;
+    Json rejections = Json::array();
+    for (const ScanSources& s : scans)
+        for (const RejectedSource& r : s.rejected)
+            rejections.push_back(Json{{"scan_file", FileNameOf(s.name)},
+                                      {"offset_arcsec", r.source.shape.position},
+                                      {"v_over_i", r.source.vOverI},
+                                      {"v_over_i_error", r.source.vOverIError},
+                                      {"reason", r.reason}});
+    json["rejected_sources"] = rejections;
     Json sources = Json::array();
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         Json points = Json::array();
@@ -112,6 +122,7 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
                 const double v = column.value(scans[s], scans[s].sources[k]);
                 point[column.name] = std::isfinite(v) ? Json(v) : Json();
             }
+            point["flux_factor_source"] = FluxFactorSourceName(scans[s].fluxFactorSource);
             points.push_back(point);
         }
         sources.push_back(Json{{"source", t + 1}, {"points", points}});

@@ -5,19 +5,46 @@
 #include <cstdio>
 #include <numeric>
 
+const char* FluxFactorSourceName(FluxFactorSource source) {
+    return source == FluxFactorSource::Table ? "table" : "card";
+}
+
+namespace {
+
+// Why a source is not reported; empty when it is.
+std::string RejectionOf(const ScanSource& s) {
+    if (!(std::fabs(s.vOverI) - 1.0 > s.vOverIError)) return "";
+    char text[160];
+    std::snprintf(text, sizeof text, "source at %.1f arcsec: V/I = %.3f \u00b1 %.3f is beyond 1: the fit of V or I is wrong there",
+                  s.shape.position, s.vOverI, s.vOverIError);
+    return text;
+}
+
+}  // namespace
+
 bool FindScanSources(const ScanFileContents& scan, const std::string& name, const ScanCalibration& c,
                      ScanSources& found, std::string& error) {
+    return FindScanSources(scan, name, c, ScanRecordingFacts(), found, error);
+}
+
+bool FindScanSources(const ScanFileContents& scan, const std::string& name, const ScanCalibration& c,
+                     const ScanRecordingFacts& facts, ScanSources& found, std::string& error) {
     found = ScanSources();
     found.name = name;
     found.frequency = scan.obsFreq;
     found.beamWidth = scan.thetaDg;
     found.fluxFactor = scan.fluxL;
+    if (facts.fluxFactor > 0.0 && std::isfinite(facts.fluxFactor)) {
+        found.fluxFactor = facts.fluxFactor;
+        found.fluxFactorSource = FluxFactorSource::Table;
+    }
     found.step = std::fabs(scan.cdelt1);
     found.quietTemperature = c.quietTemperature;
     found.gain = c.gain;
-    if (!(scan.fluxL > 0.0) || !std::isfinite(scan.fluxL)) {
+    const double factor = found.fluxFactor;
+    if (!(factor > 0.0) || !std::isfinite(factor)) {
         char text[64];
-        std::snprintf(text, sizeof text, "%.6g", scan.fluxL);
+        std::snprintf(text, sizeof text, "%.6g", factor);
         error = name + ": FLUX_L is " + text + ": there is no factor from antenna temperature to flux";
         return false;
     }
@@ -28,12 +55,17 @@ bool FindScanSources(const ScanFileContents& scan, const std::string& name, cons
         s.shape = found.stokesI.sources[k];
         s.vPeak = c.stokesVFit.peaks[k];
         s.vPeakError = c.stokesVFit.peakErrors[k];
-        s.flux = s.shape.peak * scan.fluxL;
-        s.fluxError = s.shape.peakError * scan.fluxL;
+        s.flux = s.shape.peak * factor;
+        s.fluxError = s.shape.peakError * factor;
         s.vOverI = s.vPeak / s.shape.peak;
         s.vOverIError = std::hypot(std::hypot(s.vPeakError / s.shape.peak, s.vPeak * s.shape.peakError / (s.shape.peak * s.shape.peak)), ProfileSettings().vOverIFloor);
         s.significance = found.stokesI.noise > 0.0 ? s.shape.peak / found.stokesI.noise : 0.0;
-        found.sources.push_back(s);
+        const std::string rejection = RejectionOf(s);
+        if (rejection.empty()) {
+            found.sources.push_back(s);
+        } else {
+            found.rejected.push_back({s, rejection});
+        }
     }
     return true;
 }

@@ -10,7 +10,13 @@
 
 // --recording HEADER [--cfg TABLE] [--third THIRD] (RecordingOptions): the
 // recording the scan files were converted from. A scan file that the
-// recording does not give, or one its warnings concern, is refused.
+// recording does not give, or one its warnings concern, is refused; the
+// others are calibrated with what the recording tells of them
+// (RecordingFactsOfScanFile), FLUX_L included. A table without a header
+// (tablePath set, headerPath empty: sources and spectrum) gives FLUX_L alone.
+//
+// `jobs` scan files are calibrated at once (0: one per processor); what is
+// written and said is the same for every number.
 
 struct CalibrateOptions {
     std::vector<std::string> scanFiles;
@@ -20,26 +26,33 @@ struct CalibrateOptions {
     RecordingOptions recording;
     bool sourceDateEpochSet = false;
     std::string sourceDateEpoch;
+    unsigned jobs = 0;
 };
 
 struct SourcesOptions {
     std::string indexPath;
     bool json = false;  // JSON instead of CSV
     RecordingOptions recording;
+    unsigned jobs = 0;
 };
 
 // Each subcommand: 0 when every scan file was calibrated and everything
 // written; 1 when a scan file or index cannot be read, a scan file is
 // refused (named with the reason on `err`; the others are still done) or an
-// output cannot be written; 2 when the recording's header cannot be read.
+// output cannot be written, or (sources and spectrum) a source is left out
+// for its V/I; 2 when the recording's header cannot be read.
 int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::ostream& err);
 // vm-scan data's CSV with the columns t_rr_k, t_ll_k, i_k and v_k added.
 int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& recording, std::ostream& out,
                           std::ostream& err);
 int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err);
-int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, const PictureOptions& picture,
-                    std::ostream& out, std::ostream& err);
+int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, unsigned jobs,
+                    const PictureOptions& picture, std::ostream& out, std::ostream& err);
 // `polarisation` is I or V.
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
-                              const RecordingOptions& recording, const PictureOptions& picture, std::ostream& out,
-                              std::ostream& err);
+                              const RecordingOptions& recording, unsigned jobs, const PictureOptions& picture,
+                              std::ostream& out, std::ostream& err);
+
+// How many scan files are calibrated at once: `jobs`, or one per processor
+// when it is 0; at least 1 and at most `scanFiles` (when that is above 0).
+unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles);

@@ -10,11 +10,13 @@
 #include "calibrate/sources.h"
 #include "scan/plot_data.h"
 
-// A calibrated scan file with the name that messages use.
+// A calibrated scan file with the name that messages use, and what its
+// recording (or the calibration table alone) told the calibration.
 struct CalibratedScan {
     std::string name;
     ScanFileContents scan;
     ScanCalibration calibration;
+    ScanRecordingFacts facts;
 };
 
 // I or V of every calibrated scan file, one trace per file stacked by

@@ -36,15 +36,14 @@ bool PlanRecordingOfScanFiles(const std::string& headerPath, bool thirdArgument,
     return ExplainRecording(headerPath, thirdArgument, tablePath, true, recording, error);
 }
 
-bool QualityOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
-                       const ScanFileContents& scan, ScanFileQuality& quality, std::string& error) {
-    quality = ScanFileQuality();
+const ChannelPlan* ChannelOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
+                                     const ScanFileContents& scan, std::string& error) {
     const ChannelPlan* channel = nullptr;
     for (const ChannelPlan& c : recording.channels)
         if (c.verdict == ChannelVerdict::ScanFile && c.scanFileName == scanName) channel = &c;
     if (!channel) {
         error = scanName + " is not a scan file that " + recording.headerPath + " gives";
-        return false;
+        return nullptr;
     }
     if (channel->scan.sampleCount != scan.naxis1 || !(std::fabs(channel->frequency - scan.obsFreq) < 0.0005)) {
         char frequency[64];
@@ -52,8 +51,16 @@ bool QualityOfScanFile(const RecordingExplanation& recording, const std::string&
         error = scanName + " is not the one " + recording.headerPath + " gives: channel " +
                 std::to_string(channel->channel) + " has " + std::to_string(channel->scan.sampleCount) +
                 " points at " + frequency;
-        return false;
+        return nullptr;
     }
+    return channel;
+}
+
+bool QualityOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
+                       const ScanFileContents& scan, ScanFileQuality& quality, std::string& error) {
+    quality = ScanFileQuality();
+    const ChannelPlan* channel = ChannelOfScanFile(recording, scanName, scan, error);
+    if (!channel) return false;
     quality.channel = channel->channel;
     for (const RunWarning& warning : recording.warnings)
         if (warning.channel == kWholeRecording || warning.channel == channel->channel)

@@ -48,9 +48,15 @@ bool PlanRecordingOfScanFiles(const std::string& headerPath, bool thirdArgument,
                               const std::string& tablePath, RecordingExplanation& recording,
                               std::string& error);
 
-// The quality of the scan file `scanName` (its name without folder), read as
-// `scan`. False with a message when the recording gives no scan file of that
-// name, or one of another length or frequency (the file is not from it).
+// The channel of the recording that gave the scan file `scanName` (its name
+// without folder), read as `scan`. Null with a message when the recording
+// gives no scan file of that name, or one of another length or frequency
+// (the file is not from it).
+const ChannelPlan* ChannelOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
+                                     const ScanFileContents& scan, std::string& error);
+
+// The quality of the scan file `scanName`, read as `scan`. False with the
+// message of ChannelOfScanFile when the file is not from the recording.
 bool QualityOfScanFile(const RecordingExplanation& recording, const std::string& scanName,
                        const ScanFileContents& scan, ScanFileQuality& quality, std::string& error);
 

@@ -20,8 +20,8 @@ const char* const kExitCodes =
 
 const char* const kCalibratedExitCodes =
     "Exit codes: 0 done, 1 a scan file or index that cannot be read or is malformed, a scan file refused (named "
-    "with the reason; the others are still done) or an output that cannot be written, 2 bad usage or a recording "
-    "header that cannot be read.";
+    "with the reason; the others are still done), a source left out for a V/I beyond 1 (named) or an output that "
+    "cannot be written, 2 bad usage or a recording header that cannot be read.";
 
 // What --recording does, by subcommand.
 const char* const kRefusedScanFiles = "the observation header the scan files were converted from: a scan file it "
@@ -42,6 +42,7 @@ struct Choices {
     std::string spectrumIndex;
     PictureOptions picture;
     RecordingOptions recording;
+    unsigned jobs = 0;  // --jobs; 0: one per processor
     std::string indexPath, polarisationName = "RR";
     bool overviewCalibrated = false;
     int channel = 0;
@@ -73,21 +74,36 @@ void AddPictureOptions(CLI::App* command, PictureOptions& picture) {
         ->type_name("WxH");
 }
 
-// --recording, --cfg and --third: the recording the scan files were converted from.
-void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const char* what) {
+// --recording, --cfg and --third: the recording the scan files were converted
+// from. With `tableAlone`, --cfg may come without --recording (FLUX_L).
+void AddRecordingOptions(CLI::App* command, RecordingOptions& recording, const char* what, bool tableAlone = false) {
     CLI::Option* header =
         command->add_option("--recording", recording.headerPath, what)->type_name("HEADER");
-    command->add_option("--cfg", recording.tablePath,
-                        "with --recording: the calibration table it was converted with (default: vm-fits.cfg "
-                        "beside vm-scan, else in the folder above)")
-        ->type_name("TABLE")
-        ->needs(header);
+    CLI::Option* table =
+        command
+            ->add_option("--cfg", recording.tablePath,
+                         tableAlone ? "the calibration table the scan files were converted with (with --recording, "
+                                      "by default vm-fits.cfg beside vm-scan, else in the folder above): FLUX_L "
+                                      "from it at each scan file's frequency instead of the FLUX_L card"
+                                    : "with --recording: the calibration table it was converted with (default: "
+                                      "vm-fits.cfg beside vm-scan, else in the folder above)")
+            ->type_name("TABLE");
+    if (!tableAlone) table->needs(header);
     command
         ->add_option_function<std::string>(
             "--third", [&recording](const std::string&) { recording.thirdArgument = true; },
             "with --recording: any text, it was converted with vm-fits's third argument (back extrapolation)")
         ->type_name("THIRD")
         ->needs(header);
+}
+
+// --jobs N of a subcommand that calibrates scan files.
+void AddJobsOption(CLI::App* command, unsigned& jobs, const char* what = "") {
+    command
+        ->add_option("--jobs", jobs,
+                     std::string(what) + "how many scan files are calibrated at once (default: one per processor)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
 }
 
 // SCANFILE... or --index INDEX, and -o DIR, of a subcommand that writes FITS files.
@@ -153,6 +169,7 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
                      "V = (RR - LL) / 2 (1, 4)")
         ->check(CLI::IsMember({"RL", "IV"}));
     AddRecordingOptions(commands.calibrate, c.recording, kRefusedScanFiles);
+    AddJobsOption(commands.calibrate, c.jobs);
     commands.sources = app.add_subcommand(
         "sources", "Finds the compact sources in every scan file of a scan index, follows each from frequency to "
                    "frequency by its position and prints one CSV row per source and scan file: position, width, "
@@ -160,12 +177,14 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
                    "each with its standard error.");
     commands.sources->add_option("INDEX", c.sources.indexPath, "the scan index")->required();
     commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
-    AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles);
+    AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles, true);
+    AddJobsOption(commands.sources, c.jobs);
     commands.spectrum = app.add_subcommand(
         "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
                     "frequency, one curve per source, with error bars from the fit.");
     commands.spectrum->add_option("INDEX", c.spectrumIndex, "the scan index")->required();
-    AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles);
+    AddRecordingOptions(commands.spectrum, c.recording, kRefusedScanFiles, true);
+    AddJobsOption(commands.spectrum, c.jobs);
     AddPictureOptions(commands.spectrum, c.picture);
 }
 
@@ -192,6 +211,7 @@ void DeclarePictures(CLI::App& app, Choices& c, Commands& commands) {
                                 "with --pol I or V: antenna temperatures calibrated on the quiet Sun, all traces "
                                 "on one scale, each with its zero line");
     AddRecordingOptions(commands.overview, c.recording, kShadedPoints);
+    AddJobsOption(commands.overview, c.jobs, "with --calibrated: ");
     AddPictureOptions(commands.overview, c.picture);
     commands.repair = app.add_subcommand(
         "repair-plot", "Draws one channel of a recording as read, above the same samples after "
@@ -234,15 +254,17 @@ int RunPhysicalUnits(Choices& c, const Commands& commands, const ScanToolContext
     if (commands.calibrate->parsed()) {
         c.calibrate.stokesIV = c.stokes == "IV";
         c.calibrate.recording = c.recording;
+        c.calibrate.jobs = c.jobs;
         c.calibrate.sourceDateEpochSet = context.sourceDateEpochSet;
         c.calibrate.sourceDateEpoch = context.sourceDateEpoch;
         return CalibrateCommand(c.calibrate, out, err);
     }
     if (commands.sources->parsed()) {
         c.sources.recording = c.recording;
+        c.sources.jobs = c.jobs;
         return SourcesCommand(c.sources, out, err);
     }
-    return SpectrumCommand(c.spectrumIndex, c.recording, c.picture, out, err);
+    return SpectrumCommand(c.spectrumIndex, c.recording, c.jobs, c.picture, out, err);
 }
 
 int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& context, std::ostream& out,
@@ -252,7 +274,10 @@ int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& conte
         if (c.explain.tablePath.empty()) c.explain.tablePath = context.defaultTablePath;
         return ExplainCommand(c.explain, out, err);
     }
-    if (c.recording.tablePath.empty()) c.recording.tablePath = context.defaultTablePath;
+    // The table a recording was converted with; without a recording, only a
+    // table given by --cfg is used.
+    if (c.recording.tablePath.empty() && !c.recording.headerPath.empty())
+        c.recording.tablePath = context.defaultTablePath;
     if (commands.calibrate->parsed() || commands.sources->parsed() || commands.spectrum->parsed())
         return RunPhysicalUnits(c, commands, context, out, err);
     if (commands.plot->parsed()) return PlotCommand(c.scanPath, c.recording, c.picture, out, err);
@@ -260,7 +285,7 @@ int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& conte
         OverviewPolarisation polarisation = OverviewPolarisation::RR;
         PolarisationFromName(c.polarisationName, polarisation);
         if (c.overviewCalibrated)
-            return CalibratedOverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
+            return CalibratedOverviewCommand(c.indexPath, polarisation, c.recording, c.jobs, c.picture, out, err);
         return OverviewCommand(c.indexPath, polarisation, c.recording, c.picture, out, err);
     }
     if (commands.repair->parsed()) {

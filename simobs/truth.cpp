@@ -87,6 +87,17 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
             seen.push_back(source);
         }
         channel["sources"] = seen;
+        // The level jumps of the channel's calibration index: the sample (in
+        // the recording's order) whose marker the repair acts on, and the
+        // factor each polarisation's gain takes on from the sample after it.
+        Json jumps = Json::array();
+        for (const Marker& m : r.markers) {
+            if (m.tag / 8 != ch.calibrationIndex) continue;
+            jumps.push_back(Json{{"sample", m.position},
+                                 {"factor_rr", m.factor[0][c]},
+                                 {"factor_ll", m.factor[1][c]}});
+        }
+        channel["jumps"] = jumps;
         channels.push_back(channel);
     }
     truth["channels"] = channels;

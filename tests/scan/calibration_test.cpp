@@ -1,22 +1,29 @@
 // Physical units against what vm-simobs put in: 20 recordings with random
-// gains, sources and noise; the bundled sample; the refusals of bad inputs.
+// gains, sources and noise; what a recording with jumps tells the
+// calibration; the sources' FLUX_L and V/I; the bundled sample; the refusals
+// of bad inputs.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <set>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "calibrate/profile_model.h"
 #include "calibrate/sources.h"
 #include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
+#include "calibrate/source_table.h"
+#include "platform/paths.h"
 #include "scan/calibrated_pictures.h"
+#include "scan/recording_facts.h"
 #include "scan/scan_file_commands.h"
 #include "scan/scan_fixtures.h"
+#include "scan/scan_quality.h"
 #include "scan/scan_tool.h"
 
 namespace fs = std::filesystem;
@@ -211,6 +218,202 @@ TEST(Calibration, RecoversQuietSunAndSourcesOfTwentyRecordings) {
     EXPECT_EQ(f.split, 0);
 }
 
+// What a recording tells the calibration of each of its scan files: the
+// ranges the repair scaled are those of the simulator's jumps, turned into
+// the scan file's order; the baseline brings every value back to the sample
+// as read times one ratio per range (1 before the first jump); FLUX_L is the
+// table's, which the card rounds to three decimals.
+TEST(Calibration, RecordingFactsMatchTheJumpsAndTheValues) {
+    TempFolder home;
+    const std::string rec = home / "rec";
+    Simulate({"--out", rec, "--seed", "3", "--channels", "6", "--samples", "1500", "--cfg"});
+    const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(rec + "/sun.05-truth.json"));
+    const Converted run = ConvertAndRead(home, rec, home / "out");
+    RecordingExplanation recording;
+    std::string error;
+    ASSERT_TRUE(PlanRecordingOfScanFiles(rec + "/sun.05h", false, rec + "/vm-fits.cfg", recording, error)) << error;
+    std::size_t jumps = 0;
+    for (std::size_t s = 0; s < run.scans.size(); ++s) {
+        SCOPED_TRACE(run.names[s]);
+        const ScanFileContents& scan = run.scans[s];
+        const std::string name = FileNameOfPath(run.names[s]);
+        ScanRecordingFacts facts;
+        ASSERT_TRUE(RecordingFactsOfScanFile(recording, name, scan, facts, error)) << error;
+        const ChannelPlan* channel = ChannelOfScanFile(recording, name, scan, error);
+        ASSERT_NE(channel, nullptr);
+        EXPECT_TRUE(facts.known);
+        EXPECT_NEAR(facts.fluxFactor, scan.fluxL, 0.0005);
+        EXPECT_DOUBLE_EQ(facts.fluxFactor, TableFluxFactor(rec + "/vm-fits.cfg", scan.obsFreq));
+
+        const auto n = static_cast<std::size_t>(scan.naxis1);
+        std::vector<std::size_t> samples;
+        for (const nlohmann::json& jump : truth["channels"][static_cast<std::size_t>(channel->channel)]["jumps"])
+            samples.push_back(jump["sample"].get<std::size_t>());
+        std::sort(samples.begin(), samples.end());
+        jumps += samples.size();
+        std::vector<std::pair<std::size_t, std::size_t>> ranges;  // samples r + 1 .. next jump, as points
+        std::vector<std::size_t> marked;
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const std::size_t end = k + 1 < samples.size() ? samples[k + 1] : n;
+            ranges.push_back({n - end, n - 1 - samples[k]});
+            marked.push_back(n - 1 - samples[k]);
+        }
+        std::sort(ranges.begin(), ranges.end());
+        std::sort(marked.begin(), marked.end());
+        for (const int p : {kRR, kLL}) {
+            SCOPED_TRACE(CalibratedPolarisationName(p));
+            const auto q = static_cast<std::size_t>(p);
+            EXPECT_EQ(facts.scaled[q], ranges);
+            EXPECT_EQ(facts.replaced[q], marked);
+            const ScanBlock& block = scan.blocks[q];  // al (RR) first
+            const std::vector<float>& read = p == kRR ? channel->leftRead : channel->rightRead;
+            // Each point's range (facts.scaled.size(): before every jump) and
+            // the ratio of each range, fitted to (value + baseline) / read.
+            std::vector<std::size_t> rangeOf(n, ranges.size());
+            for (std::size_t r = 0; r < ranges.size(); ++r)
+                for (std::size_t i = ranges[r].first; i < ranges[r].second; ++i) rangeOf[i] = r;
+            for (const std::size_t i : marked) rangeOf[i] = ranges.size() + 1;  // not compared
+            std::vector<double> vr(ranges.size() + 1, 0.0), rr(ranges.size() + 1, 0.0);
+            const auto value = [&](std::size_t i) {
+                return static_cast<double>(PhysicalValue(block, block.values[i])) + facts.baseline[q];
+            };
+            for (std::size_t i = 0; i < n; ++i) {
+                if (rangeOf[i] > ranges.size()) continue;
+                const double x = read[n - 1 - i];
+                vr[rangeOf[i]] += value(i) * x;
+                rr[rangeOf[i]] += x * x;
+            }
+            double worst = 0.0;  // in units of BSCALE
+            for (std::size_t i = 0; i < n; ++i) {
+                if (rangeOf[i] > ranges.size()) continue;
+                const double ratio = rangeOf[i] == ranges.size() ? 1.0 : vr[rangeOf[i]] / rr[rangeOf[i]];
+                const double x = read[n - 1 - i];
+                const double off = std::fabs(value(i) - ratio * x) - 1e-6 * (std::fabs(x) + std::fabs(facts.baseline[q]));
+                worst = std::max(worst, off / block.bscale);
+            }
+            EXPECT_LE(worst, 1.5);
+            EXPECT_GT(std::fabs(facts.baseline[q]), 10.0 * block.bscale);  // a baseline the check can see
+        }
+    }
+    EXPECT_GE(jumps, 6u);
+}
+
+// vm-scan sources on a simulated recording with defects: FLUX_L from the
+// table with --recording or --cfg alone, from the card otherwise; the same
+// bytes on both outputs whatever the number of scan files calibrated at once.
+TEST(Calibration, SourcesTakeFluxFactorFromTheTableAndAreTheSameForAnyJobs) {
+    TempFolder home;
+    const std::string rec = home / "rec";
+    Simulate({"--out", rec, "--seed", "4", "--channels", "10", "--samples", "1500", "--sources", "3", "--noise",
+              "1e-3", "--defects", "--cfg"});
+    ConvertAndRead(home, rec, home / "out");
+    WriteFileBytes(home / "out/s05b03_05z.001", "SIMPLE");  // refused before the one the recording warns of
+    const std::string index = home / "out/s05b03_05z.0hd", header = rec + "/sun.05h", table = rec + "/vm-fits.cfg";
+    const auto sources = [&](std::vector<std::string> more, std::string& errors) {
+        std::vector<std::string> arguments{"vm-scan", "sources", index, "--json"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        std::vector<const char*> argv;
+        for (const std::string& a : arguments) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        RunScanTool(static_cast<int>(argv.size()), argv.data(), ScanToolContext(), out, err);
+        errors = err.str();
+        return out.str();
+    };
+    std::string errors, errorsFour;
+    const std::string one = sources({"--recording", header, "--cfg", table, "--jobs", "1"}, errors);
+    EXPECT_EQ(sources({"--recording", header, "--cfg", table, "--jobs", "4"}, errorsFour), one);
+    EXPECT_EQ(errorsFour, errors);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;  // in the index's order either way
+    const nlohmann::json withRecording = nlohmann::json::parse(one);
+    const nlohmann::json tableAlone = nlohmann::json::parse(sources({"--cfg", table, "--jobs", "3"}, errorsFour));
+    const nlohmann::json cards = nlohmann::json::parse(sources({}, errorsFour));
+    ASSERT_GE(withRecording["scan_files"].size(), 3u);
+    ASSERT_GE(withRecording["sources"].size(), 1u);
+    for (const auto& [json, source] : {std::make_pair(&withRecording, "table"), std::make_pair(&tableAlone, "table"),
+                                       std::make_pair(&cards, "card")}) {
+        SCOPED_TRACE(source);
+        std::map<std::string, double> factors;
+        for (const nlohmann::json& file : (*json)["scan_files"]) {
+            EXPECT_EQ(file["flux_factor_source"], source);
+            factors[file["name"].get<std::string>()] = file["flux_factor"].get<double>();
+        }
+        for (const nlohmann::json& track : (*json)["sources"])
+            for (const nlohmann::json& point : track["points"]) {
+                EXPECT_EQ(point["flux_factor_source"], source);
+                const double flux = point["peak_k"].get<double>() * factors[point["scan_file"].get<std::string>()];
+                EXPECT_NEAR(point["flux_sfu"].get<double>(), flux, 1e-9 * flux);
+            }
+    }
+    for (const nlohmann::json& file : withRecording["scan_files"]) {
+        const std::string name = file["name"].get<std::string>();
+        ScanFileContents scan;
+        std::string error;
+        ASSERT_TRUE(ReadScanFile(home / ("out/" + name), scan, error)) << error;
+        EXPECT_NEAR(file["flux_factor"].get<double>(), scan.fluxL, 0.0005);
+        for (const nlohmann::json& other : tableAlone["scan_files"]) {
+            if (other["name"] != name) continue;
+            EXPECT_NEAR(other["flux_factor"].get<double>(), file["flux_factor"].get<double>(), 1e-4 * scan.fluxL);
+        }
+        for (const nlohmann::json& other : cards["scan_files"]) {
+            if (other["name"] != name) continue;
+            EXPECT_EQ(other["flux_factor"].get<double>(), scan.fluxL);
+        }
+    }
+}
+
+// A source whose |V/I| exceeds 1 by more than its error is left out and
+// named; one within its error of 1 is kept. FLUX_L of the facts, when they
+// give one, stands in for the card's.
+TEST(Calibration, SourcesBeyondUnitVOverIAreRejected) {
+    ScanFileContents scan;
+    scan.obsFreq = 5.7;
+    scan.thetaDg = 80.0;
+    scan.fluxL = 0.031;
+    scan.cdelt1 = -2.0;
+    ScanCalibration c;
+    c.quietTemperature = 6000.0;
+    c.stokesIFit.noise = 0.5;
+    const struct {
+        double position, peak, peakError, v, vError;
+        bool kept;
+    } cases[] = {
+        {-300.0, 100.0, 1.0, 50.0, 1.0, true},     // V/I 0.5
+        {-120.0, 100.0, 1.0, 103.0, 5.0, true},    // 1.03 within its error of 1
+        {10.0, 100.0, 1.0, 120.0, 1.0, false},     // 1.2 +- 0.016
+        {150.0, 100.0, 1.0, -150.0, 10.0, false},  // -1.5 +- 0.1
+        {400.0, 50.0, 5.0, -55.0, 2.0, true},      // -1.1 +- 0.12
+    };
+    for (const auto& k : cases) {
+        c.stokesIFit.sources.push_back({k.position, 0.1, 10.0, 0.5, k.peak, k.peakError});
+        c.stokesVFit.peaks.push_back(k.v);
+        c.stokesVFit.peakErrors.push_back(k.vError);
+    }
+    ScanRecordingFacts facts;
+    facts.fluxFactor = 0.03125;
+    for (const double factor : {0.0, 0.03125}) {
+        facts.fluxFactor = factor;
+        ScanSources found;
+        std::string error;
+        ASSERT_TRUE(FindScanSources(scan, "x.003", c, facts, found, error)) << error;
+        EXPECT_EQ(found.fluxFactor, factor > 0.0 ? factor : 0.031);
+        EXPECT_STREQ(FluxFactorSourceName(found.fluxFactorSource), factor > 0.0 ? "table" : "card");
+        std::vector<double> kept, rejected;
+        for (const ScanSource& s : found.sources) kept.push_back(s.shape.position);
+        for (const RejectedSource& r : found.rejected) rejected.push_back(r.source.shape.position);
+        EXPECT_EQ(kept, (std::vector<double>{-300.0, -120.0, 400.0}));
+        EXPECT_EQ(rejected, (std::vector<double>{10.0, 150.0}));
+        EXPECT_DOUBLE_EQ(found.sources[0].flux, 100.0 * found.fluxFactor);
+        ASSERT_EQ(found.rejected.size(), 2u);
+        EXPECT_EQ(found.rejected[0].reason,
+                  "source at 10.0 arcsec: V/I = 1.200 \u00b1 0.016 is beyond 1: the fit of V or I is wrong there");
+        const nlohmann::json table = nlohmann::json::parse(SourcesJson("x.0hd", {found}, TrackSources({found}), {}));
+        ASSERT_EQ(table["rejected_sources"].size(), 2u);
+        EXPECT_EQ(table["rejected_sources"][1]["offset_arcsec"], 150.0);
+        EXPECT_EQ(table["rejected_sources"][1]["reason"], found.rejected[1].reason);
+        EXPECT_EQ(table["sources"].size(), 3u);
+    }
+}
+
 // The sample converted, and one of its scan files with edits.
 class SampleCalibration : public ::testing::Test {
 protected:
@@ -235,7 +438,7 @@ protected:
 TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
     std::vector<CalibratedScan> calibrated;
     for (std::size_t s = 1; s < sample_.scans.size(); ++s) {
-        calibrated.push_back({sample_.names[s], sample_.scans[s], {}});
+        calibrated.push_back({sample_.names[s], sample_.scans[s], {}, {}});
         ScanCalibration& c = calibrated.back().calibration;
         std::string error;
         ASSERT_TRUE(CalibrateScan(sample_.scans[s], sample_.names[s], ProfileSettings(), c, error)) << error;
@@ -261,12 +464,28 @@ TEST_F(SampleCalibration, VIsNearZeroOnTheQuietDiskAndBothSourcesHaveSpectra) {
     EXPECT_NEAR(table["sources"][1]["points"].back()["offset_arcsec"].get<double>(), 236.8, 2.0);
     PictureOptions picture;
     picture.outputPath = home_ / "spectrum.png";
-    EXPECT_EQ(SpectrumCommand(index_, RecordingOptions(), picture, out, err), 1);
+    EXPECT_EQ(SpectrumCommand(index_, RecordingOptions(), 0, picture, out, err), 1);
     EXPECT_EQ(ReadFileBytes(picture.outputPath).substr(1, 3), "PNG");
     PlotPicture overview;  // six traces in kelvin, each with its zero line
     std::string error;
     ASSERT_TRUE(CalibratedOverviewPicture(calibrated, {}, OverviewPolarisation::V, overview, error)) << error;
     EXPECT_EQ(overview.panels[0].traces.size(), 12u);
+}
+
+// The sample's ar0 holds half of al0's samples: the LL points past its end,
+// which hold al's values, count as replaced; RR keeps only its markers'.
+TEST_F(SampleCalibration, LlPointsOfAShortArFileAreReplaced) {
+    RecordingExplanation recording;
+    ScanRecordingFacts facts;
+    std::string error;
+    ASSERT_TRUE(PlanRecordingOfScanFiles(kSample + "/sun.05h", false, kSample + "/vm-fits.cfg", recording, error));
+    ASSERT_TRUE(RecordingFactsOfScanFile(recording, "s05b03_05z.001", sample_.scans[0], facts, error)) << error;
+    ASSERT_EQ(sample_.scans[0].naxis1, 2048);
+    ASSERT_GE(facts.replaced[kLL].size(), 1024u);
+    for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(facts.replaced[kLL][i], i);  // samples 2047 .. 1024
+    EXPECT_LE(facts.replaced[kRR].size(), 19u);  // a marked sample each at most
+    EXPECT_FALSE(RecordingFactsOfScanFile(recording, "s05b03_05z.009", sample_.scans[0], facts, error));
+    EXPECT_EQ(error, "s05b03_05z.009 is not a scan file that " + kSample + "/sun.05h gives");
 }
 
 TEST_F(SampleCalibration, FitsInKelvinPassFitsverifyAndAstropy) {

@@ -53,6 +53,8 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
         {{"spectrum", "i"}, "--output is required"},
         {{"overview", "--index", "i", "--pol", "RR", "--calibrated", "-o", "x.png"}, "--calibrated: draws --pol I or V"},
         {{"data", "a", "--cfg", "t"}, "--cfg requires --recording"},
+        {{"calibrate", "a", "-o", "x", "--cfg", "t"}, "--cfg requires --recording"},  // sources and spectrum take it alone
+        {{"sources", "i", "--jobs", "0"}, "--jobs: Value 0 not in range 1 to 1024"},
     };
     for (const auto& c : cases) {
         const ToolRun run = Tool(c.arguments);
