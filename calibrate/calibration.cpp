@@ -1,8 +1,12 @@
 #include "calibrate/calibration.h"
 
+#include "calibrate/least_squares.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -127,37 +131,111 @@ std::vector<int> GroupsOf(const ScanRecordingFacts& facts, int polarisation, std
 // off replace `values`.
 bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, const std::vector<int>& groups,
                    double baseline, const ProfileGeometry& geometry, const ProfileSettings& settings,
-                   ProfileFit& fit, std::vector<double>& scales, std::string& why) {
+                   ProfileFit& fit, std::vector<double>& scales, double& scaleError, std::string& why) {
+    scaleError = 0.0;
     const int count = groups.empty() ? 1 : *std::max_element(groups.begin(), groups.end()) + 1;
     scales.assign(static_cast<std::size_t>(std::max(count, 1)), 1.0);
     std::vector<double> raw(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) raw[i] = values[i] + baseline;
     std::vector<double> corrected = values;
-    for (int round = 0; round < settings.scaleRounds; ++round) {
+    if (count <= 1) return FitProfile(x, corrected, geometry, settings, fit, why, &groups);
+    // Until the scales are known, the values may hold steps and a residual
+    // that the scales will take away: those refusals wait for the last fit.
+    SquareMatrix covariance;
+    // Where the disk's parameters and the scales begin among the
+    // coefficients of the last fit of the scales.
+    std::size_t firstShape = 0;
+    ProfileSettings loose = settings;
+    loose.stepSigmas = loose.worstResidual = std::numeric_limits<double>::infinity();
+    // Twice: the sources and the disk sought afresh once the values are
+    // nearly right, since the first search saw the steps.
+    for (int round = 0; round < 2 * settings.scaleRounds; ++round) {
         const ProfileFit before = fit;
-        if (!FitProfile(x, corrected, geometry, settings, fit, why, &groups, round > 0 ? &before : nullptr)) return false;
-        if (count <= 1) break;
-        const std::vector<double> model = ModelValues(fit, x);
-        std::vector<double> products(scales.size(), 0.0), squares(scales.size(), 0.0);
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            if (groups[i] <= 0) continue;
-            const auto g = static_cast<std::size_t>(groups[i]);
-            const double m = model[i] + baseline;
-            products[g] += raw[i] * m;
-            squares[g] += m * m;
+        const bool afresh = round == 0 || round == settings.scaleRounds;
+        if (!FitProfile(x, corrected, geometry, loose, fit, why, &groups, afresh ? nullptr : &before)) return false;
+        // The scales with the sky's terms and a step of every parameter of
+        // the disk and the sources (the model linearised about the fit): in
+        // the inverse scales k, k x (value + baseline) - baseline = sky +
+        // model + step. Fitted together, a scale cannot trade against the
+        // sky's slope or the disk's shape, as it would fitted in turn.
+        std::vector<double> used;
+        std::vector<std::size_t> at;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            if (groups[i] >= 0) {
+                used.push_back(x[i]);
+                at.push_back(i);
+            }
+        ProfileModelSetup setup;
+        setup.x = &used;
+        setup.disk = DiskOf(fit);
+        setup.moveRim = fit.rim != 0.0;
+        setup.moveRimWidth = false;
+        setup.sources = fit.sources;
+        ShapeCache cache;
+        std::vector<double> model;
+        std::vector<std::vector<double>> jacobian;
+        EvaluateProfileModel(setup, cache, ModelParameters(setup), model, &jacobian);
+        const std::size_t skyTerms = fit.sky.terms.size();
+        const std::size_t shapes = jacobian.size();
+        const std::size_t groupsFitted = scales.size() - 1;
+        firstShape = skyTerms;
+        std::vector<std::vector<double>> columns(skyTerms + shapes + groupsFitted);
+        std::vector<double> targets;
+        for (std::size_t k = 0; k < at.size(); ++k) {
+            const std::size_t i = at[k];
+            const double t = (x[i] - fit.sky.centre) / fit.sky.scale;
+            double power = 1.0;
+            for (std::size_t j = 0; j < skyTerms; ++j, power *= t) columns[j].push_back(power);
+            for (std::size_t j = 0; j < shapes; ++j) columns[skyTerms + j].push_back(jacobian[j][k]);
+            for (std::size_t g = 1; g <= groupsFitted; ++g)
+                columns[skyTerms + shapes + g - 1].push_back(groups[i] == static_cast<int>(g) ? -raw[i] : 0.0);
+            targets.push_back((groups[i] == 0 ? values[i] : -baseline) - model[k]);
+        }
+        std::vector<double> solution;
+        if (!LinearFit(columns, targets, solution, &covariance)) {
+            why = "the scales of the ranges that the repair of level jumps scaled are not determined by the data";
+            return false;
         }
         double moved = 0.0;
-        for (std::size_t g = 1; g < scales.size(); ++g) {
-            if (!(squares[g] > 0.0)) continue;
-            const double scale = products[g] / squares[g];
-            moved = std::max(moved, std::fabs(scale / scales[g] - 1.0));
-            scales[g] = scale;
+        for (std::size_t g = 1; g <= groupsFitted; ++g) {
+            const double inverse = solution[skyTerms + shapes + g - 1];
+            if (!(inverse > 0.0)) {
+                why = "the scales of the ranges that the repair of level jumps scaled are not determined by the data";
+                return false;
+            }
+            moved = std::max(moved, std::fabs(1.0 / inverse / scales[g] - 1.0));
+            scales[g] = 1.0 / inverse;
         }
         for (std::size_t i = 0; i < x.size(); ++i)
             if (groups[i] > 0) corrected[i] = raw[i] / scales[static_cast<std::size_t>(groups[i])] - baseline;
-        if (moved < settings.scaleTolerance) break;
+        if (moved < settings.scaleTolerance) {
+            if (round >= settings.scaleRounds) break;
+            round = settings.scaleRounds - 1;
+        }
     }
+    const ProfileFit before = fit;
+    if (!FitProfile(x, corrected, geometry, settings, fit, why, &groups, &before)) return false;
     values = corrected;
+    // How well the quiet level is known with the scales free (the error of
+    // its coefficient in the last fit of the scales): the jumps may leave
+    // too few points before them to hold the level.
+    const auto a = static_cast<int>(firstShape + kQuiet);
+    scaleError = std::sqrt(std::max(0.0, covariance.at(a, a))) * fit.noise / fit.quiet;
+    fit.quietError = std::hypot(fit.quietError, fit.quiet * scaleError);
+    if (!(scaleError <= settings.mostScaleError)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "with the scales of the ranges that the repair of level jumps scaled fitted, the quiet level "
+                      "is determined to %.2g %% only (at most %.2g %%): too few points before the jumps hold the level",
+                      100.0 * scaleError, 100.0 * settings.mostScaleError);
+        why = text;
+        return false;
+    }
+    if (std::getenv("VMFITS_DEBUG_FIT")) {
+        std::fprintf(stderr, "scales:");
+        for (const double scale : scales) std::fprintf(stderr, " %.6f", scale);
+        std::fprintf(stderr, " baseline %g scale error %g\n", baseline, scaleError);
+    }
     return true;
 }
 
@@ -191,7 +269,7 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
         for (const int16_t stored : block.values) c.values[q].push_back(static_cast<double>(PhysicalValue(block, stored)));
         groups[q] = facts.known ? GroupsOf(facts, p, n) : std::vector<int>(n, 0);
         if (!FitWithScales(c.offsets, c.values[q], groups[q], facts.baseline[q], geometry, settings, alone[q],
-                           c.scales[q], why)) {
+                           c.scales[q], c.scaleError[q], why)) {
             error = name + ": " + CalibratedPolarisationName(p) + ": " + why;
             return false;
         }
@@ -238,6 +316,7 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
         }
         ProfileFit& fit = c.fits[q];
         fit = WithAmplitudes(shapes, a, settings);
+        fit.quietError = std::hypot(fit.quietError, fit.quiet * c.scaleError[q]);
         fit.sky = alone[q].sky;
         fit.skyLevel = alone[q].skyLevel;
         fit.skySlope = alone[q].skySlope;

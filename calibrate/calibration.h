@@ -27,6 +27,7 @@ struct ScanCalibration {
     // repair scaled, then one per range; with facts from the recording only).
     std::array<std::vector<double>, 2> values;
     std::array<std::vector<double>, 2> scales;
+    std::array<double, 2> scaleError{};  // of the scale at the disk's centre (a share; in the quiet level's error)
     // RR and LL in recorder units: the sky and noise of each, the shapes of
     // I with the polarisation's own amplitudes.
     std::array<ProfileFit, 2> fits;

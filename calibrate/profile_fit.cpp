@@ -78,6 +78,7 @@ struct Work {
     bool rimFree = false;       // the rim's brightness is fitted (else held at 0)
     bool rimWidthFree = false;  // and its width (where the beam resolves it)
     double threshold = 0.0;     // a source's least peak
+    std::vector<double> steps{};  // offsets where a repair left a step: no source is sought there
     std::vector<bool> aside{};  // bins the disk's fit leaves aside (a fit of the disk alone only)
     // The last fit of disk and sources together: did the data determine it?
     FitStop stop = FitStop::Converged;
@@ -439,6 +440,8 @@ void SplitBlends(Work& w, double threshold) {
     }
 }
 
+std::vector<double> GroupChanges(const std::vector<double>& x, const std::vector<int>* groups);
+
 // Sources one by one: the highest peak of the smoothed residual on the disk,
 // while it stands above the threshold, each fitted and then everything
 // again. A peak whose fit falls below the threshold (a wrinkle of the disk's
@@ -447,6 +450,8 @@ void FindSources(Work& w, double step, double binWidth) {
     const ProfileSettings& settings = w.settings;
     const double sigma0 = w.model.sigma;
     std::vector<std::pair<double, double>> passedOver;  // ranges of offsets
+    for (const double at : w.steps)
+        passedOver.push_back({at - settings.stepReach * sigma0, at + settings.stepReach * sigma0});
     double& threshold = w.threshold;
     for (int round = 0; round < settings.mostSources + 3 && static_cast<int>(w.sources.size()) < settings.mostSources;
          ++round) {
@@ -669,6 +674,7 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
     const Bins b = MakeBins(x, y, groups, perBin);
     const double binWidth = step * static_cast<double>(perBin);
     Work w{b, settings, LimitsOf(geometry, settings)};
+    w.steps = GroupChanges(x, groups);
     w.model.sigma = beam;
     w.model.rimWidth = settings.rimWidths.empty() ? 0.1 : settings.rimWidths[settings.rimWidths.size() / 2];
     if (start) {

@@ -87,6 +87,9 @@ struct ProfileSettings {
     // moves by more than scaleTolerance.
     int scaleRounds = 6;
     double scaleTolerance = 1e-5;
+    // A scan file whose quiet level, with those scales fitted, is known to
+    // no better than mostScaleError (a share) is refused.
+    double mostScaleError = 0.006;
     // The systematic floors, added to the statistical errors: of the quiet
     // level and of a source's peak (shares of them), of V/I and of a
     // position (in steps), measured on simulated recordings.
