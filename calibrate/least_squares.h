@@ -1,6 +1,8 @@
 // Small dense least squares: linear fits, the inverse of a normal matrix and
 // Levenberg-Marquardt for a few nonlinear parameters. Plain procedures over
-// vectors; nothing here knows about scans.
+// vectors; nothing here knows about scans. Both fits factor the design (or
+// Jacobian) itself by orthogonal transformations, with its columns scaled to
+// unit length, rather than its normal matrix, whose condition is the square.
 #pragma once
 
 #include <functional>
@@ -16,15 +18,17 @@ struct SquareMatrix {
     double at(int row, int column) const { return values[static_cast<std::size_t>(row) * size + column]; }
 };
 
-// Solves a x = b for a symmetric positive definite a (Cholesky); false when a
-// is not positive definite.
+// Solves a x = b for a symmetric positive definite a (Cholesky, from its lower
+// triangle); false when a is not positive definite or the solution not finite.
 bool SolveSymmetric(const SquareMatrix& a, const std::vector<double>& b, std::vector<double>& x);
 // The inverse of a symmetric positive definite matrix; false when it has none.
 bool InvertSymmetric(const SquareMatrix& a, SquareMatrix& inverse);
 
 // Linear least squares: the coefficients c minimising the sum over rows of
 // (y[i] - sum_k c[k] columns[k][i])^2, and their covariance for unit noise
-// ((A^T A)^-1). False when the columns are not independent.
+// ((A^T A)^-1), by QR with column pivoting. False when the columns are not
+// independent: one is 0 or not finite, or the pivots of the unit-length
+// columns fall below 1e-12 of the largest.
 bool LinearFit(const std::vector<std::vector<double>>& columns, const std::vector<double>& y,
                std::vector<double>& coefficients, SquareMatrix* covariance = nullptr);
 
@@ -38,19 +42,34 @@ using ModelFunction =
 using ClampFunction = std::function<void(std::vector<double>& p)>;
 
 // Why a nonlinear fit stopped.
-enum class FitStop { Converged, IterationLimit, Singular };
+enum class FitStop {
+    Converged,       // a step gained at most 1e-8 of the sum of squares, or no step lowered it
+    IterationLimit,  // the iterations ran out first
+    Singular,        // the data do not constrain every parameter at the solution
+};
+
+// "converged", "iteration limit", "singular".
+const char* FitStopName(FitStop stop);
 
 struct NonlinearFit {
-    FitStop stop = FitStop::Converged;
-    std::vector<int> unconstrained;  // parameters the data do not determine
     std::vector<double> parameters;
-    SquareMatrix covariance;  // for unit noise: (J^T J)^-1 at the solution
+    // For unit noise: (J^T J)^-1 at the solution, finite; empty unless covarianceKnown.
+    SquareMatrix covariance;
     double sumOfSquares = 0.0;
     bool covarianceKnown = false;
+    FitStop stop = FitStop::IterationLimit;
+    int rank = 0;        // of the Jacobian at the solution
+    int iterations = 0;  // Levenberg-Marquardt iterations used
+    // When Singular: the parameters (by index, ascending) that the data do not
+    // constrain, those that lie largely in the null space of the Jacobian.
+    std::vector<int> unconstrained;
 };
 
 // Levenberg-Marquardt from `start`, at most `iterations` steps; the data
-// `y` are fitted by the model. Returns the best parameters found.
+// `y` are fitted by the model. Returns the best parameters found. Each step
+// solves the damped problem by orthogonal transformations of the
+// column-scaled Jacobian (Marquardt's scaling); the covariance and the rank
+// come from the Jacobian at the solution.
 NonlinearFit FitNonlinear(const ModelFunction& model, const ClampFunction& clamp, const std::vector<double>& y,
                           std::vector<double> start, int iterations);
 

@@ -58,12 +58,13 @@ missing() {
 # fitsverify and astropy. The JSON of vm-scan's reports, vm-batch's manifest
 # and vm-simobs's truth files: nlohmann-json. vm-scan's pictures: PLplot with
 # its cairo devices (PNG and SVG) and the font its text is drawn with; its
-# tests decode the PNG files with zlib. The micro-benchmarks (bench/), GNU time
-# and valgrind for bench/run; the end-to-end tests also run under valgrind.
+# tests decode the PNG files with zlib. The calibration's least squares: Eigen
+# (header-only). The micro-benchmarks (bench/), GNU time and valgrind for
+# bench/run; the end-to-end tests also run under valgrind.
 # The fuzz targets are built with clang and libFuzzer.
 group_build=(cmake g++ make libgtest-dev pkg-config libcfitsio-dev libcli11-dev fitsverify
   python3 python3-astropy nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
-  zlib1g-dev libbenchmark-dev time valgrind clang-14 libclang-rt-14-dev)
+  zlib1g-dev libeigen3-dev libbenchmark-dev time valgrind clang-14 libclang-rt-14-dev)
 # vm-batch on a cluster: the tests start a single-node Slurm cluster (munge for
 # its authentication, slurmdbd on a MariaDB database for sacct) and run GNU parallel.
 group_cluster=(slurm-wlm munge slurmdbd mariadb-server parallel)

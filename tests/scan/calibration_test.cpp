@@ -1,7 +1,8 @@
 // Physical units against what vm-simobs put in: 20 recordings with random
 // gains, sources and noise; what a recording with jumps tells the
 // calibration; the sources' FLUX_L and V/I; the bundled sample; the refusals
-// of bad inputs.
+// of bad inputs. First the least squares beneath: certified values, and the
+// fits that cannot be made; and the model's derivatives.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "calibrate/least_squares.h"
 #include "calibrate/profile_model.h"
 #include "calibrate/sources.h"
 #include "inputs/observation_header.h"
@@ -31,6 +33,121 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kSample = VMFITS_SOURCE_DIR "/samples/sun-2003-11-05";
+
+// Misra1a of NIST's reference data sets for nonlinear regression:
+// y = b1 (1 - exp(-b2 x)), 14 observations, certified to 11 digits.
+const std::vector<double> kMisraX{77.6, 114.9, 141.1, 190.8, 239.9, 289.0, 332.8,
+                                  378.4, 434.8, 477.3, 536.8, 593.1, 689.1, 760.0};
+const std::vector<double> kMisraY{10.07, 14.73, 17.94, 23.93, 29.61, 35.18, 40.02,
+                                  44.82, 50.76, 55.05, 61.01, 66.40, 75.47, 81.78};
+
+// y = p[0] (1 - exp(-p[1] x)), or with `kind` 1: p[0] exp(p[1] x) + 0 p[2],
+// or 2: p[0] p[1] exp(-p[2] x).
+ModelFunction TestModel(int kind, const std::vector<double>& x) {
+    return [kind, x](const std::vector<double>& p, std::vector<double>& m, std::vector<std::vector<double>>* j) {
+        m.assign(x.size(), 0.0);
+        if (j) j->assign(p.size(), std::vector<double>(x.size(), 0.0));
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double e = std::exp((kind == 1 ? 1 : -1) * p[kind == 2 ? 2 : 1] * x[i]);
+            m[i] = kind == 0 ? p[0] * (1 - e) : kind == 1 ? p[0] * e : p[0] * p[1] * e;
+            if (!j) continue;
+            (*j)[0][i] = kind == 0 ? 1 - e : kind == 1 ? e : p[1] * e;
+            (*j)[1][i] = kind == 0 ? p[0] * x[i] * e : kind == 1 ? p[0] * x[i] * e : p[0] * e;
+            if (kind == 2) (*j)[2][i] = -p[0] * p[1] * x[i] * e;  // kind 1: d/dp[2] is 0
+        }
+    };
+}
+
+TEST(LeastSquares, NonlinearFitsReachTheCertifiedValuesOrSayWhyNot) {
+    std::vector<double> x, y;  // a decay with a little deterministic scatter
+    for (int i = 0; i < 20; ++i) {
+        x.push_back(0.25 * i);
+        y.push_back(2.0 * std::exp(-0.3 * x.back()) + 0.01 * std::sin(3.0 * i));
+    }
+    const struct {
+        const char* name;
+        ModelFunction model;
+        std::vector<double> y, start;
+        int iterations;
+        FitStop stop;
+        int rank;
+        std::vector<int> unconstrained;
+    } cases[] = {
+        {"Misra1a, start 1", TestModel(0, kMisraX), kMisraY, {500, 1e-4}, 100, FitStop::Converged, 2, {}},
+        {"Misra1a, start 2", TestModel(0, kMisraX), kMisraY, {250, 5e-4}, 100, FitStop::Converged, 2, {}},
+        {"Misra1a, one step", TestModel(0, kMisraX), kMisraY, {500, 1e-4}, 1, FitStop::IterationLimit, 2, {}},
+        {"a term of 0 c", TestModel(1, x), y, {1, -0.1, 5}, 100, FitStop::Singular, 2, {2}},
+        {"a product a b", TestModel(2, x), y, {1, 3, 0.2}, 100, FitStop::Singular, 2, {0, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NonlinearFit fit = FitNonlinear(c.model, [](std::vector<double>&) {}, c.y, c.start, c.iterations);
+        EXPECT_EQ(FitStopName(fit.stop), std::string(FitStopName(c.stop)));
+        EXPECT_EQ(fit.rank, c.rank);
+        EXPECT_EQ(fit.unconstrained, c.unconstrained);
+        EXPECT_EQ(fit.covarianceKnown, c.stop != FitStop::Singular);
+        EXPECT_EQ(fit.covariance.size, c.stop != FitStop::Singular ? 2 : 0);
+        EXPECT_GE(fit.iterations, 1);
+        EXPECT_LE(fit.iterations, c.iterations);
+        if (c.stop == FitStop::Singular) {
+            EXPECT_LT(fit.sumOfSquares, 0.01);  // the constrained part still fits
+        } else if (c.stop == FitStop::Converged) {
+            const double certified[] = {2.3894212918E+02, 5.5015643181E-04}, errors[] = {2.7070075241E+00, 7.2668688436E-06};
+            const double squares = 1.2455138894E-01;
+            EXPECT_NEAR(fit.sumOfSquares, squares, 1e-9 * squares);
+            for (int k = 0; k < 2; ++k) {
+                EXPECT_NEAR(fit.parameters[k], certified[k], 1e-6 * certified[k]) << k;
+                const double error = std::sqrt(fit.covariance.at(k, k) * fit.sumOfSquares / (14 - 2));
+                EXPECT_NEAR(error, errors[k], 1e-4 * errors[k]) << k;
+            }
+            EXPECT_EQ(fit.covariance.at(0, 1), fit.covariance.at(1, 0));
+        } else {
+            EXPECT_GT(fit.sumOfSquares, 10 * 1.2455138894E-01);  // one step is not enough
+        }
+    }
+}
+
+TEST(LeastSquares, LinearFitNeedsIndependentColumnsAndKeepsTheDigits) {
+    std::vector<double> ones(10, 1.0), near, far, y, yFar;
+    for (int i = 0; i < 10; ++i) {
+        near.push_back(i);
+        far.push_back(1e5 + i);  // the normal matrix's condition is 1e10 here
+        y.push_back(3.0 + 2.0 * i);
+        yFar.push_back(3.0 + 2.0 * far.back());
+    }
+    const struct {
+        const char* name;
+        std::vector<std::vector<double>> columns;
+        std::vector<double> y;
+        bool fits;
+        std::vector<double> coefficients;
+        double tolerance;
+    } cases[] = {
+        {"straight line", {ones, near}, y, true, {3.0, 2.0}, 1e-12},
+        {"straight line far from 0", {ones, far}, yFar, true, {3.0, 2.0}, 1e-5},
+        {"the same column twice", {near, ones, near}, y, false, {}, 0},
+        {"a column twice another", {ones, near, std::vector<double>(10, 2.0)}, y, false, {}, 0},
+        {"a column of 0", {ones, std::vector<double>(10, 0.0)}, y, false, {}, 0},
+        {"a column not finite", {ones, std::vector<double>(10, NAN)}, y, false, {}, 0},
+        {"more columns than rows", {{1, 2}, {3, 5}, {7, 1}}, {1, 2}, false, {}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> coefficients;
+        SquareMatrix covariance;
+        ASSERT_EQ(LinearFit(c.columns, c.y, coefficients, &covariance), c.fits);
+        if (!c.fits) continue;
+        for (std::size_t k = 0; k < c.coefficients.size(); ++k)
+            EXPECT_NEAR(coefficients[k], c.coefficients[k], c.tolerance) << k;
+    }
+    // (A^T A)^-1 of the straight line: A^T A = [[10, 45], [45, 285]].
+    std::vector<double> c;
+    SquareMatrix covariance;
+    ASSERT_TRUE(LinearFit({ones, near}, y, c, &covariance));
+    const double expected[2][2] = {{285.0 / 825, -45.0 / 825}, {-45.0 / 825, 10.0 / 825}};
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b) EXPECT_NEAR(covariance.at(a, b), expected[a][b], 1e-14) << a << b;
+}
 
 struct Converted {
     std::vector<ScanFileContents> scans;
