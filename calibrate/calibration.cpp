@@ -147,12 +147,18 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
     std::size_t firstShape = 0;
     ProfileSettings loose = settings;
     loose.stepSigmas = loose.worstResidual = std::numeric_limits<double>::infinity();
+    // The first search sees the steps: coarser bins and no rim will do.
+    ProfileSettings first = loose;
+    first.seekRim = false;
+    first.binBeams = 2.0 * settings.binBeams;
     // Twice: the sources and the disk sought afresh once the values are
     // nearly right, since the first search saw the steps.
     for (int round = 0; round < 2 * settings.scaleRounds; ++round) {
         const ProfileFit before = fit;
         const bool afresh = round == 0 || round == settings.scaleRounds;
-        if (!FitProfile(x, corrected, geometry, loose, fit, why, &groups, afresh ? nullptr : &before)) return false;
+        if (!FitProfile(x, corrected, geometry, round < settings.scaleRounds ? first : loose, fit, why, &groups,
+                        afresh ? nullptr : &before))
+            return false;
         // The scales with the sky's terms and a step of every parameter of
         // the disk and the sources (the model linearised about the fit): in
         // the inverse scales k, k x (value + baseline) - baseline = sky +

@@ -29,7 +29,7 @@ DiskShape MakeDiskShape(double radius, double sigma) {
     // from every cell's middle and the beam is one table of weights.
     // (A beam far narrower than the disk's curve needs no finer cells than
     // 1/10000 of the radius: the shape is then the chord itself.)
-    int cells = static_cast<int>(std::ceil(2.0 * radius / std::max(std::min(sigma / 8.0, radius / 150.0), radius / 10000.0)));
+    int cells = static_cast<int>(std::ceil(2.0 * radius / std::max(std::min(sigma / 6.0, radius / 150.0), radius / 10000.0)));
     cells += cells % 2 == 0 ? 1 : 0;
     const double width = 2.0 * radius / cells;
     shape.step = width;

@@ -83,6 +83,9 @@ struct Work {
     // The last fit of disk and sources together: did the data determine it?
     FitStop stop = FitStop::Converged;
     std::string unconstrained{};
+    // What the data leave undetermined: the rim's brightness or width, the sources (by index).
+    bool rimUnconstrained = false, rimWidthUnconstrained = false;
+    std::vector<std::size_t> sourcesUnconstrained{};
 };
 
 double DiskAt(Work& w, double x) { return DiskAt(w.model, w.cache, x); }
@@ -172,8 +175,13 @@ void Fit(Work& w, Moving moving, int iterations) {
     if (moving == Moving::Both) {
         w.stop = fit.covarianceKnown ? fit.stop : FitStop::Singular;
         w.unconstrained.clear();
+        w.rimUnconstrained = w.rimWidthUnconstrained = false;
+        w.sourcesUnconstrained.clear();
         for (const int k : fit.unconstrained) {
             const auto at = static_cast<std::size_t>(k);
+            if (disk && at == kRim && w.rimFree) w.rimUnconstrained = true;
+            if (disk && at == kRimWidth && w.rimFree && w.rimWidthFree) w.rimWidthUnconstrained = true;
+            if (at >= first) w.sourcesUnconstrained.push_back((at - first) / kSourceParameters);
             const std::string name =
                 at < first ? kDiskParameterNames[at]
                            : "the " + std::string(kSourceParameterNames[(at - first) % kSourceParameters]) +
@@ -561,6 +569,16 @@ void ChooseRimAlone(Work& w, double binWidth) {
     w.rimFree = w.rimWidthFree = false;
     w.model = start;
     FitQuietDisk(w, binWidth);
+    // No rim is sought where the disk alone leaves no more than the noise
+    // near the limbs.
+    double excess = 0.0;
+    for (const std::size_t i : w.disk) {
+        const double u = std::fabs(w.b.x[i] - w.model.centre);
+        if (u < (1.0 - w.settings.rimWidths.back()) * w.model.radius || u > w.model.radius + 2.0 * w.model.sigma) continue;
+        const double r = w.d[i] - DiskAt(w, w.b.x[i]);
+        excess += w.b.count[i] * r * r / (w.noise * w.noise) - 1.0;
+    }
+    if (!w.settings.seekRim || !(excess > w.settings.rimGain)) return;
     double best = score() - w.settings.rimGain * w.noise * w.noise;
     DiskModel chosen = w.model;
     double chosenError = w.quietError;
@@ -730,7 +748,11 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
             FindSources(w, step, binWidth);
             // Sources found at the limbs may be the rim's: the rim again
             // with them, and those it leaves below the threshold dropped.
-            if (!w.sources.empty()) {
+            bool atLimb = false;
+            for (const ProfileSource& source : w.sources)
+                atLimb = atLimb || std::fabs(source.position - w.model.centre) >
+                                       (1.0 - settings.rimWidths.back()) * w.model.radius - source.width;
+            if (settings.seekRim && atLimb) {
                 ChooseRim(w, Moving::Both);
                 std::vector<ProfileSource> kept;
                 for (const ProfileSource& source : w.sources)
@@ -741,15 +763,26 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
         Fit(w, Moving::Both, settings.fitIterations);
         // A source the fit took down below the threshold (to no peak at
         // all, where its position and width mean nothing) is dropped.
-        // So is a rim the fit took down to nothing, whose width then means nothing.
-        for (int round = 0; round < 2; ++round) {
+        // So is a rim the fit took down to nothing, whose width then means
+        // nothing; a rim's width the data do not determine is held, and a
+        // rim or a source they do not determine is dropped.
+        for (int round = 0; round < 3; ++round) {
             std::vector<ProfileSource> kept;
-            for (const ProfileSource& source : w.sources)
-                if (source.peak >= w.threshold && source.peak > 0.0) kept.push_back(source);
-            const bool noRim = w.rimFree && !(w.model.rim > 0.0);
-            if (kept.size() == w.sources.size() && !noRim) break;
+            for (std::size_t k = 0; k < w.sources.size(); ++k) {
+                const ProfileSource& source = w.sources[k];
+                const bool undetermined = w.stop == FitStop::Singular &&
+                                          std::find(w.sourcesUnconstrained.begin(), w.sourcesUnconstrained.end(), k) !=
+                                              w.sourcesUnconstrained.end();
+                if (source.peak >= w.threshold && source.peak > 0.0 && !undetermined) kept.push_back(source);
+            }
+            const bool singular = w.stop == FitStop::Singular;
+            const bool noRim = w.rimFree && (!(w.model.rim > 0.0) || (singular && w.rimUnconstrained));
+            const bool holdWidth = w.rimWidthFree && singular && w.rimWidthUnconstrained;
+            if (kept.size() == w.sources.size() && !noRim && !holdWidth) break;
             w.sources = kept;
             if (noRim) w.rimFree = w.rimWidthFree = false;
+            if (holdWidth) w.rimWidthFree = false;
+            if (!w.rimFree) w.model.rim = 0.0;
             Fit(w, Moving::Both, settings.fitIterations);
         }
         // The sky again, around the centre found, when it moved noticeably.

@@ -36,6 +36,7 @@ struct ProfileSettings {
     // The rim's widths tried, as shares of the radius; the best fit's is
     // kept when it lowers the sum of squares by rimGain times the noise
     // variance (else there is no rim).
+    bool seekRim = true;
     std::vector<double> rimWidths = {0.05, 0.1, 0.2};
     double rimGain = 25.0;
     // Where the beam's sigma is below rimResolved times the rim's width, the
@@ -85,8 +86,8 @@ struct ProfileSettings {
     // The scales of the ranges that a repair of level jumps scaled are
     // fitted in turn with the profile, at most scaleRounds times, until none
     // moves by more than scaleTolerance.
-    int scaleRounds = 6;
-    double scaleTolerance = 1e-5;
+    int scaleRounds = 4;
+    double scaleTolerance = 1e-4;
     // A scan file whose quiet level, with those scales fitted, is known to
     // no better than mostScaleError (a share) is refused.
     double mostScaleError = 0.006;

@@ -15,6 +15,10 @@ const DiskShape& ShapeCache::Get(double radius, double sigma) {
 
 namespace {
 
+// The derivatives' shapes are made again when the parameters have moved by
+// this many of their differences.
+constexpr double kRebase = 3.0;
+
 // The annulus between r' = (1 - w) R and R seen through the beam, scaled as
 // the disk of radius R (1 at the centre of the uniform disk): the chords of
 // R less those of r'.
@@ -95,8 +99,8 @@ void EvaluateProfileModel(const ProfileModelSetup& setup, ShapeCache& cache, con
     if (setup.moveDisk && jacobian) {
         ShapeCache::Derivatives& d = cache.derivatives;
         const double dr = 1e-3 * disk.radius, ds = 1e-2 * disk.sigma, dw = 1e-3;
-        if (d.base.values.empty() || std::fabs(d.radius - disk.radius) > 3.0 * d.dr ||
-            std::fabs(d.sigma - disk.sigma) > 3.0 * d.ds || std::fabs(d.rimWidth - w) > 3.0 * dw ||
+        if (d.base.values.empty() || std::fabs(d.radius - disk.radius) > kRebase * d.dr ||
+            std::fabs(d.sigma - disk.sigma) > kRebase * d.ds || std::fabs(d.rimWidth - w) > kRebase * dw ||
             (rim && d.baseInner.radius == d.base.radius)) {
             d.radius = disk.radius;
             d.sigma = disk.sigma;
