@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -100,7 +99,8 @@ ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a, const
         const double relative = shape.peak > 0.0 ? shape.peakError / shape.peak : 0.0;
         fit.sources[k].peak = a.peaks[k];
         fit.sources[k].peakError =
-            std::hypot(std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative), settings.peakFloor * a.peaks[k]);
+            std::hypot(std::hypot(std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative), settings.peakFloor * a.peaks[k]),
+                       settings.peakQuietFloor * a.quiet);
         fit.sources[k].positionError = std::hypot(shape.positionError, settings.positionFloor * shapes.beamSigma);
     }
     fit.residual = a.residual;
@@ -236,11 +236,6 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
                       100.0 * scaleError, 100.0 * settings.mostScaleError);
         why = text;
         return false;
-    }
-    if (std::getenv("VMFITS_DEBUG_FIT")) {
-        std::fprintf(stderr, "scales:");
-        for (const double scale : scales) std::fprintf(stderr, " %.6f", scale);
-        std::fprintf(stderr, " baseline %g scale error %g\n", baseline, scaleError);
     }
     return true;
 }

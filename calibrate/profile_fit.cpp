@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <tuple>
 
 #include "calibrate/disk_shape.h"
@@ -167,11 +166,6 @@ void Fit(Work& w, Moving moving, int iterations) {
         const int at = static_cast<int>(k);
         return fit.covarianceKnown ? std::sqrt(std::max(0.0, fit.covariance.at(at, at))) * sigma : 0.0;
     };
-    if (moving == Moving::Both && !fit.covarianceKnown && std::getenv("VMFITS_DEBUG_FIT")) {
-        std::fprintf(stderr, "singular:");
-        for (const double v : fit.parameters) std::fprintf(stderr, " %g", v);
-        std::fprintf(stderr, " (rim %d width %d, %zu rows)\n", w.rimFree, w.rimWidthFree, y.size());
-    }
     if (moving == Moving::Both) {
         w.stop = fit.covarianceKnown ? fit.stop : FitStop::Singular;
         w.unconstrained.clear();
@@ -789,10 +783,6 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
         if (std::fabs(w.model.centre) < 2.0 * step) break;
     }
 
-    if (std::getenv("VMFITS_DEBUG_FIT"))
-        std::fprintf(stderr, "fit: quiet %g radius %g centre %g sigma %g (beam %g) rim %g width %g sky order %zu sources %zu noise %g\n",
-                     w.model.quiet, w.model.radius, w.model.centre, w.model.sigma, beam, w.model.rim, w.model.rimWidth,
-                     fit.sky.terms.size() - 1, w.sources.size(), w.noise);
     fit.quiet = w.model.quiet;
     fit.quietError = w.quietError;
     fit.radius = w.model.radius;

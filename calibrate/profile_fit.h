@@ -92,10 +92,12 @@ struct ProfileSettings {
     // no better than mostScaleError (a share) is refused.
     double mostScaleError = 0.006;
     // The systematic floors, added to the statistical errors: of the quiet
-    // level and of a source's peak (shares of them), of V/I and of a
-    // position (in steps), measured on simulated recordings.
+    // level and of a source's peak (shares of them, and for a peak a share
+    // of the quiet level beneath it: the disk's model), of V/I and of a
+    // position (in beam sigmas), measured on simulated recordings.
     double quietFloor = 0.002;
     double peakFloor = 0.003;
+    double peakQuietFloor = 3e-4;
     double vOverIFloor = 0.003;
     double positionFloor = 0.02;
 };
