@@ -24,9 +24,9 @@ struct ProfileSettings {
     double skyOrderGain = 25.0;
     double skyOutliers = 5.0;
     // The points are fitted in bins of at most binBeams beam sigmas: the
-    // scan oversamples the beam many times, and a Gaussian of the beam's
-    // width changes by less than 0.07 % over such a bin.
-    double binBeams = 0.125;
+    // scan oversamples the beam many times, and the mean of a Gaussian of
+    // the beam's width over such a bin is within 0.26 % of its middle value.
+    double binBeams = 0.25;
     // Bounds of the fitted disk, in RADIUS and the beam's sigma of THETA-DG:
     // radius, centre's reach, beam; the rim's brightness over the quiet Sun.
     double radiusLow = 0.8, radiusHigh = 1.6, startRadiusHigh = 1.2;
