@@ -25,6 +25,31 @@ using RowBlock = Eigen::Matrix<double, kBlockRows, Eigen::Dynamic>;
 
 std::size_t At(int i) { return static_cast<std::size_t>(i); }
 
+// The sum of term(i)^2 over i < n, in four interleaved partial sums: quick
+// (the compiler keeps them in vector registers), and added in an order
+// that the index alone fixes, whatever the alignment of the data.
+template <typename Term>
+double SumOfSquares(std::size_t n, const Term& term) {
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double d = term(i + k);
+            partial[k] += d * d;
+        }
+    }
+    for (; i < n; ++i) {
+        const double d = term(i);
+        partial[0] += d * d;
+    }
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
+// The length of `n` values from `v`.
+double Length(const double* v, std::size_t n) {
+    return std::sqrt(SumOfSquares(n, [v](std::size_t i) { return v[i]; }));
+}
+
 // (A^T A)^-1 from the QR with column pivoting of A D^-1 (A D^-1 P = Q S, of
 // full rank): D^-1 P S^-1 S^-T P^T D^-1, for the parameter of each column
 // of A (`parameter`, D the `scale` of each parameter). Symmetric to the bit.
@@ -105,7 +130,7 @@ void Factorise(const std::vector<std::vector<double>>& columns, const std::vecto
         std::size_t a = 0, b = n;
         while (a < b && c[a] == 0.0) ++a;
         while (b > a && c[b - 1] == 0.0) --b;
-        const double length = ConstVectorMap(c.data() + a, static_cast<Eigen::Index>(b - a)).norm();
+        const double length = Length(c.data() + a, b - a);
         if (!(length > 0.0) || !std::isfinite(length)) {
             f.zero.push_back(k);
             continue;
@@ -137,7 +162,7 @@ void Factorise(const std::vector<std::vector<double>>& columns, const std::vecto
         auto top = f.top.topLeftCorner(m, m + 1);
         for (int u = 0; u < m; ++u) {
             const int k = f.order[At(f.active[At(u)])];
-            f.rows.col(u).head(rows) = ConstVectorMap(columns[At(k)].data() + i0, rows) / f.scale[At(k)];
+            f.rows.col(u).head(rows) = ConstVectorMap(columns[At(k)].data() + i0, rows);
             for (int t = 0; t <= u; ++t) top(t, u) = f.rc(f.active[At(t)], f.active[At(u)]);
             top.col(u).tail(m - u - 1).setZero();
         }
@@ -149,6 +174,9 @@ void Factorise(const std::vector<std::vector<double>>& columns, const std::vecto
             for (int t = 0; t <= u; ++t) f.rc(f.active[At(t)], f.active[At(u)]) = top(t, u);
         for (int t = 0; t < m; ++t) f.rc(f.active[At(t)], p) = top(t, m);
     }
+    // Householder QR is backward stable column by column, so the columns are
+    // scaled in R rather than in each block: J D^-1 = Q (R D^-1).
+    for (int a = 0; a < p; ++a) f.rc.col(a) /= f.scale[At(f.order[At(a)])];
 }
 
 // The step of the scaled parameters z minimising |R z - c|^2 + lambda |z|^2
@@ -222,9 +250,7 @@ void DescribeSolution(const Factor& f, NonlinearFit& fit) {
 }
 
 double SumOfSquares(const std::vector<double>& y, const std::vector<double>& model) {
-    double sum = 0.0;
-    for (std::size_t i = 0; i < y.size(); ++i) sum += (y[i] - model[i]) * (y[i] - model[i]);
-    return sum;
+    return SumOfSquares(y.size(), [&](std::size_t i) { return y[i] - model[i]; });
 }
 
 }  // namespace
@@ -262,12 +288,11 @@ bool LinearFit(const std::vector<std::vector<double>>& columns, const std::vecto
     std::vector<double> scale(At(m));
     std::vector<int> parameter(At(m));
     for (int k = 0; k < m; ++k) {
-        const ConstVectorMap c(columns[At(k)].data(), n);
-        const double length = c.norm();
+        const double length = Length(columns[At(k)].data(), y.size());
         if (!(length > 0.0) || !std::isfinite(length)) return false;
         scale[At(k)] = length;
         parameter[At(k)] = k;
-        a.col(k) = c / length;
+        a.col(k) = ConstVectorMap(columns[At(k)].data(), n) / length;
     }
     Eigen::ColPivHouseholderQR<Eigen::Ref<Matrix>> qr(a);
     qr.setThreshold(kRankTolerance);
