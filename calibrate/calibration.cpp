@@ -125,10 +125,12 @@ std::vector<int> GroupsOf(const ScanRecordingFacts& facts, int polarisation, std
 
 // One polarisation fitted with the scale of each range that the repair
 // scaled: the profile is fitted to the values with the scales of the
-// ranges taken off, then each range's scale is fitted to the model, in
-// turn. The repair scaled the samples before the baseline was taken off, so
-// the scales apply to value + baseline. The values with the scales taken
-// off replace `values`.
+// ranges taken off, then the scales are fitted with the sky and a
+// linearised step of the profile, in rounds until they settle. The repair
+// scaled the samples before the baseline was taken off, so the scales apply
+// to value + baseline. The values with the scales taken off replace
+// `values`; `scaleError` receives the quiet level's relative error with the
+// scales free.
 bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, const std::vector<int>& groups,
                    double baseline, const ProfileGeometry& geometry, const ProfileSettings& settings,
                    ProfileFit& fit, std::vector<double>& scales, double& scaleError, std::string& why) {
@@ -142,8 +144,8 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
     // Until the scales are known, the values may hold steps and a residual
     // that the scales will take away: those refusals wait for the last fit.
     SquareMatrix covariance;
-    // Where the disk's parameters and the scales begin among the
-    // coefficients of the last fit of the scales.
+    // Where the disk's parameters begin among the coefficients of the last
+    // fit of the scales.
     std::size_t firstShape = 0;
     ProfileSettings loose = settings;
     loose.stepSigmas = loose.worstResidual = std::numeric_limits<double>::infinity();
