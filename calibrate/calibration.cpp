@@ -153,6 +153,14 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
     ProfileSettings first = loose;
     first.seekRim = false;
     first.binBeams = 2.0 * settings.binBeams;
+    // The points the scales are fitted to: all but those the repair replaced.
+    std::vector<double> used;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (groups[i] >= 0) {
+            used.push_back(x[i]);
+            at.push_back(i);
+        }
     // Twice: the sources and the disk sought afresh once the values are
     // nearly right, since the first search saw the steps.
     for (int round = 0; round < 2 * settings.scaleRounds; ++round) {
@@ -166,13 +174,6 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
         // the inverse scales k, k x (value + baseline) - baseline = sky +
         // model + step. Fitted together, a scale cannot trade against the
         // sky's slope or the disk's shape, as it would fitted in turn.
-        std::vector<double> used;
-        std::vector<std::size_t> at;
-        for (std::size_t i = 0; i < x.size(); ++i)
-            if (groups[i] >= 0) {
-                used.push_back(x[i]);
-                at.push_back(i);
-            }
         ProfileModelSetup setup;
         setup.x = &used;
         setup.disk = DiskOf(fit);

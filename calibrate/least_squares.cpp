@@ -255,26 +255,6 @@ double SumOfSquares(const std::vector<double>& y, const std::vector<double>& mod
 
 }  // namespace
 
-bool SolveSymmetric(const SquareMatrix& a, const std::vector<double>& b, std::vector<double>& x) {
-    const Eigen::LLT<Matrix> llt(ConstRowMajorMap(a.values.data(), a.size, a.size));
-    if (llt.info() != Eigen::Success) return false;
-    const Vector solution = llt.solve(ConstVectorMap(b.data(), a.size));
-    if (!solution.allFinite()) return false;
-    x.assign(solution.data(), solution.data() + a.size);
-    return true;
-}
-
-bool InvertSymmetric(const SquareMatrix& a, SquareMatrix& inverse) {
-    const Eigen::LLT<Matrix> llt(ConstRowMajorMap(a.values.data(), a.size, a.size));
-    if (llt.info() != Eigen::Success) return false;
-    const Matrix solution = llt.solve(Matrix::Identity(a.size, a.size));
-    if (!solution.allFinite()) return false;
-    inverse = SquareMatrix(a.size);
-    for (int i = 0; i < a.size; ++i)
-        for (int j = 0; j < a.size; ++j) inverse.at(i, j) = solution(i, j);
-    return true;
-}
-
 bool LinearFit(const std::vector<std::vector<double>>& columns, const std::vector<double>& y,
                std::vector<double>& coefficients, SquareMatrix* covariance) {
     const auto m = static_cast<int>(columns.size());

@@ -1,4 +1,4 @@
-// Small dense least squares: linear fits, the inverse of a normal matrix and
+// Small dense least squares: linear fits and
 // Levenberg-Marquardt for a few nonlinear parameters. Plain procedures over
 // vectors; nothing here knows about scans. Both fits factor the design (or
 // Jacobian) itself by orthogonal transformations, with its columns scaled to
@@ -18,11 +18,6 @@ struct SquareMatrix {
     double at(int row, int column) const { return values[static_cast<std::size_t>(row) * size + column]; }
 };
 
-// Solves a x = b for a symmetric positive definite a (Cholesky, from its lower
-// triangle); false when a is not positive definite or the solution not finite.
-bool SolveSymmetric(const SquareMatrix& a, const std::vector<double>& b, std::vector<double>& x);
-// The inverse of a symmetric positive definite matrix; false when it has none.
-bool InvertSymmetric(const SquareMatrix& a, SquareMatrix& inverse);
 
 // Linear least squares: the coefficients c minimising the sum over rows of
 // (y[i] - sum_k c[k] columns[k][i])^2, and their covariance for unit noise

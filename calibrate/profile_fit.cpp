@@ -496,6 +496,11 @@ void FindSources(Work& w, double step, double binWidth) {
     SplitBlends(w, threshold);
 }
 
+// Where the beam resolves the rim, its width is fitted too.
+bool RimResolved(const Work& w) {
+    return w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
+}
+
 // The limb's rim: each width of the settings tried with the disk refitted,
 // the best kept when it fits better than no rim by rimGain times the noise
 // variance.
@@ -538,8 +543,7 @@ void ChooseRim(Work& w, Moving moving = Moving::Disk) {
         w.model.rim = 0.0;
         return;
     }
-    // Where the beam resolves the rim, its width is fitted too.
-    w.rimWidthFree = w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
+    w.rimWidthFree = RimResolved(w);
     if (w.rimWidthFree) Fit(w, moving, w.settings.fitIterations);
 }
 
@@ -593,7 +597,7 @@ void ChooseRimAlone(Work& w, double binWidth) {
     w.model = chosen;
     w.quietError = chosenError;
     w.rimFree = free;
-    w.rimWidthFree = free && w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
+    w.rimWidthFree = free && RimResolved(w);
     if (!free) w.model.rim = 0.0;
 }
 
