@@ -1,3 +1,5 @@
 #include "app/version.h"
 
-std::string VersionLine(const std::string& program) { return program + " " + VMFITS_VERSION; }
+std::string VersionNumber() { return VMFITS_VERSION; }
+
+std::string VersionLine(const std::string& program) { return program + " " + VersionNumber(); }

@@ -3,5 +3,8 @@
 
 #include <string>
 
+// The project's version ("1.0.0").
+std::string VersionNumber();
+
 // "PROGRAM VERSION", the line --version prints (the project's version).
 std::string VersionLine(const std::string& program);

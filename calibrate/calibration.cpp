@@ -250,12 +250,14 @@ bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const 
     return CalibrateScan(scan, name, settings, ScanRecordingFacts(), calibration, error);
 }
 
+int RrBlock(const ScanFileContents& scan) { return scan.blocks[0].polariz == 1 ? 0 : 1; }
+
 bool CalibrateScan(const ScanFileContents& scan, const std::string& name, const ProfileSettings& settings,
                    const ScanRecordingFacts& facts, ScanCalibration& c, std::string& error) {
     c = ScanCalibration();
     if (!CheckCalibrationCards(scan, name, error)) return false;
     for (int64_t place = 1; place <= scan.naxis1; ++place) c.offsets.push_back(PlaceOffset(scan, place));
-    c.block[kRR] = scan.blocks[0].polariz == 1 ? 0 : 1;
+    c.block[kRR] = RrBlock(scan);
     c.block[kLL] = 1 - c.block[kRR];
     c.quietTemperature = scan.tqsun;
     const ProfileGeometry geometry{static_cast<double>(scan.radius), scan.thetaDg};

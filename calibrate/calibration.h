@@ -39,6 +39,10 @@ struct ScanCalibration {
     AmplitudeFit stokesVFit; // V [K] with the shapes of I
 };
 
+// The block of a scan file that holds RR: the one of POLARIZ 1 (the first
+// unless it is the second); LL is the other.
+int RrBlock(const ScanFileContents& scan);
+
 // "RR" or "LL".
 const char* CalibratedPolarisationName(int polarisation);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -30,26 +31,21 @@ std::string CsvText(const std::string& text) {
     return quoted + "\"";
 }
 
-struct Column {
-    const char* name;
-    double (*value)(const ScanSources& scan, const ScanSource& source);
-};
-
-const Column kColumns[] = {
-    {"frequency_ghz", [](const ScanSources& s, const ScanSource&) { return s.frequency; }},
-    {"offset_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.position; }},
-    {"offset_error_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.positionError; }},
-    {"width_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.width; }},
-    {"width_error_arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.widthError; }},
-    {"peak_k", [](const ScanSources&, const ScanSource& p) { return p.shape.peak; }},
-    {"peak_error_k", [](const ScanSources&, const ScanSource& p) { return p.shape.peakError; }},
-    {"flux_sfu", [](const ScanSources&, const ScanSource& p) { return p.flux; }},
-    {"flux_error_sfu", [](const ScanSources&, const ScanSource& p) { return p.fluxError; }},
-    {"v_k", [](const ScanSources&, const ScanSource& p) { return p.vPeak; }},
-    {"v_error_k", [](const ScanSources&, const ScanSource& p) { return p.vPeakError; }},
-    {"v_over_i", [](const ScanSources&, const ScanSource& p) { return p.vOverI; }},
-    {"v_over_i_error", [](const ScanSources&, const ScanSource& p) { return p.vOverIError; }},
-    {"significance", [](const ScanSources&, const ScanSource& p) { return p.significance; }},
+const SourceColumn kColumns[] = {
+    {"frequency_ghz", "GHz", [](const ScanSources& s, const ScanSource&) { return s.frequency; }},
+    {"offset_arcsec", "arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.position; }},
+    {"offset_error_arcsec", "arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.positionError; }},
+    {"width_arcsec", "arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.width; }},
+    {"width_error_arcsec", "arcsec", [](const ScanSources&, const ScanSource& p) { return p.shape.widthError; }},
+    {"peak_k", "K", [](const ScanSources&, const ScanSource& p) { return p.shape.peak; }},
+    {"peak_error_k", "K", [](const ScanSources&, const ScanSource& p) { return p.shape.peakError; }},
+    {"flux_sfu", "sfu", [](const ScanSources&, const ScanSource& p) { return p.flux; }},
+    {"flux_error_sfu", "sfu", [](const ScanSources&, const ScanSource& p) { return p.fluxError; }},
+    {"v_k", "K", [](const ScanSources&, const ScanSource& p) { return p.vPeak; }},
+    {"v_error_k", "K", [](const ScanSources&, const ScanSource& p) { return p.vPeakError; }},
+    {"v_over_i", "", [](const ScanSources&, const ScanSource& p) { return p.vOverI; }},
+    {"v_over_i_error", "", [](const ScanSources&, const ScanSource& p) { return p.vOverIError; }},
+    {"significance", "", [](const ScanSources&, const ScanSource& p) { return p.significance; }},
 };
 
 }  // namespace
@@ -63,16 +59,27 @@ std::vector<std::pair<std::size_t, std::size_t>> ByFrequency(const std::vector<S
     return points;
 }
 
+const std::vector<SourceColumn>& SourceColumns() {
+    static const std::vector<SourceColumn> columns(std::begin(kColumns), std::end(kColumns));
+    return columns;
+}
+
+std::vector<SourceRow> SourceRows(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks) {
+    std::vector<SourceRow> rows;
+    for (std::size_t t = 0; t < tracks.size(); ++t)
+        for (const auto& [s, k] : ByFrequency(scans, tracks[t])) rows.push_back({t + 1, s, k});
+    return rows;
+}
+
 std::string SourcesCsv(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks) {
     std::string csv = "source,scan_file";
-    for (const Column& column : kColumns) csv += std::string(",") + column.name;
+    for (const SourceColumn& column : kColumns) csv += std::string(",") + column.name;
     csv += ",flux_factor_source\n";
-    for (std::size_t t = 0; t < tracks.size(); ++t) {
-        for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {
-            csv += std::to_string(t + 1) + "," + CsvText(FileNameOf(scans[s].name));
-            for (const Column& column : kColumns) csv += "," + Csv(column.value(scans[s], scans[s].sources[k]));
-            csv += std::string(",") + FluxFactorSourceName(scans[s].fluxFactorSource) + "\n";
-        }
+    for (const SourceRow& row : SourceRows(scans, tracks)) {
+        const ScanSources& scan = scans[row.scan];
+        csv += std::to_string(row.source) + "," + CsvText(FileNameOf(scan.name));
+        for (const SourceColumn& column : kColumns) csv += "," + Csv(column.value(scan, scan.sources[row.point]));
+        csv += std::string(",") + FluxFactorSourceName(scan.fluxFactorSource) + "\n";
     }
     return csv;
 }
@@ -118,7 +125,7 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
         for (const auto& [s, k] : ByFrequency(scans, tracks[t])) {
             Json point;
             point["scan_file"] = FileNameOf(scans[s].name);
-            for (const Column& column : kColumns) {
+            for (const SourceColumn& column : kColumns) {
                 const double v = column.value(scans[s], scans[s].sources[k]);
                 point[column.name] = std::isfinite(v) ? Json(v) : Json();
             }

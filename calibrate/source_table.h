@@ -13,6 +13,27 @@ struct RefusedScan {
     std::string reason;
 };
 
+// A column of the sources table with a number in each row: its name in the
+// CSV and the JSON, its unit ("GHz", "arcsec", "K", "sfu"; "" for a ratio),
+// and its value for a source of a scan file.
+struct SourceColumn {
+    const char* name;
+    const char* unit;
+    double (*value)(const ScanSources& scan, const ScanSource& source);
+};
+// From frequency_ghz to significance, in the table's order.
+const std::vector<SourceColumn>& SourceColumns();
+
+// One row of the table: the source's number (its track, from 1), and the
+// scan file and point (indexes into the scans and their sources).
+struct SourceRow {
+    std::size_t source = 0;
+    std::size_t scan = 0;
+    std::size_t point = 0;
+};
+// The rows in the table's order: by source, within a source by rising frequency.
+std::vector<SourceRow> SourceRows(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks);
+
 // The CSV heading and one row per point of each track: source (1, 2, ... in
 // the order of the tracks), the scan file and its frequency, then position,
 // width, peak, flux, V and V/I, each with its standard error, and the

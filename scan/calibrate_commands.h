@@ -52,7 +52,3 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& record
 int CalibratedOverviewCommand(const std::string& indexPath, OverviewPolarisation polarisation,
                               const RecordingOptions& recording, unsigned jobs, const PictureOptions& picture,
                               std::ostream& out, std::ostream& err);
-
-// How many scan files are calibrated at once: `jobs`, or one per processor
-// when it is 0; at least 1 and at most `scanFiles` (when that is above 0).
-unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles);

@@ -409,7 +409,7 @@ Json ChannelJson(const RecordingExplanation& e, const ChannelPlan& c) {
 
 }  // namespace
 
-void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
+Json ExplanationJson(const RecordingExplanation& e) {
     const RunPlan& run = e.run;
     Json json;
     json["header"] = JsonText(e.headerPath);
@@ -430,7 +430,11 @@ void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
     json["summary"] = SummaryLine(e);
     json["channels"] = Json::array();
     for (const ChannelPlan& c : e.channels) json["channels"].push_back(ChannelJson(e, c));
-    out << JsonDump(json, 2) << "\n";
+    return json;
+}
+
+void WriteExplanationJson(const RecordingExplanation& e, std::ostream& out) {
+    out << JsonDump(ExplanationJson(e), 2) << "\n";
 }
 
 int ExplainCommand(const ExplainOptions& options, std::ostream& out, std::ostream& err) {

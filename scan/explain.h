@@ -9,6 +9,7 @@
 #include "convert/channel_plan.h"
 #include "convert/run_warnings.h"
 #include "inputs/observation_header.h"
+#include "json/json.h"
 
 struct ExplainOptions {
     std::string headerPath;
@@ -50,6 +51,10 @@ std::string SummaryLine(const RecordingExplanation& explanation);
 bool MarkerChangesNothing(const ChannelMarker& marker);
 // Why a pair of the channel is passed over.
 std::string PassedOverReason(const ChannelMarkerPair& pair);
+
+// What --json writes: the run, the warnings (id, channel, message), the
+// summary line and each channel with its plan (scan file or reason).
+Json ExplanationJson(const RecordingExplanation& explanation);
 
 void WriteExplanationText(const RecordingExplanation& explanation, std::ostream& out);
 void WriteExplanationJson(const RecordingExplanation& explanation, std::ostream& out);

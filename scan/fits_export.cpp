@@ -406,6 +406,14 @@ bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const
     return true;
 }
 
+bool WriteRecordedFits(const std::string& path, const ScanFileContents& scan, const RecordingExplanation* recording,
+                       const std::string& fitsPath, const std::string& date, std::string& error) {
+    ScanFileQuality quality;
+    if (recording && !QualityOfScanFile(*recording, FileNameOfPath(path), scan, quality, error)) return false;
+    return WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, recording ? &quality : nullptr,
+                         recording != nullptr, error);
+}
+
 int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<std::string> paths = options.scanFiles;
     if (!options.indexPath.empty()) {
@@ -447,7 +455,6 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
     std::map<std::string, std::string> written;  // FITS name -> scan file it came from
     for (const std::string& path : paths) {
         ScanFileContents scan;
-        ScanFileQuality quality;
         std::string error;
         const std::string name = FileNameOfPath(path) + ".fits";
         const std::string fitsPath = options.outputFolder + "/" + name;
@@ -455,12 +462,9 @@ int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err
             // reported below
         } else if (written.count(name)) {
             error = path + ": " + fitsPath + " was already written from " + written[name];
-        } else if (!options.recording.headerPath.empty()) {
-            QualityOfScanFile(recording, FileNameOfPath(path), scan, quality, error);
         }
-        const ScanFileQuality* known = options.recording.headerPath.empty() ? nullptr : &quality;
-        if (error.empty() && WriteScanFits(scan, RecordedPlanes(scan), path, fitsPath, date, known, known != nullptr,
-                                          error)) {
+        const RecordingExplanation* known = options.recording.headerPath.empty() ? nullptr : &recording;
+        if (error.empty() && WriteRecordedFits(path, scan, known, fitsPath, date, error)) {
             written[name] = path;
             out << "wrote " << fitsPath << "\n";
             if (OffsetAxisIsDegenerate(scan))

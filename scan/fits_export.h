@@ -70,6 +70,13 @@ bool WriteScanFits(const ScanFileContents& scan, const FitsPlanes& planes, const
                    const std::string& fitsPath, const std::string& date,
                    const ScanFileQuality* quality, bool recordingChecked, std::string& error);
 
+// The FITS file of the scan file at `path`, read as `scan`, in recorder
+// units: with `recording` (planned with PlanRecordingOfScanFiles), its
+// warnings and the QUALITY image; false with the reason (the quality's error
+// when the recording does not give the scan file).
+bool WriteRecordedFits(const std::string& path, const ScanFileContents& scan, const RecordingExplanation* recording,
+                       const std::string& fitsPath, const std::string& date, std::string& error);
+
 // The subcommand: 0 when every FITS file was written, 1 otherwise (each
 // failure named on `err`).
 int FitsCommand(const FitsOptions& options, std::ostream& out, std::ostream& err);
