@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the converter, and converts the bundled
-# sample observation into out/sample:
+# Installs what is missing, builds the converter (and the Python module
+# vmfits, docs/python.md), and converts the bundled sample observation into
+# out/sample:
 #   scripts/demo.sh
 # Needs no standard input and no display. The calibration table of the sample
 # is copied beside build/linux/vm-fits (the converter reads it from its own
@@ -19,7 +20,7 @@ scripts/setup.sh </dev/null
 
 echo "== Building build/linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/linux -j"$(nproc 2>/dev/null || echo 2)" --target vm-fits
+cmake --build build/linux -j"$(nproc 2>/dev/null || echo 2)" --target vm-fits _vmfits
 cp "$sample/vm-fits.cfg" build/linux/vm-fits.cfg
 
 echo "== Converting $header into $output"

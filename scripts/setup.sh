@@ -61,10 +61,13 @@ missing() {
 # tests decode the PNG files with zlib. The calibration's least squares: Eigen
 # (header-only). The micro-benchmarks (bench/), GNU time and valgrind for
 # bench/run; the end-to-end tests also run under valgrind.
-# The fuzz targets are built with clang and libFuzzer.
+# The fuzz targets are built with clang and libFuzzer. The Python module
+# vmfits: pybind11 for Debian's python3 (its headers in python3-dev), numpy
+# and astropy, its tests with pytest, docs/python.md's pictures with matplotlib.
 group_build=(cmake g++ make libgtest-dev pkg-config libcfitsio-dev libcli11-dev fitsverify
   python3 python3-astropy nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
-  zlib1g-dev libeigen3-dev libbenchmark-dev time valgrind clang-14 libclang-rt-14-dev)
+  zlib1g-dev libeigen3-dev libbenchmark-dev time valgrind clang-14 libclang-rt-14-dev
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib)
 # vm-batch on a cluster: the tests start a single-node Slurm cluster (munge for
 # its authentication, slurmdbd on a MariaDB database for sacct) and run GNU parallel.
 group_cluster=(slurm-wlm munge slurmdbd mariadb-server parallel)

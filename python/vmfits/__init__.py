@@ -19,11 +19,13 @@ __version__ = _vmfits.__version__
 
 __all__ = [
     "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources",
-    "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "CalibrationRefused",
+    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "CalibrationRefused",
 ]
 
-u.def_unit("sfu", 1e-22 * u.W / u.m ** 2 / u.Hz, namespace=globals(), doc="solar flux unit")
-_UNITS = {"": None, "GHz": u.GHz, "arcsec": u.arcsec, "K": u.K, "sfu": sfu}  # noqa: F821
+# The solar flux unit, 1e-22 W m^-2 Hz^-1, known to astropy by its name too.
+sfu = u.def_unit("sfu", 1e-22 * u.W / u.m ** 2 / u.Hz, doc="solar flux unit")
+u.add_enabled_units([sfu])
+_UNITS = {"": None, "GHz": u.GHz, "arcsec": u.arcsec, "K": u.K, "sfu": sfu}
 
 
 class CalibrationRefused(ValueError):
