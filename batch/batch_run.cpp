@@ -66,26 +66,32 @@ bool ConverterRuns(const std::string& converter, std::string& error) {
     return false;
 }
 
-// Writes the whole text to standard output (the pipe of a conversion).
-void WriteOut(const std::string& text) {
+// Writes the whole text to `fd`; false when it cannot.
+bool WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
-// A conversion in a child of this process: the request's, telling its status
-// lines and warnings on standard output as vm-fits does on standard error.
-int ConvertInChild(const ConversionRequest& request) {
+// A conversion in a child of this process: the request's, handing its status
+// lines, its warnings and at the end its exit code and the files it wrote to
+// the parent as its report on `dataFd` (see ReadChildReport). What else it
+// prints goes to its standard output, which the report never shares.
+int ConvertInChild(const ConversionRequest& request, int dataFd) {
     StatusSink sink;
-    sink.status = [](const std::string& text) { WriteOut(text + "\n"); };
-    sink.warning = [](const RunWarning& warning) {
-        WriteOut(std::string(kWarningLinePrefix) + WarningLine(warning) + "\n");
-    };
-    return ConvertRecording(request, sink).exitCode;
+    sink.status = [dataFd](const std::string& text) { WriteAll(dataFd, ReportStatusLine(text)); };
+    sink.warning = [dataFd](const RunWarning& warning) { WriteAll(dataFd, ReportWarningLine(warning)); };
+    const ConversionResult result = ConvertRecording(request, sink);
+    std::vector<std::string> files;
+    if (!result.loop.scanIndexPath.empty()) files.push_back(result.loop.scanIndexPath);
+    files.insert(files.end(), result.loop.scanFiles.begin(), result.loop.scanFiles.end());
+    WriteAll(dataFd, ReportEndLine(result.exitCode, files));
+    return result.exitCode;
 }
 
 }  // namespace
@@ -110,15 +116,17 @@ int ProcessorCount() {
     return online > 0 ? static_cast<int>(online) : 1;
 }
 
-ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing) {
+ConversionVerdict JudgeConversion(const ChildResult& result, ConverterOutput said, bool collected,
+                                  const std::string& missing) {
     ConversionVerdict verdict;
-    ConverterOutput said = SplitConverterOutput(result.output);
     verdict.status = std::move(said.status);
     verdict.warnings = std::move(said.warnings);
     if (!result.startError.empty()) {
         verdict.reason = result.startError;
     } else if (result.signal != 0) {
         verdict.reason = "vm-fits " + SignalText(result.signal);
+    } else if (!said.lost.empty()) {
+        verdict.reason = said.lost;
     } else if (result.exitCode == 1 && collected) {
         verdict.converted = true;
         verdict.reason = verdict.status;
@@ -371,7 +379,7 @@ ChildJob PrepareConversion(BatchState& state, std::size_t job) {
     request.outputFolder = outFolder;
     request.repairMode = RepairModeForArguments(state.options.back ? 3 : 2);
     request.calibrationTablePath = setup.tablePath;
-    what.work = [request] { return ConvertInChild(request); };
+    what.work = [request](int dataFd) { return ConvertInChild(request, dataFd); };
     return what;
 }
 
@@ -393,7 +401,11 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
     std::string missing;
     const bool collected =
         result.startError.empty() && CollectOutputs(state.setup.archive, r, state.setup.output, outputs, missing);
-    const ConversionVerdict verdict = JudgeConversion(result, collected, missing);
+    // A --vm-fits program says what it did in its output; a child of this
+    // process in its report.
+    ConverterOutput said = state.setup.converter.empty() ? ReadChildReport(result.data, result.output).said
+                                                         : SplitConverterOutput(result.output);
+    const ConversionVerdict verdict = JudgeConversion(result, std::move(said), collected, missing);
     row.status = verdict.converted ? RowStatus::Converted : RowStatus::Failed;
     row.scans = ScanCount(outputs);
     row.message = WithNote(note, verdict.reason);

@@ -49,17 +49,20 @@ constexpr int kBatchCannotRun = 2;   // bad usage, or the run could not start
 bool FindDefaultTable(const std::string& converter, const std::string& selfPath, std::string& table,
                       std::string& error);
 
-// What one conversion came to: converted when it ended with 1 and its scan
-// index and scan files were found (`collected`; else `missing` says what is
-// not there), whatever it warned of; `reason` is the message of the summary
-// row, `status` the last status line it printed.
+// What one conversion came to, from how its child ended and what it said
+// (`said`: a --vm-fits program's SplitConverterOutput, a child of vm-batch's
+// ReadChildReport): converted when it ended with 1, all it said arrived and
+// its scan index and scan files were found (`collected`; else `missing` says
+// what is not there), whatever it warned of; `reason` is the message of the
+// summary row, `status` the last status line it gave.
 struct ConversionVerdict {
     bool converted = false;
     std::string reason;
     std::string status;
     std::vector<ConverterWarning> warnings;
 };
-ConversionVerdict JudgeConversion(const ChildResult& result, bool collected, const std::string& missing);
+ConversionVerdict JudgeConversion(const ChildResult& result, ConverterOutput said, bool collected,
+                                  const std::string& missing);
 
 // Processors this process may run on.
 int ProcessorCount();

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr std::size_t kKeptOutput = 64 * 1024;
+constexpr std::size_t kKeptData = 16 * 1024 * 1024;
 constexpr int kTickMs = 200;
 
 using Clock = std::chrono::steady_clock;
@@ -21,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 struct Running {
     std::size_t job = 0;
     pid_t pid = -1;
-    int fd = -1;
+    int fd = -1;      // its output; -1 once it has ended
+    int dataFd = -1;  // its data pipe (a `work` child); -1 for none, or once it has ended
     Clock::time_point start;
     ChildResult result;
 };
@@ -34,10 +37,11 @@ struct ChildSetup {
     const char* workingFolder;  // null: stay
     int input;                  // becomes standard input
     int output;                 // becomes standard output and error
+    int data;                   // handed to `work`
     pid_t parent;
     const std::string* cannotEnter;  // "Can't enter FOLDER: "
     const std::string* cannotRun;    // "Can't run PROGRAM: "
-    const std::function<int()>* work;  // instead of exec, when not null
+    const std::function<int(int)>* work;  // instead of exec, when not null
 };
 
 [[noreturn]] void ChildFails(const std::string& prefix) {
@@ -63,7 +67,7 @@ struct ChildSetup {
     if (setup.workingFolder && chdir(setup.workingFolder) != 0) ChildFails(*setup.cannotEnter);
     // A copy of this process does its work and ends without running the
     // parent's exit handlers or flushing its buffers.
-    if (setup.work) _exit((*setup.work)());
+    if (setup.work) _exit((*setup.work)(setup.data));
     execve(setup.argv[0], setup.argv, setup.envp);
     ChildFails(*setup.cannotRun);
 }
@@ -99,42 +103,70 @@ bool StartChild(const ChildJob& job, char* const* envp, int devNull, Running& ch
         error = "Can't start " + name + ": " + std::strerror(errno);
         return false;
     }
-    const ChildSetup setup{argv.data(), envp, job.workingFolder.empty() ? nullptr : job.workingFolder.c_str(),
-                           devNull, pipeFds[1], getpid(), &cannotEnter, &cannotRun, job.work ? &job.work : nullptr};
-    const pid_t pid = SpawnChild(setup);
-    close(pipeFds[1]);
-    if (pid < 0) {
+    int dataFds[2] = {-1, -1};
+    if (job.work && pipe2(dataFds, O_CLOEXEC) != 0) {
         error = "Can't start " + name + ": " + std::strerror(errno);
         close(pipeFds[0]);
+        close(pipeFds[1]);
+        return false;
+    }
+    const ChildSetup setup{argv.data(), envp, job.workingFolder.empty() ? nullptr : job.workingFolder.c_str(),
+                           devNull, pipeFds[1], dataFds[1], getpid(), &cannotEnter, &cannotRun,
+                           job.work ? &job.work : nullptr};
+    const pid_t pid = SpawnChild(setup);
+    const int cause = errno;
+    close(pipeFds[1]);
+    if (dataFds[1] >= 0) close(dataFds[1]);
+    if (pid < 0) {
+        error = "Can't start " + name + ": " + std::strerror(cause);
+        close(pipeFds[0]);
+        if (dataFds[0] >= 0) close(dataFds[0]);
         return false;
     }
     fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    if (dataFds[0] >= 0) fcntl(dataFds[0], F_SETFL, O_NONBLOCK);
     child.pid = pid;
     child.fd = pipeFds[0];
+    child.dataFd = dataFds[0];
     child.start = Clock::now();
     return true;
 }
 
-// Reads what is there; false at the end of the child's output.
-bool ReadOutput(Running& child) {
+// Reads what is there from `fd` into `text`; false at the end of the pipe.
+// The output keeps its last kKeptOutput bytes (`keepEnd`); the data its
+// first kKeptData, the rest is read and dropped.
+bool ReadPipe(int fd, std::string& text, bool keepEnd) {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = read(child.fd, buffer, sizeof buffer);
+        const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n > 0) {
-            std::string& out = child.result.output;
-            out.append(buffer, static_cast<std::size_t>(n));
-            if (out.size() > 2 * kKeptOutput) out.erase(0, out.size() - kKeptOutput);
+            const auto got = static_cast<std::size_t>(n);
+            if (keepEnd) {
+                text.append(buffer, got);
+                if (text.size() > 2 * kKeptOutput) text.erase(0, text.size() - kKeptOutput);
+            } else if (text.size() < kKeptData) {
+                text.append(buffer, std::min(got, kKeptData - text.size()));
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        return false;  // end of output, or an error that ends it
+        return false;  // end of the pipe, or an error that ends it
     }
 }
 
+// Reads what `fd` holds; closes it at its end.
+void ReadOrClose(int& fd, std::string& text, bool keepEnd) {
+    if (ReadPipe(fd, text, keepEnd)) return;
+    close(fd);
+    fd = -1;
+}
+
 void Reap(Running& child) {
-    close(child.fd);
-    child.fd = -1;
+    for (int* fd : {&child.fd, &child.dataFd}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
     int status = 0;
     while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -202,8 +234,13 @@ std::size_t RunJobs(std::size_t count, int parallel, const std::vector<std::stri
             continue;
         }
 
+        // Two entries a child, its output and its data pipe: poll passes over
+        // one that is -1 (ended, or none).
         std::vector<pollfd> fds;
-        for (const Running& child : running) fds.push_back({child.fd, POLLIN, 0});
+        for (const Running& child : running) {
+            fds.push_back({child.fd, POLLIN, 0});
+            fds.push_back({child.dataFd, POLLIN, 0});
+        }
         if (wakeFd >= 0) fds.push_back({wakeFd, POLLIN, 0});
         const int ready = poll(fds.data(), fds.size(), kTickMs);
         if (ready < 0 && errno != EINTR) break;
@@ -213,8 +250,11 @@ std::size_t RunJobs(std::size_t count, int parallel, const std::vector<std::stri
             }
         }
         for (std::size_t i = running.size(); i-- > 0;) {
-            if (ready <= 0 || fds[i].revents == 0) continue;
-            if (ReadOutput(running[i])) continue;
+            if (ready <= 0) continue;
+            Running& child = running[i];
+            if (fds[2 * i].revents != 0) ReadOrClose(child.fd, child.result.output, true);
+            if (fds[2 * i + 1].revents != 0) ReadOrClose(child.dataFd, child.result.data, false);
+            if (child.fd >= 0 || child.dataFd >= 0) continue;  // it ends with both pipes
             Running done = std::move(running[i]);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
             Reap(done);

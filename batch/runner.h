@@ -9,17 +9,20 @@
 #include <vector>
 
 // A child is either a program (argv) or, when `work` is given, a copy of
-// this process that runs `work` and ends with what it returns.
+// this process that runs `work` and ends with what it returns. `work` gets
+// the write end of a pipe of its own (`dataFd`): what it writes there comes
+// back whole as the result's `data`, apart from anything it prints.
 struct ChildJob {
     std::vector<std::string> argv;  // argv[0] is the program's path
     std::string workingFolder;      // where the program starts
-    std::function<int()> work{};
+    std::function<int(int dataFd)> work{};
 };
 
 struct ChildResult {
     int exitCode = -1;       // the exit status; -1 when it did not exit
     int signal = 0;          // the signal that ended it; 0 when it exited
     std::string output;      // its standard output and error, at most the last 64 KiB
+    std::string data;        // what a `work` child wrote to its data pipe, at most the first 16 MiB
     std::string startError;  // why it could not be started; "" when it was
     double seconds = 0;      // from start to end
 };

@@ -5,14 +5,6 @@
 #include <set>
 
 
-const char* const kWarningIds[] = {
-    "header-short",     "header-long",         "year-before-2000",     "no-calibration-table",
-    "marker-odd-length", "marker-unused",      "pointing-degenerate",  "al-missing",
-    "ar-missing",       "al-empty",            "sample-trailing-bytes", "ar-short",
-    "ar-long",          "samples-not-finite",  "marker-past-end",      "marker-before-start",
-};
-const int kWarningIdCount = static_cast<int>(sizeof kWarningIds / sizeof kWarningIds[0]);
-
 namespace {
 
 std::string Number(long long value) { return std::to_string(value); }
@@ -29,7 +21,7 @@ std::string Listing(const std::vector<std::string>& items, std::size_t most = 5)
     return text;
 }
 
-void Add(std::vector<RunWarning>& warnings, const char* id, int channel, std::string message) {
+void Add(std::vector<RunWarning>& warnings, WarningId id, int channel, std::string message) {
     warnings.push_back(RunWarning{id, channel, std::move(message)});
 }
 
@@ -38,11 +30,11 @@ void HeaderWarnings(const RunPlan& run, std::vector<RunWarning>& warnings) {
     const auto size = static_cast<int64_t>(kObservationHeaderSize);
     const std::string name = FileNameOfPath(run.inputs.inputHeaderPath);
     if (length >= 0 && length < size) {
-        Add(warnings, "header-short", kWholeRecording,
+        Add(warnings, WarningId::HeaderShort, kWholeRecording,
             name + " holds " + Number(length) + " bytes, not " + Number(size) +
                 ": every field from byte " + Number(length) + " on reads as 0");
     } else if (length > size || length == kLongerHeader) {
-        Add(warnings, "header-long", kWholeRecording,
+        Add(warnings, WarningId::HeaderLong, kWholeRecording,
             name + " holds " + (length > 0 ? Number(length) : "more than " + Number(size)) +
                 " bytes, not " + Number(size) + ": the bytes after the first " + Number(size) +
                 " are not read");
@@ -54,7 +46,7 @@ void HeaderWarnings(const RunPlan& run, std::vector<RunWarning>& warnings) {
 void YearWarnings(const RunPlan& run, const ObservationHeader& header, std::vector<RunWarning>& warnings) {
     const int year = header.setup.year;
     if (year >= 2000) return;
-    Add(warnings, "year-before-2000", kWholeRecording,
+    Add(warnings, WarningId::YearBefore2000, kWholeRecording,
         "the year is " + Number(year) + ", before 2000: the files are named " + run.scanIndexName + ", " +
             ScanFileName(run.baseName, run.scanNumber.number, 1) + ", ... (the year written as " + Number(year) +
             " - 2000)");
@@ -66,7 +58,7 @@ void MarkerFileWarnings(const RunPlan& run, const ObservationHeader& header,
     const std::string name = FileNameOfPath(run.markerPath);
     const int64_t rest = run.markerFileLength % 4;
     if (rest != 0) {
-        Add(warnings, "marker-odd-length", kWholeRecording,
+        Add(warnings, WarningId::MarkerOddLength, kWholeRecording,
             name + " holds " + Number(run.markerFileLength) +
                 " bytes, not a whole number of 4-byte position/tag pairs: its last " + Number(rest) +
                 (rest == 1 ? " byte is" : " bytes are") + " not used");
@@ -89,7 +81,7 @@ void MarkerFileWarnings(const RunPlan& run, const ObservationHeader& header,
     if (unused == 0) return;
     std::vector<std::string> indexes;
     for (const int16_t index : unusedIndexes) indexes.push_back(Number(index));
-    Add(warnings, "marker-unused", kWholeRecording,
+    Add(warnings, WarningId::MarkerUnused, kWholeRecording,
         name + ": " + Number(unused) + " of its " + Number(pairs) +
             " markers select no enabled channel (calibration index " + Listing(indexes) +
             "): they change nothing");
@@ -107,7 +99,7 @@ void PointingWarnings(const RunPlan& run, const ObservationHeader& header, std::
     if (RadiusIsDegenerate(header.pointing.solarRadius))
         what.push_back("the solar radius is " + Number(header.pointing.solarRadius) + " (RADIUS)");
     if (what.empty()) return;
-    Add(warnings, "pointing-degenerate", kWholeRecording,
+    Add(warnings, WarningId::PointingDegenerate, kWholeRecording,
         Listing(what) + ": the offset axis cannot be drawn or exported");
 }
 
@@ -116,7 +108,7 @@ void PointingWarnings(const RunPlan& run, const ObservationHeader& header, std::
 void MissingSampleFileWarnings(const ChannelPlan& channel, std::vector<RunWarning>& warnings) {
     const bool left = channel.verdict == ChannelVerdict::LeftMissing;
     if (!left && channel.verdict != ChannelVerdict::RightMissing) return;
-    Add(warnings, left ? "al-missing" : "ar-missing", channel.channel,
+    Add(warnings, left ? WarningId::AlMissing : WarningId::ArMissing, channel.channel,
         FileNameOfPath(left ? channel.left.path : channel.right.path) + " cannot be opened: channel " +
             Number(channel.channel) + " gets no scan file");
 }
@@ -126,28 +118,28 @@ void SampleFileWarnings(const ChannelPlan& channel, std::vector<RunWarning>& war
     const std::string al = FileNameOfPath(channel.left.path), ar = FileNameOfPath(channel.right.path);
     const int32_t n = channel.left.samples, m = channel.right.samples;
     if (n == 0)
-        Add(warnings, "al-empty", c,
+        Add(warnings, WarningId::AlEmpty, c,
             al + " holds no whole sample (" + Number(channel.left.bytes) + " bytes): its scan file has 0 points");
     for (const SampleFilePlan* file : {&channel.left, &channel.right}) {
         const int64_t rest = file->bytes % 4;
         if (file->bytes > 0 && rest != 0)
-            Add(warnings, "sample-trailing-bytes", c,
+            Add(warnings, WarningId::SampleTrailingBytes, c,
                 FileNameOfPath(file->path) + " holds " + Number(file->bytes) + " bytes: the " + Number(rest) +
                     (rest == 1 ? " byte" : " bytes") + " after its last whole sample " +
                     (rest == 1 ? "is" : "are") + " not read");
     }
     if (m < n) {
-        Add(warnings, "ar-short", c,
+        Add(warnings, WarningId::ArShort, c,
             ar + " holds " + Number(m) + " samples, " + al + " " + Number(n) + ": LL samples " + Number(m) +
                 " to " + Number(n - 1) + " keep the repaired al values");
     } else if (m > n && n > 0) {  // an al file without samples says so itself
-        Add(warnings, "ar-long", c,
+        Add(warnings, WarningId::ArLong, c,
             ar + " holds " + Number(m) + " samples, " + al + " " + Number(n) + ": only the first " + Number(n) +
                 " are read");
     }
     for (const SampleFilePlan* file : {&channel.left, &channel.right}) {
         if (file->notFinite > 0)
-            Add(warnings, "samples-not-finite", c,
+            Add(warnings, WarningId::SamplesNotFinite, c,
                 FileNameOfPath(file->path) + ": " + Number(file->notFinite) + " of " + Number(n) +
                     " samples are not finite numbers after the repair; they are stored as 0");
     }
@@ -166,12 +158,12 @@ void MarkerPositionWarnings(const RunPlan& run, const ChannelPlan& channel,
     const std::string of = " of " + FileNameOfPath(run.markerPath);
     const std::string samples = Number(n) + " samples of channel " + Number(channel.channel);
     if (!past.empty())
-        Add(warnings, "marker-past-end", channel.channel,
+        Add(warnings, WarningId::MarkerPastEnd, channel.channel,
             std::string(past.size() == 1 ? "marker " : "markers ") + Listing(past) + of +
                 (past.size() == 1 ? " lies" : " lie") + " past the end of the " + samples +
                 (past.size() == 1 ? ": it changes nothing" : ": they change nothing"));
     if (!before.empty())
-        Add(warnings, "marker-before-start", channel.channel,
+        Add(warnings, WarningId::MarkerBeforeStart, channel.channel,
             std::string(before.size() == 1 ? "marker " : "markers ") + Listing(before) + of +
                 (before.size() == 1 ? " lies" : " lie") + " before the first of the " + samples +
                 (before.size() == 1 ? ": it changes nothing" : ": they change nothing"));
@@ -183,14 +175,14 @@ bool StepIsDegenerate(float step) { return !(std::fabs(static_cast<double>(step)
 
 bool RadiusIsDegenerate(int32_t radius) { return radius <= 0; }
 
-bool WarningConcernsValues(const RunWarning& warning) { return warning.id != "year-before-2000"; }
+bool WarningConcernsValues(const RunWarning& warning) { return warning.id != WarningId::YearBefore2000; }
 
 std::vector<RunWarning> RunWarnings(const RunPlan& run, const ObservationHeader& header) {
     std::vector<RunWarning> warnings;
     HeaderWarnings(run, warnings);
     YearWarnings(run, header, warnings);
     if (!run.tableReadable || run.tableRows == 0)
-        Add(warnings, "no-calibration-table", kWholeRecording,
+        Add(warnings, WarningId::NoCalibrationTable, kWholeRecording,
             "the calibration table " + run.inputs.calibrationTablePath +
                 (run.tableReadable ? " holds no row of numbers" : " cannot be read") +
                 ": no channel gets calibration values, so no scan file is written");
@@ -216,4 +208,6 @@ std::vector<RunWarning> RecordingWarnings(const RunPlan& run, const ObservationH
     return warnings;
 }
 
-std::string WarningLine(const RunWarning& warning) { return warning.id + ": " + warning.message; }
+std::string WarningLine(const RunWarning& warning) {
+    return std::string(WarningName(warning.id)) + ": " + warning.message;
+}

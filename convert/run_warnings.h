@@ -8,20 +8,17 @@
 #include <vector>
 
 #include "convert/channel_plan.h"
+#include "convert/warning_ids.h"
 #include "inputs/observation_header.h"
 
 // The channel of a warning about the recording as a whole.
 constexpr int kWholeRecording = -1;
 
 struct RunWarning {
-    std::string id;  // stable: "header-short", "ar-short", ...
+    WarningId id = WarningId::HeaderShort;  // printed as its WarningName
     int channel = kWholeRecording;
     std::string message;  // names the file and the figure
 };
-
-// Every id, in the order the warnings come (the README lists them).
-extern const char* const kWarningIds[];
-extern const int kWarningIdCount;
 
 // Warnings about the recording as a whole: the header's length, a year
 // before 2000, the calibration table, the marker file, the step between
@@ -42,7 +39,7 @@ std::vector<RunWarning> RecordingWarnings(const RunPlan& run, const ObservationH
 // the values converted are as recorded.
 bool WarningConcernsValues(const RunWarning& warning);
 
-// "id: message", the form of a warning on one line.
+// "name: message", the form of a warning on one line.
 std::string WarningLine(const RunWarning& warning);
 
 // True when the step between points or the radius leaves no offset axis: a

@@ -294,8 +294,10 @@ std::string ChannelRowText(const RecordingExplanation& e, const ChannelPlan& cha
     const std::string markers = MarkerColumn(applied);
     std::string verdict = channel.verdict == ChannelVerdict::ScanFile ? channel.scanFileName : ChannelReason(channel);
     std::string ids;
-    for (const RunWarning& warning : WarningsOf(e, channel.channel))
-        if (ids.find("[" + warning.id + "]") == std::string::npos) ids += " [" + warning.id + "]";
+    for (const RunWarning& warning : WarningsOf(e, channel.channel)) {
+        const std::string id = std::string("[") + WarningName(warning.id) + "]";
+        if (ids.find(id) == std::string::npos) ids += " " + id;
+    }
     verdict += ids;
     char line[1024];
     std::snprintf(line, sizeof line, "%-3s %4d %10.4f %6s %6s %9.3f %9s %6s %9s  %-14s ",
@@ -403,7 +405,7 @@ Json ChannelJson(const RecordingExplanation& e, const ChannelPlan& c) {
     channel["scan_file"] = scanFile ? Json(c.scanFileName) : Json(nullptr);
     channel["reason"] = scanFile ? Json(nullptr) : Json(JsonText(ChannelReason(c)));
     channel["warnings"] = Json::array();
-    for (const RunWarning& warning : WarningsOf(e, c.channel)) channel["warnings"].push_back(warning.id);
+    for (const RunWarning& warning : WarningsOf(e, c.channel)) channel["warnings"].push_back(WarningName(warning.id));
     return channel;
 }
 
@@ -424,7 +426,7 @@ Json ExplanationJson(const RecordingExplanation& e) {
     json["calibration_table"] = run.tableReadable ? Json(JsonText(run.inputs.calibrationTablePath)) : Json(nullptr);
     json["warnings"] = Json::array();
     for (const RunWarning& w : e.warnings)
-        json["warnings"].push_back({{"id", w.id},
+        json["warnings"].push_back({{"id", WarningName(w.id)},
                                     {"channel", w.channel == kWholeRecording ? Json(nullptr) : Json(w.channel)},
                                     {"message", JsonText(w.message)}});
     json["summary"] = SummaryLine(e);

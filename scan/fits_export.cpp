@@ -313,12 +313,12 @@ void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQualit
     std::vector<RunWarning> warnings;
     if (quality) warnings = quality->warnings;
     const bool named = std::any_of(warnings.begin(), warnings.end(),
-                                   [](const RunWarning& w) { return w.id == "pointing-degenerate"; });
+                                   [](const RunWarning& w) { return w.id == WarningId::PointingDegenerate; });
     if (OffsetAxisIsDegenerate(scan) && !named) {
         char text[160];
         std::snprintf(text, sizeof text, "CDELT1 %.4f and PMCSUN %.4f of the scan file give no offset axis",
                       scan.cdelt1, scan.pmcsun);
-        warnings.push_back(RunWarning{"pointing-degenerate", kWholeRecording, text});
+        warnings.push_back(RunWarning{WarningId::PointingDegenerate, kWholeRecording, text});
     }
     if (quality || recordingChecked)
         h.Whole("NQWARN", static_cast<long>(warnings.size()), "warnings about the recording");
@@ -326,7 +326,7 @@ void WriteWarnings(Header& h, const ScanFileContents& scan, const ScanFileQualit
         fits_write_comment(h.file, kRecordingNotChecked, &h.status);
     for (std::size_t i = 0; i < warnings.size() && i < 999; ++i) {
         const std::string keyword = "QWARN" + std::to_string(i + 1);
-        h.Text(keyword.c_str(), warnings[i].id, "warning, explained in the COMMENT below");
+        h.Text(keyword.c_str(), WarningName(warnings[i].id), "warning, explained in the COMMENT below");
         const std::string comment = keyword + " " + WarningLine(warnings[i]);
         fits_write_comment(h.file, HeaderText(comment).c_str(), &h.status);
     }

@@ -11,12 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "batch/manifest.h"
@@ -185,7 +187,7 @@ Outcome Convert(const Setup& s, const std::string& archive = "", const std::stri
     RecordingExplanation explained;
     std::string error;
     if (ExplainRecording(argv[1], !s.extra.empty(), table, false, explained, error))
-        for (const RunWarning& w : explained.warnings) outcome.explained.push_back(w.id);
+        for (const RunWarning& w : explained.warnings) outcome.explained.push_back(WarningName(w.id));
     std::vector<std::string> scanFiles;
     std::error_code failure;
     if (fs::is_directory(out, failure)) {
@@ -578,6 +580,54 @@ void ExpectNothingCutShort(const Outcome& outcome) {
     }
 }
 
+// The table of warnings by id, and the README's list of them: the same
+// names in the same order, each with the meaning of its row (less the
+// backquotes of its code).
+TEST(BadInputMatrix, WarningTableAndTheReadmesList) {
+    const std::vector<WarningKind>& kinds = WarningKinds();
+    ASSERT_EQ(kinds.size(), static_cast<std::size_t>(WarningId::MarkerBeforeStart) + 1);
+    std::set<std::string> names;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const WarningId id = static_cast<WarningId>(i);
+        EXPECT_EQ(kinds[i].id, id) << i;
+        EXPECT_EQ(std::string(WarningName(id)), kinds[i].name);
+        EXPECT_EQ(std::string(WarningMeaning(id)), kinds[i].meaning);
+        WarningId named = WarningId::MarkerBeforeStart;
+        EXPECT_TRUE(WarningIdOfName(kinds[i].name, named));
+        EXPECT_EQ(named, id) << kinds[i].name;
+        EXPECT_TRUE(names.insert(kinds[i].name).second) << kinds[i].name << " twice";
+    }
+    WarningId untouched = WarningId::ArLong;
+    for (const char* name : {"", "ar", "ar-short ", "AR-SHORT", "ar-short: x"}) {
+        EXPECT_FALSE(WarningIdOfName(name, untouched)) << name;
+        EXPECT_EQ(untouched, WarningId::ArLong);
+    }
+
+    const std::string readme = ReadFileBytes(VMFITS_SOURCE_DIR "/README.md");
+    const std::size_t from = readme.find("\n## Warnings\n");
+    ASSERT_NE(from, std::string::npos);
+    std::istringstream section(readme.substr(from + 1, readme.find("\n## ", from + 1) - from));
+    const auto plain = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), '`'), text.end());
+        return text;
+    };
+    std::vector<std::pair<std::string, std::string>> listed, tabled;
+    for (std::string line; std::getline(section, line);) {
+        if (line.rfind("| `", 0) != 0) continue;  // a row of ids
+        const std::size_t bar = line.find(" | ", 2);
+        ASSERT_NE(bar, std::string::npos) << line;
+        ASSERT_EQ(line.substr(line.size() - 2), " |") << line;
+        const std::string meaning = plain(line.substr(bar + 3, line.size() - 2 - (bar + 3)));
+        std::istringstream ids(line.substr(2, bar - 2));
+        for (std::string id; std::getline(ids, id, ',');) {
+            if (!id.empty() && id[0] == ' ') id.erase(0, 1);
+            listed.emplace_back(plain(id), meaning);
+        }
+    }
+    for (const WarningKind& kind : kinds) tabled.emplace_back(kind.name, kind.meaning);
+    EXPECT_EQ(listed, tabled);
+}
+
 TEST(BadInputMatrix, EachDefectHasItsOutcome) {
     const Outcome& good = GoodOutcome();
     ASSERT_EQ(good.exitCode, 1) << good.status;
@@ -637,6 +687,12 @@ TEST(BadInputMatrix, EachDefectHasItsOutcome) {
         }
         if (expect.check && NamesOf(outcome.files) == *expect.names) expect.check(outcome.files, good.files);
     }
+
+    // Every warning of the table comes from some row.
+    std::set<std::string> warned;
+    for (const Row& row : rows) warned.insert(row.warnings.begin(), row.warnings.end());
+    for (const WarningKind& kind : WarningKinds())
+        EXPECT_EQ(warned.count(kind.name), 1u) << "no row of the matrix gets " << kind.name;
 
     // vm-batch over the recordings converted with the usual table: each
     // recording's manifest line holds the row's warnings.

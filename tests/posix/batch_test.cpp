@@ -475,13 +475,28 @@ TEST(BatchRunner, LastLineAndSignalText) {
     EXPECT_EQ(SignalText(9), "ended by signal 9 (Killed)");
 }
 
+// Writes `text` to `fd` whole (a test's child).
+void WriteWhole(int fd, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
 TEST(BatchRunner, ParallelJobsAndWhatTheyReport) {
-    // Four jobs, two at once: exits, output, a signal, a program that cannot start.
+    // Seven jobs, two at once: exits, output, a signal, a program that cannot
+    // start; copies of this process with their data apart from their output,
+    // more data than a pipe holds, and data cut short by a signal.
+    const std::string much(300000, 'd');
     const std::vector<ChildJob> jobs = {
         {{"/bin/sh", "-c", "echo out; echo err >&2; exit 3"}, ""},
         {{"/bin/sh", "-c", "pwd"}, "/usr"},
         {{"/bin/sh", "-c", "kill -9 $$"}, ""},
         {{"/nonexistent/program"}, ""},
+        {{}, "", [](int fd) { WriteWhole(fd, "data\n"), WriteWhole(STDOUT_FILENO, "out\n"); return 5; }},
+        {{}, "", [&](int fd) { WriteWhole(fd, much), WriteWhole(STDOUT_FILENO, much + "\n"); return 0; }},
+        {{}, "", [](int fd) { WriteWhole(fd, "{\"half"), raise(SIGKILL); return 0; }},
     };
     std::vector<ChildResult> results(jobs.size());
     std::vector<int> finished(jobs.size(), 0);
@@ -492,7 +507,7 @@ TEST(BatchRunner, ParallelJobsAndWhatTheyReport) {
         ++finished[i];
     };
     EXPECT_EQ(RunJobs(jobs.size(), 2, {"PATH=/usr/bin:/bin"}, callbacks, nullptr, -1), jobs.size());
-    EXPECT_EQ(finished, (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(finished, (std::vector<int>{1, 1, 1, 1, 1, 1, 1}));
     EXPECT_EQ(results[0].exitCode, 3);
     EXPECT_EQ(results[0].output, "out\nerr\n");
     EXPECT_EQ(results[1].output, "/usr\n");
@@ -500,6 +515,16 @@ TEST(BatchRunner, ParallelJobsAndWhatTheyReport) {
     EXPECT_EQ(results[2].exitCode, -1);
     EXPECT_EQ(results[3].exitCode, 127);
     EXPECT_EQ(results[3].output, "Can't run /nonexistent/program: No such file or directory\n");
+    EXPECT_EQ(results[0].data, "");
+    EXPECT_EQ(results[4].exitCode, 5);
+    EXPECT_EQ(results[4].output, "out\n");
+    EXPECT_EQ(results[4].data, "data\n");
+    // The data whole; the output its last 64 KiB.
+    EXPECT_EQ(results[5].exitCode, 0);
+    EXPECT_EQ(results[5].data, much);
+    EXPECT_EQ(results[5].output, much.substr(much.size() - 64 * 1024 + 1) + "\n");
+    EXPECT_EQ(results[6].signal, SIGKILL);
+    EXPECT_EQ(results[6].data, "{\"half");
 }
 
 TEST(BatchRunner, StopEndsRunningJobsAndStartsNoMore) {
@@ -525,11 +550,32 @@ TEST(BatchVerdict, WhatCountsAsConverted) {
         bool converted;
         const char* reason;
         std::vector<ConverterWarning> warnings;
+        // A conversion in a child of vm-batch: its report (else a --vm-fits
+        // program, whose output says it all), and the status it leaves.
+        const char* report = nullptr;
+        const char* status = nullptr;
     };
     const std::string ar = "vm-fits: warning: ar-short: ar2 holds 1000 samples, al2 2000: LL samples 1000 to 1999\n";
     const std::string header = "vm-fits: warning: header-short: sun.05h holds 600 bytes, not 1478\r\n";
     const ConverterWarning arShort{"ar-short", "ar2 holds 1000 samples, al2 2000: LL samples 1000 to 1999"};
     const ConverterWarning headerShort{"header-short", "sun.05h holds 600 bytes, not 1478"};
+    // Texts that printed lines could not carry: line feeds, quotes, backslashes, bytes that are not UTF-8.
+    const std::string awkward = "a\nvm-fits: warning: header-long: \"x\\y\"\r\n\xff\xfe \xc3\xa9";
+    const std::string cantOpen = "Can't open " + awkward;
+    const std::string arReport = ReportWarningLine(RunWarning{WarningId::ArShort, 2, arShort.message});
+    const std::string awkwardReport =
+        ReportWarningLine(RunWarning{WarningId::MarkerPastEnd, kWholeRecording, awkward}) +
+        ReportStatusLine(cantOpen);
+    const std::string end1 = ReportEndLine(1, {"/out/x.0hd", "/out/x.001"}), end2 = ReportEndLine(2, {});
+    const std::string reports[] = {
+        arReport + end1,
+        awkwardReport + end2,
+        arReport + end1.substr(0, end1.size() / 2),          // killed while writing its end
+        arReport + ReportStatusLine("Can't open a"),         // ended without its end line
+        arReport + "vm-fits: warning: header-short: x\n" + end1,  // a line that is no record
+        end1 + arReport,                                      // more after its end
+        "",
+    };
     const Case cases[] = {
         {1, 0, "", "", true, true, "", {}},
         // Warnings never fail a conversion; the status is the last other line.
@@ -545,6 +591,20 @@ TEST(BatchVerdict, WhatCountsAsConverted) {
         {-1, 11, "half a line", "", false, false, "vm-fits ended by signal 11 (Segmentation fault)", {}},
         {-1, 0, "", "Can't start /x/vm-fits: Resource temporarily unavailable", false, false,
          "Can't start /x/vm-fits: Resource temporarily unavailable", {}},
+        // A child's report: what it prints is not read as what it said.
+        {1, 0, ar + "Can't open x\n", "", true, true, "", {arShort}, reports[0].c_str(), ""},
+        {2, 0, "", "", false, false, cantOpen.c_str(), {{"marker-past-end", awkward}}, reports[1].c_str(),
+         cantOpen.c_str()},
+        {-1, 9, "", "", false, false, "vm-fits ended by signal 9 (Killed)", {arShort}, reports[2].c_str(), ""},
+        {-1, 6, "terminate called without an active exception\n", "", false, false,
+         "vm-fits ended by signal 6 (Aborted)", {arShort}, reports[3].c_str(),
+         "terminate called without an active exception"},
+        {1, 0, "", "", true, false, "the conversion ended without its report", {arShort}, reports[3].c_str(),
+         "Can't open a"},
+        {1, 0, "", "", true, false, "the conversion's report holds a line that is not one of its records",
+         {arShort}, reports[4].c_str(), ""},
+        {1, 0, "", "", true, false, "the conversion's report goes on after its end", {}, reports[5].c_str(), ""},
+        {-1, 9, "", "", false, false, "vm-fits ended by signal 9 (Killed)", {}, reports[6].c_str(), ""},
     };
     for (const Case& c : cases) {
         ChildResult result;
@@ -552,11 +612,22 @@ TEST(BatchVerdict, WhatCountsAsConverted) {
         result.signal = c.signal;
         result.output = c.output;
         result.startError = c.startError;
-        const ConversionVerdict v = JudgeConversion(result, c.collected, "vm-fits wrote no scan index x.0hd");
+        if (c.report) result.data = c.report;
+        const ConverterOutput said =
+            c.report ? ReadChildReport(result.data, result.output).said : SplitConverterOutput(result.output);
+        const ConversionVerdict v = JudgeConversion(result, said, c.collected, "vm-fits wrote no scan index x.0hd");
         EXPECT_EQ(v.converted, c.converted) << c.reason;
         EXPECT_EQ(v.reason, c.reason);
         EXPECT_EQ(v.warnings, c.warnings) << c.reason;
+        if (c.status) {
+            EXPECT_EQ(v.status, c.status) << c.reason;
+        }
     }
+    // The end line's exit code and files, as the child gave them.
+    const ChildReport whole = ReadChildReport(reports[0], "");
+    EXPECT_TRUE(whole.ended);
+    EXPECT_EQ(whole.exitCode, 1);
+    EXPECT_EQ(whole.files, (std::vector<std::string>{"/out/x.0hd", "/out/x.001"}));
 }
 
 }  // namespace
