@@ -63,7 +63,7 @@ py::dict HeaderOf(const ObservationHeader& header) {
 py::list WarningsOf(const std::vector<RunWarning>& warnings) {
     py::list list;
     for (const RunWarning& w : warnings)
-        list.append(py::make_tuple(Text(w.id), w.channel == kWholeRecording ? py::object(py::none()) : py::int_(w.channel),
+        list.append(py::make_tuple(WarningName(w.id), w.channel == kWholeRecording ? py::object(py::none()) : py::int_(w.channel),
                                    Text(w.message)));
     return list;
 }
@@ -79,6 +79,10 @@ RecordingOptions OptionsOf(const std::string& header, const std::optional<std::s
 }  // namespace
 
 void AddRecordingBindings(py::module_& m) {
+    py::list kinds;
+    for (const WarningKind& kind : WarningKinds()) kinds.append(py::make_tuple(kind.name, Text(kind.meaning)));
+    m.attr("warning_kinds") = kinds;
+
     py::class_<RecordingHandle, std::shared_ptr<RecordingHandle>>(m, "RecordingHandle")
         .def_property_readonly("header_path", [](const RecordingHandle& h) { return Text(h.options.headerPath); })
         .def_property_readonly("table_path", [](const RecordingHandle& h) { return Text(h.options.tablePath); })

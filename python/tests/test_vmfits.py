@@ -24,6 +24,7 @@ def test_conversion_writes_the_bytes_vm_fits_writes(tmp_path, sample, converted)
     done = vmfits.convert(sample["header"], tmp_path / "out", cfg=sample["cfg"])
     assert done.converted and done.all_written
     assert [w.id for w in done.warnings] == ["ar-short", "ar-missing"]
+    assert all(w.id in vmfits.WARNING_KINDS for w in done.warnings)
     written = sorted(os.listdir(tmp_path / "out"))
     assert written == sorted(os.listdir(converted))
     for name in written:

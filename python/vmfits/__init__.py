@@ -19,7 +19,7 @@ __version__ = _vmfits.__version__
 
 __all__ = [
     "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources",
-    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "CalibrationRefused",
+    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "WARNING_KINDS", "CalibrationRefused",
 ]
 
 # The solar flux unit, 1e-22 W m^-2 Hz^-1, known to astropy by its name too.
@@ -40,6 +40,10 @@ class Warning(NamedTuple):  # noqa: A001 - the recording's warnings, as vm-fits 
     id: str
     channel: int  # None: the recording as a whole
     message: str
+
+
+# Every warning id the programs give, with what it means, in their order.
+WARNING_KINDS = dict(_vmfits.warning_kinds)
 
 
 def _path(path):
