@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "output/scan_cards.h"
@@ -59,15 +60,32 @@ void SignNaN(std::string& out, std::size_t start, double value) {
 template <ScanCardId id, ScanCardKind kind, typename... Values>
 void AppendCard(std::string& out, Values... values) {
     static_assert(kScanCards[id].kind == kind, "the card is written as another kind than the table's");
-    const ScanCardSpec& card = kScanCards[id];
-    const std::size_t length = std::char_traits<char>::length(card.keyword);
-    out.append(card.keyword, length);
-    out.append(8 - length, ' ');
-    out += "= ";
-    AppendFormat(out, card.format, values...);
-    out += "\t/ ";
-    out += card.comment;
-    out += "\r\n";
+    constexpr ScanCardSpec card = kScanCards[id];
+    constexpr std::size_t keywordLength = std::char_traits<char>::length(card.keyword);
+    constexpr std::size_t commentLength = std::char_traits<char>::length(card.comment);
+    // The card is put together on the stack and appended in one piece; a value
+    // too long for it (a long object name) goes the longer way.
+    char line[256];
+    constexpr std::size_t valueAt = 10, tailLength = 3 + commentLength + 2;
+    static_assert(valueAt + tailLength < sizeof line, "the comment is too long");
+    std::memcpy(line, card.keyword, keywordLength);
+    std::memset(line + keywordLength, ' ', 8 - keywordLength);
+    line[8] = '=';
+    line[9] = ' ';
+    const int length = std::snprintf(line + valueAt, sizeof line - valueAt - tailLength, card.format, values...);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line - valueAt - tailLength) {
+        char* tail = line + valueAt + length;
+        std::memcpy(tail, "\t/ ", 3);
+        std::memcpy(tail + 3, card.comment, commentLength);
+        std::memcpy(tail + 3 + commentLength, "\r\n", 2);
+        out.append(line, valueAt + static_cast<std::size_t>(length) + tailLength);
+    } else {
+        out.append(line, valueAt);
+        AppendFormat(out, card.format, values...);
+        out += "\t/ ";
+        out.append(card.comment, commentLength);
+        out += "\r\n";
+    }
 }
 
 template <ScanCardId id>

@@ -141,6 +141,15 @@ TEST(ScanFileBytes, ObjectNameAzimuthIsThePlansOwn) {
     EXPECT_NE(bytes.find("AZIMUTH =   15.000000000\t"), std::string::npos) << bytes;
 }
 
+TEST(ScanFileBytes, ObjectNameLongerThanACardLineIsWrittenWhole) {
+    ObservationHeader header = CardHeader();
+    header.setup.objectName = std::string(300, 'S') + "%d";
+    ScanChannel channel;
+    channel.channel = 3;
+    const std::string bytes = ScanFileBytes(header, kPointing, 0, channel);
+    EXPECT_NE(bytes.find("\r\nOBJECT  = '" + header.setup.objectName + "'\t/ \r\nTELESCOP= "), std::string::npos);
+}
+
 TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
     ObservationHeader header = CardHeader();
     header.pointing.observationTime.second = std::numeric_limits<float>::quiet_NaN();
