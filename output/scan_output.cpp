@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "output/scan_cards.h"
 
 namespace {
 
@@ -48,11 +52,90 @@ void SignNaN(std::string& out, std::size_t start, double value) {
     }
 }
 
-// A card with one floating-point value.
-void AppendRealCard(std::string& out, const char* format, double value) {
+// The card `id` of the table, built as the table says: the keyword padded to
+// 8 characters, "= ", the values in the card's format, "\t/ ", the comment and
+// CR LF. Each kind has its own function below, which gives the format the C
+// types of that kind and no others; the table's check (ScanCardsAreSound)
+// holds every format to those types.
+template <ScanCardId id, ScanCardKind kind, typename... Values>
+void AppendCard(std::string& out, Values... values) {
+    static_assert(kScanCards[id].kind == kind, "the card is written as another kind than the table's");
+    constexpr ScanCardSpec card = kScanCards[id];
+    constexpr std::size_t keywordLength = std::char_traits<char>::length(card.keyword);
+    constexpr std::size_t commentLength = std::char_traits<char>::length(card.comment);
+    // The card is put together on the stack and appended in one piece; a value
+    // too long for it (a long object name) goes the longer way.
+    char line[256];
+    constexpr std::size_t valueAt = 10, tailLength = 3 + commentLength + 2;
+    static_assert(valueAt + tailLength < sizeof line, "the comment is too long");
+    std::memcpy(line, card.keyword, keywordLength);
+    std::memset(line + keywordLength, ' ', 8 - keywordLength);
+    line[8] = '=';
+    line[9] = ' ';
+    const int length = std::snprintf(line + valueAt, sizeof line - valueAt - tailLength, card.format, values...);
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof line - valueAt - tailLength) {
+        char* tail = line + valueAt + length;
+        std::memcpy(tail, "\t/ ", 3);
+        std::memcpy(tail + 3, card.comment, commentLength);
+        std::memcpy(tail + 3 + commentLength, "\r\n", 2);
+        out.append(line, valueAt + static_cast<std::size_t>(length) + tailLength);
+    } else {
+        out.append(line, valueAt);
+        AppendFormat(out, card.format, values...);
+        out += "\t/ ";
+        out.append(card.comment, commentLength);
+        out += "\r\n";
+    }
+}
+
+template <ScanCardId id>
+void AppendWholeCard(std::string& out, int value) {
+    AppendCard<id, ScanCardKind::Whole>(out, value);
+}
+
+template <ScanCardId id>
+void AppendRealCard(std::string& out, double value) {
     const std::size_t start = out.size();
-    AppendFormat(out, format, value);
+    AppendCard<id, ScanCardKind::Real>(out, value);
     SignNaN(out, start, value);
+}
+
+template <ScanCardId id>
+void AppendTextCard(std::string& out, const char* value) {
+    AppendCard<id, ScanCardKind::Text>(out, value);
+}
+
+template <ScanCardId id>
+void AppendDateCard(std::string& out, int day, int month, int year) {
+    AppendCard<id, ScanCardKind::Date>(out, day, month, year);
+}
+
+template <ScanCardId id>
+void AppendTimeCard(std::string& out, int hour, int minute, double second) {
+    const std::size_t start = out.size();
+    AppendCard<id, ScanCardKind::Time>(out, hour, minute, second);
+    SignNaN(out, start, second);
+}
+
+template <ScanCardId id>
+void AppendCharacterCard(std::string& out, char value) {
+    AppendCard<id, ScanCardKind::Character>(out, static_cast<int>(value));
+}
+
+// "COMMENT " and the comment, or "END": the cards without a value.
+template <ScanCardId id>
+void AppendFixedCard(std::string& out) {
+    const ScanCardSpec& card = kScanCards[id];
+    static_assert(kScanCards[id].kind == ScanCardKind::Comment || kScanCards[id].kind == ScanCardKind::End,
+                  "the card has a value");
+    if (card.kind == ScanCardKind::Comment) {
+        out += card.keyword;
+        out.append(8 - std::char_traits<char>::length(card.keyword), ' ');
+        out += card.comment;
+    } else {
+        out += card.keyword;
+    }
+    out += "\r\n";
 }
 
 // A data block: the values little-endian, low byte first, nothing between them.
@@ -70,11 +153,13 @@ void AppendBlock(std::string& out, const std::vector<int16_t>& values) {
 #endif
 }
 
+// The group of one polarisation, whose POLARIZ card is `first`, and its data block.
+template <int first>
 void AppendPolarisation(std::string& out, int polariz, const ScaledBlock& block) {
-    AppendFormat(out, "POLARIZ = %14d\t/ IF 1 - (R or R+L), IF 0- (L or R_L)\r\n", polariz);
-    AppendRealCard(out, "BSCALE  = %14e\t/ \r\n", static_cast<double>(block.bscale));
-    AppendRealCard(out, "BZERO   = %14e\t/ \r\n", static_cast<double>(block.bzero));
-    out += "END\r\n";
+    AppendWholeCard<ScanCardId(first)>(out, polariz);
+    AppendRealCard<ScanCardId(first + kBscaleOffset)>(out, static_cast<double>(block.bscale));
+    AppendRealCard<ScanCardId(first + kBzeroOffset)>(out, static_cast<double>(block.bzero));
+    AppendFixedCard<ScanCardId(first + kBlockEndOffset)>(out);
     AppendBlock(out, block.values);
     out += "\r\n";
 }
@@ -96,50 +181,40 @@ std::string ScanFileBytes(const ObservationHeader& header, const PointingValues&
     out.reserve(1500 + 4 * static_cast<std::size_t>(n > 0 ? n : 0));
 
     // Main header.
-    AppendFormat(out, "SIMPLE  = %14c\t/ FILE DOES NOT CONFORM TO FITS STANDARD\r\n", 'F');
-    AppendFormat(out, "BITPIX  = %14d\t/ INTEGER WITH '(I2)' FORMAT\r\n", 16);
-    AppendFormat(out, "NAXIS   = %14d\t/ NUMBER OF DATA AXES\r\n", 1);
-    AppendFormat(out, "NAXIS1  = %14d\t/ LENGTH OF DATA AXIS 1\r\n", static_cast<int>(n));
-    AppendRealCard(out, "PMCSUN  = %14.4f\t/ POST MERIDIUM CENTER \r\n",
-                 PostMeridianCentre(n, receiver.pmc));
-    AppendFormat(out, "DATE-OBS= '%2d/%02d/%02d'\t/ \r\n", setup.day, setup.month, setup.year);
-    const std::size_t timeCard = out.size();
-    AppendFormat(out, "TIME-OBS= '%02d:%02d:%06.3f'\t/ UT \r\n", at.observationTime.hour,
-                 at.observationTime.minute, static_cast<double>(at.observationTime.second));
-    SignNaN(out, timeCard, static_cast<double>(at.observationTime.second));
-    AppendFormat(out, "OBJECT  = '%s'\t/ \r\n", setup.objectName.c_str());
-    AppendFormat(out, "TELESCOP= '%s'\t/ \r\n", "KAVOR-350");
-    AppendFormat(out, "ORIGIN  = '%s'\t/ \r\n", "DORNIKA");
-    AppendFormat(out, "RADIUS  = %14d\t/ OPTICAL SOLAR RADIUS (ARCSECOND) \r\n", at.solarRadius);
-    AppendRealCard(out, "AZIMUTH = %14.9f\t/ Azimuth of observ. \r\n",
-                 static_cast<double>(pointing.azimuth));
-    AppendRealCard(out, "ALTITUDE= %14.9f\t/ Altitude of source \r\n",
-                 static_cast<double>(pointing.altitude));
-    AppendRealCard(out, "ANGLE   = %14.9f\t/ Angle of decl. \r\n", static_cast<double>(pointing.angleP));
-    AppendRealCard(out, "CDELT1  = %14.4f\t/ ARCSEC\t\r\n", static_cast<double>(pointing.step));
-    AppendFormat(out, "N_POLAR = %14d\t/ NUMBER OF POLARIZATIONS [1 or 2]\r\n", 2);
-    AppendFormat(out, "CALIBR  = %14d\t/ FLAG OF CALIBRATION [ 0-NO 1-YES ] \r\n",
-                 static_cast<int>(calibrationFlag));
-    AppendRealCard(out, "TCALIBR = %14.4f\t/ T OF CALIBRATION \r\n",
-                 static_cast<double>(channel.calibrationStep));
-    AppendFormat(out, "FLAG_IV = %14d\t/ IF 1 => R,L; IF 0 => I,V \r\n", 1);
-    out += "COMMENT  TQSUN - TEMPERATURE OF A SURFACE OF THE QUIET SUN AGREED WITH THE \r\n";
-    out += "COMMENT   FORM OF THE DIAGRAM OF A ANTENNA AND KOEF. OF TRANSITION TO FLUX \r\n";
-    out += "END\r\n";
+    AppendCharacterCard<kSimpleCard>(out, kScanSimple);
+    AppendWholeCard<kBitpixCard>(out, kScanBitpix);
+    AppendWholeCard<kNaxisCard>(out, kScanAxes);
+    AppendWholeCard<kNaxis1Card>(out, static_cast<int>(n));
+    AppendRealCard<kPmcsunCard>(out, PostMeridianCentre(n, receiver.pmc));
+    AppendDateCard<kDateObsCard>(out, setup.day, setup.month, setup.year);
+    AppendTimeCard<kTimeObsCard>(out, at.observationTime.hour, at.observationTime.minute,
+                                 static_cast<double>(at.observationTime.second));
+    AppendTextCard<kObjectCard>(out, setup.objectName.c_str());
+    AppendTextCard<kTelescopCard>(out, "KAVOR-350");
+    AppendTextCard<kOriginCard>(out, "DORNIKA");
+    AppendWholeCard<kRadiusCard>(out, at.solarRadius);
+    AppendRealCard<kAzimuthCard>(out, static_cast<double>(pointing.azimuth));
+    AppendRealCard<kAltitudeCard>(out, static_cast<double>(pointing.altitude));
+    AppendRealCard<kAngleCard>(out, static_cast<double>(pointing.angleP));
+    AppendRealCard<kCdelt1Card>(out, static_cast<double>(pointing.step));
+    AppendWholeCard<kNPolarCard>(out, kScanPolarisations);
+    AppendWholeCard<kCalibrCard>(out, static_cast<int>(calibrationFlag));
+    AppendRealCard<kTcalibrCard>(out, static_cast<double>(channel.calibrationStep));
+    AppendWholeCard<kFlagIvCard>(out, kScanFlagIv);
+    AppendFixedCard<kFirstCommentCard>(out);
+    AppendFixedCard<kSecondCommentCard>(out);
+    AppendFixedCard<kMainEndCard>(out);
 
     // Channel group.
-    AppendRealCard(out, "OBS-FREQ= %14.3f\t/ GHz \r\n",
-                 receiver.channelFrequency.at(static_cast<std::size_t>(channel.channel)));
-    AppendRealCard(out, "THETA-DG= %14.2f\t/ DIMENSION OF DIAGRAMM (ARCSECOND) \r\n",
-                 static_cast<double>(channel.beamWidth));
-    AppendFormat(out, "TQSUN   = %14d\t/ Ta[K] \r\n", channel.quietSunTemperature);
-    AppendRealCard(out, "FLUX_L  = %14.3f\t/ KOEF. Ta[K] -> FLUX[S.F.U.] \r\n",
-                 static_cast<double>(channel.fluxFactor));
-    out += "END\r\n";
+    AppendRealCard<kObsFreqCard>(out, receiver.channelFrequency.at(static_cast<std::size_t>(channel.channel)));
+    AppendRealCard<kThetaDgCard>(out, static_cast<double>(channel.beamWidth));
+    AppendWholeCard<kTqsunCard>(out, channel.quietSunTemperature);
+    AppendRealCard<kFluxLCard>(out, static_cast<double>(channel.fluxFactor));
+    AppendFixedCard<kChannelEndCard>(out);
 
     // One group per polarisation, each followed by its data block.
-    AppendPolarisation(out, 1, channel.left);
-    AppendPolarisation(out, 0, channel.right);
+    AppendPolarisation<kFirstPolarizCard>(out, 1, channel.left);
+    AppendPolarisation<kSecondPolarizCard>(out, 0, channel.right);
     return out;
 }
 

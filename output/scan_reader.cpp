@@ -161,47 +161,128 @@ struct GroupValues {
         return true;
     }
 
-    bool Expect(const char* keyword, int32_t expected, int32_t& out, const char* meaning) {
-        if (!Integer(keyword, out)) return false;
-        if (out == expected) return true;
-        error = fileName + ": " + keyword + " is " + std::to_string(out) + "; " + meaning;
-        return false;
-    }
 };
 
-bool MainValues(const std::string& name, ScanFileContents& scan, std::string& error) {
-    GroupValues main{scan.groups[kMainGroup], name, kGroupNames[kMainGroup], error};
-    int32_t bitpix = 0, naxis = 0;
-    if (!main.Expect("BITPIX", 16, bitpix, "a scan file holds 16-bit values") ||
-        !main.Expect("NAXIS", 1, naxis, "a scan file has one data axis") ||
-        !main.Integer("NAXIS1", scan.naxis1))
-        return false;
-    if (scan.naxis1 < 0) {
-        error = name + ": NAXIS1 is " + std::to_string(scan.naxis1) + ", not a number of points";
+// The values of a group's cards, each as its kind reads it, by the cards'
+// places in the table.
+struct CardValue {
+    int32_t whole = 0;
+    double real = 0.0;
+    std::string text;
+};
+using CardValues = std::array<CardValue, kScanCardCount>;
+
+// What a scan file must hold: its cards' values that are the same in every file.
+struct RequiredValue {
+    ScanCardId card;
+    int32_t value;
+    const char* meaning;
+};
+const RequiredValue kRequiredValues[] = {
+    {kBitpixCard, kScanBitpix, "a scan file holds 16-bit values"},
+    {kNaxisCard, kScanAxes, "a scan file has one data axis"},
+    {kNPolarCard, kScanPolarisations, "a scan file holds two polarisations"},
+};
+
+// Whether the value just read of the card `id` is one a scan file may have.
+bool Allowed(ScanCardId id, const CardValue& value, const std::string& name, std::string& error) {
+    const char* keyword = kScanCards[id].keyword;
+    for (const RequiredValue& required : kRequiredValues) {
+        if (required.card != id || value.whole == required.value) continue;
+        error = name + ": " + keyword + " is " + std::to_string(value.whole) + "; " + required.meaning;
         return false;
     }
-    if (!main.Real("PMCSUN", scan.pmcsun) || !main.Text("DATE-OBS", scan.dateObs) ||
-        !main.Text("TIME-OBS", scan.timeObs) || !main.Text("OBJECT", scan.object) ||
-        !main.Text("TELESCOP", scan.telescope) || !main.Text("ORIGIN", scan.origin) ||
-        !main.Integer("RADIUS", scan.radius) || !main.Real("AZIMUTH", scan.azimuth) ||
-        !main.Real("ALTITUDE", scan.altitude) || !main.Real("ANGLE", scan.angle) ||
-        !main.Real("CDELT1", scan.cdelt1) ||
-        !main.Expect("N_POLAR", 2, scan.nPolar, "a scan file holds two polarisations") ||
-        !main.Integer("CALIBR", scan.calibr) || !main.Real("TCALIBR", scan.tcalibr) ||
-        !main.Integer("FLAG_IV", scan.flagIv))
+    if (id == kNaxis1Card && value.whole < 0) {
+        error = name + ": " + keyword + " is " + std::to_string(value.whole) + ", not a number of points";
         return false;
+    }
+    return true;
+}
+
+// Reads the values of the cards of `group` in the table's order, each by its
+// kind; the first card that is missing or wrong gives the error. SIMPLE,
+// COMMENT and END cards carry nothing to read.
+bool ReadGroup(const std::vector<ScanCard>& cards, const std::string& name, int group,
+               CardValues& values, std::string& error) {
+    GroupValues read{cards, name, kGroupNames[group], error};
+    for (int i = 0; i < kScanCardCount; ++i) {
+        const ScanCardSpec& card = kScanCards[static_cast<std::size_t>(i)];
+        if (card.group != group) continue;
+        CardValue& value = values[static_cast<std::size_t>(i)];
+        switch (card.kind) {
+            case ScanCardKind::Whole:
+                if (!read.Integer(card.keyword, value.whole)) return false;
+                break;
+            case ScanCardKind::Real:
+                if (!read.Real(card.keyword, value.real)) return false;
+                break;
+            case ScanCardKind::Text:
+            case ScanCardKind::Date:
+            case ScanCardKind::Time:
+                if (!read.Text(card.keyword, value.text)) return false;
+                break;
+            case ScanCardKind::Character:
+            case ScanCardKind::Comment:
+            case ScanCardKind::End:
+                continue;
+        }
+        if (!Allowed(static_cast<ScanCardId>(i), value, name, error)) return false;
+    }
+    return true;
+}
+
+// The value of the card `id` as the kind the table gives it.
+template <ScanCardId id>
+int32_t WholeValue(const CardValues& values) {
+    static_assert(kScanCards[id].kind == ScanCardKind::Whole, "not a whole-number card");
+    return values[id].whole;
+}
+template <ScanCardId id>
+double RealValue(const CardValues& values) {
+    static_assert(kScanCards[id].kind == ScanCardKind::Real, "not a number card");
+    return values[id].real;
+}
+template <ScanCardId id>
+const std::string& TextValue(const CardValues& values) {
+    static_assert(kScanCards[id].kind == ScanCardKind::Text || kScanCards[id].kind == ScanCardKind::Date ||
+                      kScanCards[id].kind == ScanCardKind::Time,
+                  "not a quoted-text card");
+    return values[id].text;
+}
+
+bool MainValues(const std::string& name, ScanFileContents& scan, std::string& error) {
+    CardValues values;
+    if (!ReadGroup(scan.groups[kMainGroup], name, kMainGroup, values, error)) return false;
+    scan.naxis1 = WholeValue<kNaxis1Card>(values);
+    scan.pmcsun = RealValue<kPmcsunCard>(values);
+    scan.dateObs = TextValue<kDateObsCard>(values);
+    scan.timeObs = TextValue<kTimeObsCard>(values);
+    scan.object = TextValue<kObjectCard>(values);
+    scan.telescope = TextValue<kTelescopCard>(values);
+    scan.origin = TextValue<kOriginCard>(values);
+    scan.radius = WholeValue<kRadiusCard>(values);
+    scan.azimuth = RealValue<kAzimuthCard>(values);
+    scan.altitude = RealValue<kAltitudeCard>(values);
+    scan.angle = RealValue<kAngleCard>(values);
+    scan.cdelt1 = RealValue<kCdelt1Card>(values);
+    scan.nPolar = WholeValue<kNPolarCard>(values);
+    scan.calibr = WholeValue<kCalibrCard>(values);
+    scan.tcalibr = RealValue<kTcalibrCard>(values);
+    scan.flagIv = WholeValue<kFlagIvCard>(values);
     std::vector<std::string> date = SplitAt(scan.dateObs, '/');
     long long day = 0, month = 0, year = 0;
     if (date.size() != 3 || !WholeNumber(date[0], day) || !WholeNumber(date[1], month) ||
         !WholeNumber(date[2], year)) {
-        error = name + ": DATE-OBS '" + Printable(scan.dateObs) + "' is not a day/month/year date";
+        error = name + ": " + kScanCards[kDateObsCard].keyword + " '" + Printable(scan.dateObs) +
+                "' is not a day/month/year date";
         return false;
     }
     std::vector<std::string> time = SplitAt(scan.timeObs, ':');
     long long hour = 0, minute = 0;
     if (time.size() != 3 || !WholeNumber(time[0], hour) || !WholeNumber(time[1], minute) ||
         !RealNumber(time[2], scan.second)) {
-        error = name + ": TIME-OBS '" + Printable(scan.timeObs) + "' is not an hours:minutes:seconds time";
+        error = name + ": " + kScanCards[kTimeObsCard].keyword + " '" + Printable(scan.timeObs) +
+                "' is not an hours:minutes:seconds time";
         return false;
     }
     scan.day = static_cast<int>(day);
@@ -213,9 +294,25 @@ bool MainValues(const std::string& name, ScanFileContents& scan, std::string& er
 }
 
 bool ChannelValues(const std::string& name, ScanFileContents& scan, std::string& error) {
-    GroupValues channel{scan.groups[kChannelGroup], name, kGroupNames[kChannelGroup], error};
-    return channel.Real("OBS-FREQ", scan.obsFreq) && channel.Real("THETA-DG", scan.thetaDg) &&
-           channel.Integer("TQSUN", scan.tqsun) && channel.Real("FLUX_L", scan.fluxL);
+    CardValues values;
+    if (!ReadGroup(scan.groups[kChannelGroup], name, kChannelGroup, values, error)) return false;
+    scan.obsFreq = RealValue<kObsFreqCard>(values);
+    scan.thetaDg = RealValue<kThetaDgCard>(values);
+    scan.tqsun = WholeValue<kTqsunCard>(values);
+    scan.fluxL = RealValue<kFluxLCard>(values);
+    return true;
+}
+
+// The values of the group of one polarisation, whose POLARIZ card is `first`.
+template <int first>
+bool BlockValues(const std::vector<ScanCard>& cards, const std::string& name, ScanBlock& block,
+                 std::string& error) {
+    CardValues values;
+    if (!ReadGroup(cards, name, kScanCards[first].group, values, error)) return false;
+    block.polariz = WholeValue<ScanCardId(first)>(values);
+    block.bscale = RealValue<ScanCardId(first + kBscaleOffset)>(values);
+    block.bzero = RealValue<ScanCardId(first + kBzeroOffset)>(values);
+    return true;
 }
 
 }  // namespace
@@ -256,9 +353,8 @@ bool ParseScanFile(const std::string& bytes, const std::string& name, ScanFileCo
 
         const int b = group - kFirstBlockGroup;
         ScanBlock& block = scan.blocks[static_cast<std::size_t>(b)];
-        GroupValues values{cards, name, kGroupNames[group], error};
-        if (!values.Integer("POLARIZ", block.polariz) || !values.Real("BSCALE", block.bscale) ||
-            !values.Real("BZERO", block.bzero))
+        if (!(b == 0 ? BlockValues<kFirstPolarizCard>(cards, name, block, error)
+                     : BlockValues<kSecondPolarizCard>(cards, name, block, error)))
             return false;
         const std::size_t length = 2 * static_cast<std::size_t>(scan.naxis1);
         if (bytes.size() - pos < length) {

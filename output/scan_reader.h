@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "output/scan_cards.h"  // the cards and their groups
+
 // One card, as "KEYWORD = value\t/ comment", "COMMENT text" or "END".
 struct ScanCard {
     std::string text;     // the card as it stands, without its CR LF
@@ -18,10 +20,6 @@ struct ScanCard {
     std::string value;    // blanks around it removed; a quoted text without its quotes
     std::string comment;  // after "\t/", its first blank removed
 };
-
-// The four card groups, each closed by an END card.
-enum ScanGroup { kMainGroup = 0, kChannelGroup = 1, kFirstBlockGroup = 2, kSecondBlockGroup = 3 };
-constexpr int kScanGroupCount = 4;
 
 // One polarisation: its card group's values and its data block.
 struct ScanBlock {

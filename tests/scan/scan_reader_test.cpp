@@ -2,6 +2,8 @@
 // whole, and every kind of damage is named.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "output/scan_reader.h"
 #include "scan/scan_fixtures.h"
 
@@ -139,6 +141,44 @@ TEST(ScanReader, NamesWhatIsWrong) {
         {good + "\r\n", "x.001: 2 bytes after the end of the second data block"},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseError(c.bytes), c.message);
+}
+
+TEST(ScanReader, EveryCardOfTheTableIsRead) {
+    const std::string good = MadeScanFile(4);
+    const char* const groupNames[kScanGroupCount] = {
+        "the main header", "the channel group", "the group of the first polarisation",
+        "the group of the second polarisation"};
+    std::array<std::size_t, kScanGroupCount> groupStart{};
+    groupStart[1] = good.find("END\r\n") + 5;
+    groupStart[2] = good.find("END\r\n", groupStart[1]) + 5;
+    groupStart[3] = good.find("POLARIZ =              0");
+    int checked = 0;
+    for (const ScanCardSpec& card : ScanCardTable()) {
+        const bool quoted = card.kind == ScanCardKind::Text || card.kind == ScanCardKind::Date ||
+                            card.kind == ScanCardKind::Time;
+        if (card.kind != ScanCardKind::Whole && card.kind != ScanCardKind::Real && !quoted) continue;
+        const std::string keyword = card.keyword;
+        const std::string where = keyword + " in " + groupNames[card.group];
+        const std::size_t at = good.find((keyword + "        ").substr(0, 8) + "= ",
+                                         groupStart[static_cast<std::size_t>(card.group)]);
+        ASSERT_NE(at, std::string::npos) << where;
+        const std::size_t valueEnd = good.find("\t/", at);
+
+        // Without the card,
+        std::string renamed = good;
+        renamed[at] = 'x';
+        EXPECT_EQ(ParseError(renamed), "x.001: no " + keyword + " card in " + groupNames[card.group]);
+        // and with a value of another kind.
+        std::string other = good;
+        other.replace(at + 10, valueEnd - at - 10, card.kind == ScanCardKind::Whole ? "1.5" : "abc");
+        EXPECT_EQ(ParseError(other), "x.001: " + where + " is not " +
+                                         (card.kind == ScanCardKind::Whole  ? "a whole number"
+                                          : card.kind == ScanCardKind::Real ? "a number"
+                                                                            : "a quoted text") +
+                                         ": '" + (card.kind == ScanCardKind::Whole ? "1.5" : "abc") + "'");
+        ++checked;
+    }
+    EXPECT_EQ(checked, 18 + 4 + 3 + 3);  // all but SIMPLE, COMMENT and END
 }
 
 TEST(ScanReader, FileThatCannotBeOpened) {

@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
 #include "app/conversion.h"
 #include "convert/channel_loop.h"
 #include "convert/repair.h"
+#include "output/scan_cards.h"
+#include "output/scan_reader.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -138,6 +141,15 @@ TEST(ScanFileBytes, ObjectNameAzimuthIsThePlansOwn) {
     EXPECT_NE(bytes.find("AZIMUTH =   15.000000000\t"), std::string::npos) << bytes;
 }
 
+TEST(ScanFileBytes, ObjectNameLongerThanACardLineIsWrittenWhole) {
+    ObservationHeader header = CardHeader();
+    header.setup.objectName = std::string(300, 'S') + "%d";
+    ScanChannel channel;
+    channel.channel = 3;
+    const std::string bytes = ScanFileBytes(header, kPointing, 0, channel);
+    EXPECT_NE(bytes.find("\r\nOBJECT  = '" + header.setup.objectName + "'\t/ \r\nTELESCOP= "), std::string::npos);
+}
+
 TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
     ObservationHeader header = CardHeader();
     header.pointing.observationTime.second = std::numeric_limits<float>::quiet_NaN();
@@ -155,6 +167,146 @@ TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
     EXPECT_NE(bytes.find("TIME-OBS= '09:05:   nan'"), std::string::npos) << bytes;
     EXPECT_NE(bytes.find("ANGLE   =           -nan\t"), std::string::npos) << bytes;
     EXPECT_NE(bytes.find("CDELT1  =            inf\t"), std::string::npos) << bytes;
+}
+
+// A card's value formatted with the C types of its kind, as the writer passes them.
+std::string FormattedCardValue(const ScanCardSpec& card) {
+    char text[128] = "";
+    int length = 0;
+    switch (card.kind) {
+        case ScanCardKind::Whole: length = std::snprintf(text, sizeof text, card.format, -12345); break;
+        case ScanCardKind::Real: length = std::snprintf(text, sizeof text, card.format, -1.5); break;
+        case ScanCardKind::Text: length = std::snprintf(text, sizeof text, card.format, "abc"); break;
+        case ScanCardKind::Date: length = std::snprintf(text, sizeof text, card.format, 5, 11, 2003); break;
+        case ScanCardKind::Time: length = std::snprintf(text, sizeof text, card.format, 9, 5, 7.25); break;
+        case ScanCardKind::Character: length = std::snprintf(text, sizeof text, card.format, 'F'); break;
+        case ScanCardKind::Comment:
+        case ScanCardKind::End: length = std::snprintf(text, sizeof text, "%s", card.format); break;
+    }
+    return length >= 0 ? std::string(text, static_cast<std::size_t>(length)) : "(error)";
+}
+
+TEST(ScanCards, EveryFormatTakesTheValuesOfItsKind) {
+    const struct {
+        ScanCardKind kind;
+        const char* value;  // what the kind's values above give
+    } kinds[] = {
+        {ScanCardKind::Whole, "-12345"},     {ScanCardKind::Real, "-1.5"},
+        {ScanCardKind::Text, "'abc'"},       {ScanCardKind::Date, "' 5/11/2003'"},
+        {ScanCardKind::Time, "'09:05:07.250'"}, {ScanCardKind::Character, "F"},
+        {ScanCardKind::Comment, ""},         {ScanCardKind::End, ""},
+    };
+    ASSERT_EQ(ScanCardTable().size(), static_cast<std::size_t>(kScanCardCount));
+    for (const ScanCardSpec& card : ScanCardTable()) {
+        const std::string value = FormattedCardValue(card);
+        for (const auto& k : kinds) {
+            if (k.kind != card.kind) continue;
+            // Numbers and characters take 14 places, right-aligned; a real's
+            // digits after the point differ from card to card.
+            if (card.kind == ScanCardKind::Whole || card.kind == ScanCardKind::Character) {
+                EXPECT_EQ(value, std::string(14 - std::string(k.value).size(), ' ') + k.value) << card.keyword;
+            } else if (card.kind == ScanCardKind::Real) {
+                EXPECT_EQ(value.size(), 14u) << card.keyword;
+                EXPECT_EQ(std::stod(value), -1.5) << card.keyword;
+            } else {
+                EXPECT_EQ(value, k.value) << card.keyword;
+            }
+        }
+    }
+}
+
+// The table is what the writer writes: card after card, group after group,
+// each card as keyword, "= ", value, "\t/ ", comment, CR LF.
+TEST(ScanCards, TheWriterWritesTheTablesCardsInOrder) {
+    ScanChannel channel;
+    channel.channel = 3;
+    channel.sampleCount = 2;
+    channel.left = {{1, 2}, 1.0f, 0.0f};
+    channel.right = {{3, 4}, 1.0f, 0.0f};
+    const std::string bytes = ScanFileBytes(CardHeader(), kPointing, 1, channel);
+    ScanFileContents scan;
+    std::string error;
+    ASSERT_TRUE(ParseScanFile(bytes, "x.001", scan, error)) << error;
+    std::array<std::size_t, kScanGroupCount> next{};
+    std::size_t at = 0;  // where the next card stands in the bytes
+    for (const ScanCardSpec& card : ScanCardTable()) {
+        const std::string keyword = card.keyword;
+        std::string expected;
+        if (card.kind == ScanCardKind::End) {
+            expected = "END\r\n";
+        } else if (card.kind == ScanCardKind::Comment) {
+            expected = "COMMENT " + std::string(card.comment) + "\r\n";
+        } else {
+            const auto g = static_cast<std::size_t>(card.group);
+            ASSERT_LT(next[g], scan.groups[g].size()) << keyword;
+            const ScanCard& read = scan.groups[g][next[g]];
+            const bool quoted = card.kind == ScanCardKind::Text || card.kind == ScanCardKind::Date ||
+                                card.kind == ScanCardKind::Time;
+            EXPECT_EQ(read.quoted, quoted) << keyword;
+            const std::string value = read.quoted ? "'" + read.value + "'" : read.text.substr(10, 14);
+            expected = (keyword + "        ").substr(0, 8) + "= " + value + "\t/ " + card.comment + "\r\n";
+        }
+        EXPECT_EQ(bytes.compare(at, expected.size(), expected), 0)
+            << keyword << ": " << bytes.substr(at, expected.size());
+        at += expected.size();
+        if (card.kind != ScanCardKind::End) {
+            ++next[static_cast<std::size_t>(card.group)];
+        } else if (card.group >= kFirstBlockGroup) {
+            at += 2 * 2 + 2;  // the data block and its CR LF
+        }
+    }
+    EXPECT_EQ(at, bytes.size());
+    for (int g = 0; g < kScanGroupCount; ++g)
+        EXPECT_EQ(next[static_cast<std::size_t>(g)], scan.groups[static_cast<std::size_t>(g)].size()) << g;
+}
+
+TEST(ScanCards, FormatsAreHeldToTheirKinds) {
+    const struct {
+        const char* format;
+        ScanCardKind kind;
+        bool fits;
+    } cases[] = {
+        {"%14d", ScanCardKind::Whole, true},
+        {"%-+ #014d", ScanCardKind::Whole, true},
+        {"%14ld", ScanCardKind::Whole, false},       // a long
+        {"%*d", ScanCardKind::Whole, false},         // a second argument
+        {"%14d%d", ScanCardKind::Whole, false},
+        {"%14u", ScanCardKind::Whole, false},
+        {"", ScanCardKind::Whole, false},
+        {"%14.4f", ScanCardKind::Real, true},
+        {"%14e", ScanCardKind::Real, true},
+        {"%G", ScanCardKind::Real, true},
+        {"%14.4Lf", ScanCardKind::Real, false},      // a long double
+        {"%14.4d", ScanCardKind::Real, false},
+        {"'%s'", ScanCardKind::Text, true},
+        {"'%c'", ScanCardKind::Text, false},
+        {"'%2d/%02d/%02d'", ScanCardKind::Date, true},
+        {"'%2d/%02d'", ScanCardKind::Date, false},
+        {"'%2d/%02d/%02d/%d'", ScanCardKind::Date, false},
+        {"'%02d:%02d:%06.3f'", ScanCardKind::Time, true},
+        {"'%02d:%02d:%06d'", ScanCardKind::Time, false},
+        {"%14c", ScanCardKind::Character, true},
+        {"%14s", ScanCardKind::Character, false},
+        {"", ScanCardKind::Comment, true},
+        {"100%", ScanCardKind::Comment, false},      // a '%' at the end
+        {"%%", ScanCardKind::End, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatFitsKind(c.format, c.kind), c.fits) << c.format << " " << ScanCardKindName(c.kind);
+
+    std::array<ScanCardSpec, kScanCardCount> cards = kScanCards;
+    EXPECT_TRUE(ScanCardsAreSound(cards));
+    cards[kTcalibrCard].format = "%14d";  // a number card with a whole-number format
+    EXPECT_FALSE(ScanCardsAreSound(cards));
+    cards = kScanCards;
+    cards[kObsFreqCard].group = kMainGroup;  // after the main header's END card
+    EXPECT_FALSE(ScanCardsAreSound(cards));
+    cards = kScanCards;
+    cards[kFluxLCard].keyword = "FLUX_L_FACTOR";  // longer than 8 characters
+    EXPECT_FALSE(ScanCardsAreSound(cards));
+    cards = kScanCards;
+    cards[kSecondBlockEndCard].kind = ScanCardKind::Comment;  // a group not closed
+    EXPECT_FALSE(ScanCardsAreSound(cards));
 }
 
 TEST(ScanNames, NumbersAndIndexLines) {
