@@ -1,8 +1,11 @@
 // Scan files and scan indexes read back, and a scan file written as FITS as
 // vm-scan fits writes it.
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "calibrate/calibration.h"
+#include "output/scan_cards.h"
 #include "output/scan_reader.h"
 #include "python/bindings/python_values.h"
 #include "scan/calibrated_run.h"
@@ -16,24 +19,33 @@ struct ScanHandle {
     ScanFileContents scan;
 };
 
-// A card's value as Python: the text of a quoted value, else a whole number
-// or a real number as the card writes it, else its text.
-py::object ValueOf(const ScanCard& card) {
+// The kind the card table gives a card of `group`; Text for one it does not list.
+ScanCardKind KindOf(int group, const std::string& keyword) {
+    for (const ScanCardSpec& spec : ScanCardTable())
+        if (spec.group == group && keyword == spec.keyword) return spec.kind;
+    return ScanCardKind::Text;
+}
+
+// A card's value as Python, by the kind the card table gives it: a whole
+// number as int, a real one as float, anything else as its text.
+py::object ValueOf(int group, const ScanCard& card) {
     if (!card.hasValue) return py::none();
-    if (card.quoted) return Text(card.value);
+    const ScanCardKind kind = KindOf(group, card.keyword);
     long long whole = 0;
-    if (WholeNumber(card.value, whole)) return py::int_(whole);
-    char* end = nullptr;
-    const double real = std::strtod(card.value.c_str(), &end);
-    if (end != card.value.c_str() && *end == '\0') return py::float_(real);
+    if (kind == ScanCardKind::Whole && WholeNumber(card.value, whole)) return py::int_(whole);
+    if (kind == ScanCardKind::Real) {
+        char* end = nullptr;
+        const double real = std::strtod(card.value.c_str(), &end);
+        if (end != card.value.c_str() && *end == '\0') return py::float_(real);
+    }
     return Text(card.value);
 }
 
 py::array_t<float> PhysicalValues(const ScanBlock& block) {
-    std::vector<float> values;
-    values.reserve(block.values.size());
-    for (const int16_t v : block.values) values.push_back(PhysicalValue(block, v));
-    return FloatArray(values);
+    py::array_t<float> values(static_cast<py::ssize_t>(block.values.size()));
+    float* out = values.mutable_data();
+    for (const int16_t v : block.values) *out++ = PhysicalValue(block, v);
+    return values;
 }
 
 ScanHandle ReadScan(const std::string& path) {
@@ -66,6 +78,11 @@ const ScanFileContents& ScanOf(const py::object& handle) { return handle.cast<co
 std::string ScanPathOf(const py::object& handle) { return handle.cast<const ScanHandle&>().path; }
 
 void AddScanBindings(py::module_& m) {
+    py::list table;
+    for (const ScanCardSpec& spec : ScanCardTable())
+        table.append(py::make_tuple(spec.group, spec.keyword, ScanCardKindName(spec.kind), spec.format, spec.comment));
+    m.attr("scan_card_table") = table;
+
     py::class_<ScanHandle, std::shared_ptr<ScanHandle>>(m, "ScanHandle")
         .def_property_readonly("path", [](const ScanHandle& h) { return Text(h.path); })
         .def("cards",
@@ -73,7 +90,7 @@ void AddScanBindings(py::module_& m) {
                  py::list cards;
                  for (int g = 0; g < kScanGroupCount; ++g)
                      for (const ScanCard& card : h.scan.groups[static_cast<std::size_t>(g)])
-                         cards.append(py::make_tuple(g, Text(card.keyword), ValueOf(card), Text(card.comment),
+                         cards.append(py::make_tuple(g, Text(card.keyword), ValueOf(g, card), Text(card.comment),
                                                      Text(card.text)));
                  return cards;
              })
@@ -87,16 +104,48 @@ void AddScanBindings(py::module_& m) {
         .def("rr_block", [](const ScanHandle& h) { return RrBlock(h.scan); })
         .def("offsets",
              [](const ScanHandle& h) {
-                 std::vector<double> offsets;
-                 for (int64_t place = 1; place <= static_cast<int64_t>(h.scan.blocks[0].values.size()); ++place)
-                     offsets.push_back(PlaceOffset(h.scan, place));
-                 return DoubleArray(offsets);
+                 const auto n = static_cast<int64_t>(h.scan.blocks[0].values.size());
+                 py::array_t<double> offsets(static_cast<py::ssize_t>(n));
+                 double* out = offsets.mutable_data();
+                 for (int64_t place = 1; place <= n; ++place) *out++ = PlaceOffset(h.scan, place);
+                 return offsets;
              })
         .def_property_readonly("frequency", [](const ScanHandle& h) { return h.scan.obsFreq; });
 
     m.def(
         "read_scan", [](const std::string& path) { return std::make_shared<ScanHandle>(ReadScan(path)); },
         py::arg("path"), "Reads a scan file; raises FileNotFoundError or ValueError naming the file and the fault.");
+
+    m.def(
+        "read_scans",
+        [](const std::vector<std::string>& paths) {
+            // Read and parsed on every processor; the first file that cannot
+            // be read, in the given order, raises.
+            std::vector<ScanHandle> handles(paths.size());
+            std::vector<std::string> errors(paths.size());
+            std::vector<char> read(paths.size(), 0);
+            {
+                py::gil_scoped_release released;
+                std::atomic<std::size_t> next{0};
+                const auto work = [&]() {
+                    for (std::size_t i = next++; i < paths.size(); i = next++) {
+                        handles[i].path = paths[i];
+                        read[i] = ReadScanFile(paths[i], handles[i].scan, errors[i]);
+                    }
+                };
+                std::vector<std::thread> workers;
+                for (unsigned w = 1; w < CalibrationWorkers(0, paths.size()); ++w) workers.emplace_back(work);
+                work();
+                for (std::thread& worker : workers) worker.join();
+            }
+            py::list scans;
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                if (!read[i]) RaiseAbout(paths[i], errors[i], PyExc_ValueError);
+                scans.append(std::make_shared<ScanHandle>(std::move(handles[i])));
+            }
+            return scans;
+        },
+        py::arg("paths"), "Reads several scan files at once; raises for the first that cannot be read.");
 
     m.def(
         "read_index",

@@ -54,6 +54,12 @@ def test_scan_files_hold_what_vm_scan_reads(converted):
         printed = run(tool("vm-scan"), "cards", scan.path).decode()
         for card in scan.cards.all():
             assert card.text in printed
+        # The file's cards are the table's, in its order, typed by its kinds.
+        table = [(group, keyword) for group, keyword, kind, _, _ in vmfits.SCAN_CARDS if kind != "end"]
+        assert [(c.group, c.keyword) for c in scan.cards.all()] == table
+    kinds = {keyword: kind for _, keyword, kind, _, _ in vmfits.SCAN_CARDS}
+    for keyword, value in scans[0].cards.items():
+        assert isinstance(value, {"whole": int, "real": float}.get(kinds[keyword], str)), keyword
     assert scans[0].cards["NAXIS1"] == 2048 and scans[0].cards["OBJECT"] == "SUN A0"
     assert scans[0].frequency.to_value("GHz") == pytest.approx(1.168)
 

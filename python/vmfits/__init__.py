@@ -5,6 +5,7 @@ The work is done by the same C++ libraries as the programs vm-fits and vm-scan
 units and tables.
 """
 
+import functools
 import os
 from collections.abc import Mapping
 from typing import NamedTuple
@@ -19,7 +20,7 @@ __version__ = _vmfits.__version__
 
 __all__ = [
     "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources",
-    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "WARNING_KINDS", "CalibrationRefused",
+    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "WARNING_KINDS", "SCAN_CARDS", "CalibrationRefused",
 ]
 
 # The solar flux unit, 1e-22 W m^-2 Hz^-1, known to astropy by its name too.
@@ -41,6 +42,10 @@ class Warning(NamedTuple):  # noqa: A001 - the recording's warnings, as vm-fits 
     channel: int  # None: the recording as a whole
     message: str
 
+
+# The cards of a scan file in the writer's order: group, keyword, kind,
+# the printf format of the value and the comment.
+SCAN_CARDS = list(_vmfits.scan_card_table)
 
 # Every warning id the programs give, with what it means, in their order.
 WARNING_KINDS = dict(_vmfits.warning_kinds)
@@ -149,26 +154,56 @@ class Cards(Mapping):
 
 
 class ScanFile:
-    """A scan file read back: its cards, RR and LL in recorder units, the offsets and the frequency."""
+    """A scan file read back: its cards, RR and LL in recorder units, the offsets and the frequency.
+
+    The file is read and checked whole when the object is made; its cards,
+    ``rr``, ``ll`` and ``offset`` become Python objects on first use.
+    """
 
     def __init__(self, handle):
         self._handle = handle
         self.path = handle.path
-        self.name = os.path.basename(self.path)
-        self.cards = Cards(handle.cards())
-        blocks = handle.blocks()
-        rr = handle.rr_block()
-        self.rr = blocks[rr][3]
-        self.ll = blocks[1 - rr][3]
-        self.offset = handle.offsets() * u.arcsec
-        self.frequency = handle.frequency * u.GHz
+
+    @property
+    def name(self):
+        return os.path.basename(self.path)
+
+    @functools.cached_property
+    def cards(self):
+        return Cards(self._handle.cards())
+
+    @functools.cached_property
+    def frequency(self):
+        """OBS-FREQ, GHz."""
+        return self._handle.frequency * u.GHz
+
+    @functools.cached_property
+    def _blocks(self):
+        blocks = self._handle.blocks()
+        rr = self._handle.rr_block()
+        return blocks[rr][3], blocks[1 - rr][3]
+
+    @property
+    def rr(self):
+        """The block of POLARIZ 1 as v x BSCALE + BZERO (32-bit floats)."""
+        return self._blocks[0]
+
+    @property
+    def ll(self):
+        """The block of POLARIZ 0 as v x BSCALE + BZERO (32-bit floats)."""
+        return self._blocks[1]
+
+    @functools.cached_property
+    def offset(self):
+        """CDELT1 x (place - PMCSUN) of the places 1 to n, in arc seconds."""
+        return u.Quantity(self._handle.offsets(), u.arcsec, copy=False)
 
     def to_fits(self, path, recording=None):
         """Writes what ``vm-scan fits`` writes (with ``recording``, its warnings and QUALITY image)."""
         _vmfits.write_fits(self._handle, _path(path), _handle_of(recording))
 
     def __repr__(self):
-        return f"<ScanFile {self.name}: {self.frequency:.3f}, {len(self.rr)} points>"
+        return f"<ScanFile {self.name}: {self.frequency:.3f}, {self.cards.get('NAXIS1')} points>"
 
 
 def read_scan(path):
@@ -177,8 +212,8 @@ def read_scan(path):
 
 
 def read_index(path):
-    """The scan files a scan index lists, in order."""
-    return [read_scan(p) for p, _ in _vmfits.read_index(_path(path))]
+    """The scan files a scan index lists, in order (read on every processor)."""
+    return [ScanFile(h) for h in _vmfits.read_scans([p for p, _ in _vmfits.read_index(_path(path))])]
 
 
 def _handle_of(recording):
