@@ -217,9 +217,13 @@ def read_index(path):
 
 
 def _handle_of(recording):
-    if recording is None or isinstance(recording, Recording):
-        return None if recording is None else recording._handle
-    return read_recording(recording)._handle
+    if recording is None:
+        return None
+    if not isinstance(recording, Recording):
+        # A header alone would be planned without its calibration table, and
+        # would then give none of the scan files.
+        raise TypeError("recording is a vmfits.Recording: read_recording(header, cfg=table)")
+    return recording._handle
 
 
 class Calibration(NamedTuple):
@@ -238,8 +242,8 @@ class Calibration(NamedTuple):
 def calibrate(scan, recording=None):
     """The scan file in antenna temperature, as ``vm-scan calibrate`` gives it.
 
-    ``recording`` (a Recording or a header path) tells what the conversion did to
-    the samples. Raises CalibrationRefused with the reason when the scan file
+    ``recording`` (from read_recording, with the table the scan file was
+    converted with) tells what the conversion did to the samples. Raises CalibrationRefused with the reason when the scan file
     cannot be calibrated.
     """
     if not isinstance(scan, ScanFile):
