@@ -169,11 +169,18 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
         if (!FitProfile(x, corrected, geometry, round < settings.scaleRounds ? first : loose, fit, why, &groups,
                         afresh ? nullptr : &before))
             return false;
-        // The scales with the sky's terms and a step of every parameter of
-        // the disk and the sources (the model linearised about the fit): in
-        // the inverse scales k, k x (value + baseline) - baseline = sky +
-        // model + step. Fitted together, a scale cannot trade against the
-        // sky's slope or the disk's shape, as it would fitted in turn.
+        // A step of the scales, the sky's terms and every parameter of the
+        // disk and the sources together (the model linearised about the
+        // fit), so that a scale cannot trade against the sky's slope or the
+        // disk's shape, as it would fitted in turn. A range's values are
+        // value + baseline = scale x (model + baseline) + noise: the noise
+        // lies in the values, so the values stay on the left, as what is
+        // fitted, and the change e of each scale multiplies the model,
+        //     corrected - model = e x (model + baseline) + sky step + shape steps,
+        // corrected = (value + baseline) / scale - baseline. A fit with the
+        // noisy values among the columns would shrink the scales towards
+        // zero, by as much as the noise is large against what tells the
+        // ranges apart.
         ProfileModelSetup setup;
         setup.x = &used;
         setup.disk = DiskOf(fit);
@@ -193,12 +200,13 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
         for (std::size_t k = 0; k < at.size(); ++k) {
             const std::size_t i = at[k];
             const double t = (x[i] - fit.sky.centre) / fit.sky.scale;
+            const double whole = SkyAt(fit, x[i]) + model[k];
             double power = 1.0;
             for (std::size_t j = 0; j < skyTerms; ++j, power *= t) columns[j].push_back(power);
             for (std::size_t j = 0; j < shapes; ++j) columns[skyTerms + j].push_back(jacobian[j][k]);
             for (std::size_t g = 1; g <= groupsFitted; ++g)
-                columns[skyTerms + shapes + g - 1].push_back(groups[i] == static_cast<int>(g) ? -raw[i] : 0.0);
-            targets.push_back((groups[i] == 0 ? values[i] : -baseline) - model[k]);
+                columns[skyTerms + shapes + g - 1].push_back(groups[i] == static_cast<int>(g) ? whole + baseline : 0.0);
+            targets.push_back(corrected[i] - whole);
         }
         std::vector<double> solution;
         if (!LinearFit(columns, targets, solution, &covariance)) {
@@ -207,13 +215,13 @@ bool FitWithScales(const std::vector<double>& x, std::vector<double>& values, co
         }
         double moved = 0.0;
         for (std::size_t g = 1; g <= groupsFitted; ++g) {
-            const double inverse = solution[skyTerms + shapes + g - 1];
-            if (!(inverse > 0.0)) {
+            const double change = 1.0 + solution[skyTerms + shapes + g - 1];
+            if (!(change > 0.0)) {
                 why = "the scales of the ranges that the repair of level jumps scaled are not determined by the data";
                 return false;
             }
-            moved = std::max(moved, std::fabs(1.0 / inverse / scales[g] - 1.0));
-            scales[g] = 1.0 / inverse;
+            moved = std::max(moved, std::fabs(change - 1.0));
+            scales[g] *= change;
         }
         for (std::size_t i = 0; i < x.size(); ++i)
             if (groups[i] > 0) corrected[i] = raw[i] / scales[static_cast<std::size_t>(groups[i])] - baseline;

@@ -366,9 +366,10 @@ TEST(Calibration, RecoversQuietSunAndSourcesOfRecordingsLikeRealOnes) {
         int count;
         double quiet;  // the worst quiet level allowed
     };
-    // With jumps the quiet level is no better than the points before the
-    // first jump hold it: at the highest noise a few come out 2 to 2.5 % off.
-    const Condition conditions[] = {{"jumps", {}, true, 20, 0.025},
+    // With jumps the scales of the repaired ranges are fitted as well; a fit
+    // that put the noisy values among its columns came out 2 to 2.5 % low at
+    // the highest noise.
+    const Condition conditions[] = {{"jumps", {}, true, 20, 0.02},
                                     {"no jumps", {"--no-jumps"}, false, 10, 0.02},
                                     {"limb rim of 10 %", {"--no-jumps", "--limb", "0.1"}, false, 6, 0.02},
                                     {"sky curved by 2 %", {"--no-jumps", "--sky-curve", "0.02"}, false, 6, 0.02}};
