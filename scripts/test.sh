@@ -57,13 +57,21 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # The Windows tests run one program at a time and the cluster tests mostly
 # wait (for their daemons, the scheduler's polls): the three run side by
 # side, each into its report, shown when all have ended.
-echo "== Windows tests under 64- and 32-bit Wine and cluster tests, side by side"
+# The fuzz targets are built meanwhile, on the processor they leave idle.
+echo "== Windows tests under 64- and 32-bit Wine and cluster tests, side by side (the fuzz targets built meanwhile)"
 side_by_side=()
 for build in build/win64 build/win32 build/linux/cluster-tests; do
   (cd "$build" && ctest --output-on-failure >ctest-report.txt 2>&1) &
   side_by_side+=("$!")
 done
+mkdir -p build/fuzz
+(cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMFITS_FUZZ=ON -DVMFITS_WERROR=ON &&
+  nice cmake --build build/fuzz -j1 --target fuzzers) >build/fuzz/build.log 2>&1 &
+fuzz_build=$!
 for pid in "${side_by_side[@]}"; do wait "$pid" || status=1; done
+fuzz_built=0
+wait "$fuzz_build" && fuzz_built=1
 for stage in "64-bit Windows tests under 64-bit Wine|build/win64" "32-bit Windows tests under 32-bit Wine|build/win32" \
   "Cluster tests: vm-batch under Slurm and GNU parallel|build/linux/cluster-tests"; do
   echo "== ${stage%%|*}"
@@ -73,8 +81,11 @@ done
 # Fuzzing (clang, libFuzzer, address and undefined-behaviour sanitizers): the
 # saved corpus and the regression inputs replayed, then each target fuzzed for
 # 30 s, two at a time. Then the Linux end-to-end tests under valgrind memcheck.
-cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVMFITS_FUZZ=ON -DVMFITS_WERROR=ON
+if [ "$fuzz_built" -ne 1 ]; then
+  cat build/fuzz/build.log >&2
+  echo "the fuzz targets could not be built (build/fuzz/build.log)" >&2
+  exit 1
+fi
 cmake --build build/fuzz -j"$jobs" --target fuzzers
 run_tests "Fuzz replays and bounded fuzz runs" build/fuzz -j"$jobs"
 echo "== Linux end-to-end tests under valgrind memcheck"
