@@ -19,8 +19,9 @@ from . import _vmfits
 __version__ = _vmfits.__version__
 
 __all__ = [
-    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources",
-    "sfu", "Recording", "Conversion", "ScanFile", "Card", "Cards", "Calibration", "Warning", "WARNING_KINDS", "SCAN_CARDS", "CalibrationRefused",
+    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources", "sfu",
+    "Recording", "RecordingWarning", "Conversion", "ScanFile", "Card", "Cards", "Calibration",
+    "CalibrationRefused", "WARNING_KINDS", "SCAN_CARDS",
 ]
 
 # The solar flux unit, 1e-22 W m^-2 Hz^-1, known to astropy by its name too.
@@ -37,7 +38,9 @@ class CalibrationRefused(ValueError):
         self.reason = reason
 
 
-class Warning(NamedTuple):  # noqa: A001 - the recording's warnings, as vm-fits names them
+class RecordingWarning(NamedTuple):
+    """A warning about a recording, as vm-fits gives it."""
+
     id: str
     channel: int  # None: the recording as a whole
     message: str
@@ -68,7 +71,7 @@ class Recording:
         self.header = handle.header()
         explanation = handle.explanation()
         self.explanation = explanation
-        self.warnings = [Warning(*w) for w in handle.warnings()]
+        self.warnings = [RecordingWarning(*w) for w in handle.warnings()]
         values = handle.marker_values()
         # The marker file holds position/tag pairs of 16-bit values.
         self.markers = list(zip(values[0::2], values[1::2]))
@@ -111,7 +114,7 @@ class Conversion(NamedTuple):
 def convert(header, output, cfg=None, back=False):
     """Converts a recording as ``vm-fits HEADER OUTPUT [BACK]`` does; remembers no folders."""
     result = _vmfits.convert(_path(header), _path(output), _optional_path(cfg), bool(back))
-    result["warnings"] = [Warning(*w) for w in result["warnings"]]
+    result["warnings"] = [RecordingWarning(*w) for w in result["warnings"]]
     return Conversion(**result)
 
 
