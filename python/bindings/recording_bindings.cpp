@@ -105,6 +105,8 @@ void AddRecordingBindings(py::module_& m) {
     m.def(
         "read_recording",
         [](const std::string& header, const std::optional<std::string>& cfg, bool back) {
+            // An empty path would plan no recording at all.
+            if (header.empty()) Raise(PyExc_FileNotFoundError, "Can't open " + header);
             auto handle = std::make_shared<RecordingHandle>();
             handle->options = OptionsOf(header, cfg, back);
             std::string error;

@@ -41,6 +41,9 @@ def test_recording_is_what_explain_gives(sample):
     assert recording.plan[3] == "ar3 cannot be opened"
     assert recording.header["year"] == 2003 and recording.markers[0] == (13, 29)
     assert recording.explain() == run(tool("vm-scan"), "explain", "--cfg", sample["cfg"], sample["header"]).decode()
+    for missing in ("", sample["header"].parent / "nothing.05h"):
+        with pytest.raises(FileNotFoundError, match="Can't open"):
+            vmfits.read_recording(missing)
 
 
 def test_scan_files_hold_what_vm_scan_reads(converted):
