@@ -1,7 +1,7 @@
 #include "output/scan_cards.h"
 
-const std::vector<ScanCardSpec>& ScanCardTable() {
-    static const std::vector<ScanCardSpec> table(kScanCards.begin(), kScanCards.end());
+const std::vector<ScanCardLayout>& ScanCardTable() {
+    static const std::vector<ScanCardLayout> table(kScanCards.begin(), kScanCards.end());
     return table;
 }
 

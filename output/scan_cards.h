@@ -37,7 +37,7 @@ enum class ScanCardKind {
 
 // One card: its group, keyword, kind, the printf format of its value ("" for
 // COMMENT and END cards) and its comment, blanks and tabs as they stand.
-struct ScanCardSpec {
+struct ScanCardLayout {
     int group;
     const char* keyword;
     ScanCardKind kind;
@@ -97,9 +97,9 @@ constexpr char kScanSimple = 'F';
 // The cards of one polarisation's group after its first (POLARIZ) card.
 constexpr int kBscaleOffset = 1, kBzeroOffset = 2, kBlockEndOffset = 3;
 
-inline constexpr std::array<ScanCardSpec, kScanCardCount> kScanCards = [] {
+inline constexpr std::array<ScanCardLayout, kScanCardCount> kScanCards = [] {
     using K = ScanCardKind;
-    std::array<ScanCardSpec, kScanCardCount> t{};
+    std::array<ScanCardLayout, kScanCardCount> t{};
     t[kSimpleCard] = {kMainGroup, "SIMPLE", K::Character, "%14c", "FILE DOES NOT CONFORM TO FITS STANDARD"};
     t[kBitpixCard] = {kMainGroup, "BITPIX", K::Whole, "%14d", "INTEGER WITH '(I2)' FORMAT"};
     t[kNaxisCard] = {kMainGroup, "NAXIS", K::Whole, "%14d", "NUMBER OF DATA AXES"};
@@ -183,9 +183,9 @@ constexpr bool FormatFitsKind(const char* format, ScanCardKind kind) {
 // keyword of 1 to 8 characters, the groups in order each closed by exactly
 // one END card, COMMENT and END cards by those keywords, and every format
 // fitting its kind.
-constexpr bool ScanCardsAreSound(const std::array<ScanCardSpec, kScanCardCount>& cards) {
+constexpr bool ScanCardsAreSound(const std::array<ScanCardLayout, kScanCardCount>& cards) {
     int group = kMainGroup;
-    for (const ScanCardSpec& card : cards) {
+    for (const ScanCardLayout& card : cards) {
         if (card.keyword == nullptr || card.format == nullptr || card.comment == nullptr) return false;
         int length = 0;
         while (card.keyword[length] != '\0') ++length;
@@ -208,7 +208,7 @@ static_assert(ScanCardsAreSound(kScanCards), "a scan card's keyword, group, kind
 
 // The table above as a list, in file order: for code that lists the cards
 // (the keyword, kind, format and comment of each).
-const std::vector<ScanCardSpec>& ScanCardTable();
+const std::vector<ScanCardLayout>& ScanCardTable();
 
 // "whole", "real", "text", "date", "time", "character", "comment" or "end".
 const char* ScanCardKindName(ScanCardKind kind);

@@ -60,7 +60,7 @@ void SignNaN(std::string& out, std::size_t start, double value) {
 template <ScanCardId id, ScanCardKind kind, typename... Values>
 void AppendCard(std::string& out, Values... values) {
     static_assert(kScanCards[id].kind == kind, "the card is written as another kind than the table's");
-    constexpr ScanCardSpec card = kScanCards[id];
+    constexpr ScanCardLayout card = kScanCards[id];
     constexpr std::size_t keywordLength = std::char_traits<char>::length(card.keyword);
     constexpr std::size_t commentLength = std::char_traits<char>::length(card.comment);
     // The card is put together on the stack and appended in one piece; a value
@@ -125,7 +125,7 @@ void AppendCharacterCard(std::string& out, char value) {
 // "COMMENT " and the comment, or "END": the cards without a value.
 template <ScanCardId id>
 void AppendFixedCard(std::string& out) {
-    const ScanCardSpec& card = kScanCards[id];
+    const ScanCardLayout& card = kScanCards[id];
     static_assert(kScanCards[id].kind == ScanCardKind::Comment || kScanCards[id].kind == ScanCardKind::End,
                   "the card has a value");
     if (card.kind == ScanCardKind::Comment) {

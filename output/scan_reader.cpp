@@ -206,7 +206,7 @@ bool ReadGroup(const std::vector<ScanCard>& cards, const std::string& name, int 
                CardValues& values, std::string& error) {
     GroupValues read{cards, name, kGroupNames[group], error};
     for (int i = 0; i < kScanCardCount; ++i) {
-        const ScanCardSpec& card = kScanCards[static_cast<std::size_t>(i)];
+        const ScanCardLayout& card = kScanCards[static_cast<std::size_t>(i)];
         if (card.group != group) continue;
         CardValue& value = values[static_cast<std::size_t>(i)];
         switch (card.kind) {

@@ -21,8 +21,8 @@ struct ScanHandle {
 
 // The kind the card table gives a card of `group`; Text for one it does not list.
 ScanCardKind KindOf(int group, const std::string& keyword) {
-    for (const ScanCardSpec& spec : ScanCardTable())
-        if (spec.group == group && keyword == spec.keyword) return spec.kind;
+    for (const ScanCardLayout& layout : ScanCardTable())
+        if (layout.group == group && keyword == layout.keyword) return layout.kind;
     return ScanCardKind::Text;
 }
 
@@ -79,8 +79,8 @@ std::string ScanPathOf(const py::object& handle) { return handle.cast<const Scan
 
 void AddScanBindings(py::module_& m) {
     py::list table;
-    for (const ScanCardSpec& spec : ScanCardTable())
-        table.append(py::make_tuple(spec.group, spec.keyword, ScanCardKindName(spec.kind), spec.format, spec.comment));
+    for (const ScanCardLayout& layout : ScanCardTable())
+        table.append(py::make_tuple(layout.group, layout.keyword, ScanCardKindName(layout.kind), layout.format, layout.comment));
     m.attr("scan_card_table") = table;
 
     py::class_<ScanHandle, std::shared_ptr<ScanHandle>>(m, "ScanHandle")

@@ -153,7 +153,7 @@ TEST(ScanReader, EveryCardOfTheTableIsRead) {
     groupStart[2] = good.find("END\r\n", groupStart[1]) + 5;
     groupStart[3] = good.find("POLARIZ =              0");
     int checked = 0;
-    for (const ScanCardSpec& card : ScanCardTable()) {
+    for (const ScanCardLayout& card : ScanCardTable()) {
         const bool quoted = card.kind == ScanCardKind::Text || card.kind == ScanCardKind::Date ||
                             card.kind == ScanCardKind::Time;
         if (card.kind != ScanCardKind::Whole && card.kind != ScanCardKind::Real && !quoted) continue;

@@ -170,7 +170,7 @@ TEST(ScanFileBytes, NaNsAreSpelledTheSameOnEveryPlatform) {
 }
 
 // A card's value formatted with the C types of its kind, as the writer passes them.
-std::string FormattedCardValue(const ScanCardSpec& card) {
+std::string FormattedCardValue(const ScanCardLayout& card) {
     char text[128] = "";
     int length = 0;
     switch (card.kind) {
@@ -197,7 +197,7 @@ TEST(ScanCards, EveryFormatTakesTheValuesOfItsKind) {
         {ScanCardKind::Comment, ""},         {ScanCardKind::End, ""},
     };
     ASSERT_EQ(ScanCardTable().size(), static_cast<std::size_t>(kScanCardCount));
-    for (const ScanCardSpec& card : ScanCardTable()) {
+    for (const ScanCardLayout& card : ScanCardTable()) {
         const std::string value = FormattedCardValue(card);
         for (const auto& k : kinds) {
             if (k.kind != card.kind) continue;
@@ -229,7 +229,7 @@ TEST(ScanCards, TheWriterWritesTheTablesCardsInOrder) {
     ASSERT_TRUE(ParseScanFile(bytes, "x.001", scan, error)) << error;
     std::array<std::size_t, kScanGroupCount> next{};
     std::size_t at = 0;  // where the next card stands in the bytes
-    for (const ScanCardSpec& card : ScanCardTable()) {
+    for (const ScanCardLayout& card : ScanCardTable()) {
         const std::string keyword = card.keyword;
         std::string expected;
         if (card.kind == ScanCardKind::End) {
@@ -294,7 +294,7 @@ TEST(ScanCards, FormatsAreHeldToTheirKinds) {
     for (const auto& c : cases)
         EXPECT_EQ(FormatFitsKind(c.format, c.kind), c.fits) << c.format << " " << ScanCardKindName(c.kind);
 
-    std::array<ScanCardSpec, kScanCardCount> cards = kScanCards;
+    std::array<ScanCardLayout, kScanCardCount> cards = kScanCards;
     EXPECT_TRUE(ScanCardsAreSound(cards));
     cards[kTcalibrCard].format = "%14d";  // a number card with a whole-number format
     EXPECT_FALSE(ScanCardsAreSound(cards));
