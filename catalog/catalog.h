@@ -1,0 +1,85 @@
+// The archive's catalog: one SQLite database file (catalog.sqlite) that
+// relates the recordings of an archive across days. It holds each recording
+// (when and where it was observed, its output folder, its status and
+// warnings), its scan files (frequency, the calibration table's values),
+// their calibration in physical units (gains and quiet levels, or why it was
+// refused), the whole Sun's flux density of each and the compact sources
+// found, and, once `vm-archive regions` has run, the active regions linked
+// across days. The schema is versioned (docs/catalog.md).
+//
+// Every recording goes in within one transaction, replacing what an earlier
+// entry of the same header held; every value goes in through bound
+// parameters. The database is in WAL mode with a busy timeout, so that
+// several processes (the shards of a Slurm array) may add to it at once.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// The version of the schema this build writes and reads (catalog_info's
+// schema_version).
+constexpr int kCatalogSchemaVersion = 1;
+
+struct CatalogWarning {
+    std::string id;       // the converter's warning name ("ar-short", ...)
+    int channel = -1;     // -1: of the recording as a whole
+    std::string message;
+};
+
+struct CatalogSource {
+    int track = -1;  // the source's track across the recording's frequencies (TrackSources), -1: none
+    double offset = 0.0, offsetError = 0.0;  // arcsec from the disk centre, as the scan files give it
+    double width = 0.0, widthError = 0.0;    // Gaussian sigma in I, arcsec
+    double peak = 0.0, peakError = 0.0;      // excess antenna temperature in I, K
+    double flux = 0.0, fluxError = 0.0;      // s.f.u.
+    double vOverI = 0.0, vOverIError = 0.0;
+    double significance = 0.0;
+};
+
+struct CatalogScanFile {
+    std::string name;        // the scan file's name within the recording's output folder
+    int channel = -1;
+    double frequency = 0.0;  // GHz
+    double beamWidth = 0.0, fluxFactor = 0.0, quietTemperature = 0.0;  // THETA-DG, FLUX_L, TQSUN
+    bool calibrated = false;
+    std::string refusal;     // why the calibration refused it (not calibrated)
+    std::array<double, 2> gain{}, quiet{}, quietError{};  // RR, LL: recorder units per K, quiet level and error
+    bool hasFlux = false;
+    double flux = 0.0, fluxError = 0.0;  // the whole Sun, s.f.u.
+    std::vector<CatalogSource> sources;
+};
+
+struct CatalogRecording {
+    std::string header;    // the header's path relative to the archive (the summary's recording)
+    std::string output;    // the recording's output folder
+    std::string observed;  // UT of the observation, "YYYY-MM-DDTHH:MM:SS.SS"
+    std::string object;    // the header's object name (arbitrary bytes)
+    double angleP = 0.0;   // degrees
+    double solarRadius = 0.0;  // optical, arcsec
+    std::string status;    // "converted", "warnings" or "failed" (as the summary)
+    std::string reason;    // why it failed
+    std::vector<CatalogWarning> warnings;
+    std::vector<CatalogScanFile> scanFiles;
+};
+
+// An open catalog.
+struct Catalog {
+    sqlite3* db = nullptr;
+    std::string path;
+    Catalog() = default;
+    Catalog(const Catalog&) = delete;
+    Catalog& operator=(const Catalog&) = delete;
+    ~Catalog();
+};
+
+// Opens (creating when missing) the catalog at `path`: WAL mode, a busy
+// timeout, the schema created or checked. False with "PATH: ..." when it
+// cannot be opened or holds another schema version.
+bool OpenCatalog(const std::string& path, Catalog& catalog, std::string& error);
+
+// Adds one recording in one transaction, replacing an earlier entry of the
+// same header.
+bool AddRecording(Catalog& catalog, const CatalogRecording& recording, std::string& error);
