@@ -83,3 +83,20 @@ bool OpenCatalog(const std::string& path, Catalog& catalog, std::string& error);
 // Adds one recording in one transaction, replacing an earlier entry of the
 // same header.
 bool AddRecording(Catalog& catalog, const CatalogRecording& recording, std::string& error);
+
+// One scan file's whole-Sun flux in a daily series.
+struct DailyFluxRow {
+    long long recordingId = 0;
+    std::string header;    // the recording's
+    std::string observed;  // "YYYY-MM-DDTHH:MM:SS.SS"
+    std::string day;       // "YYYY-MM-DD"
+    double frequency = 0.0;  // GHz
+    double flux = 0.0, fluxError = 0.0;  // s.f.u.
+};
+
+// The daily series at `frequency` [GHz]: for every recording with a whole-Sun
+// flux, the scan files that bracket the frequency (the nearest at or below it
+// and the nearest at or above it; one when a channel lies at it or when the
+// recording has channels on one side only), ordered by day, observed time,
+// header and frequency. False with "PATH: ..." on a database error.
+bool DailyFluxRows(Catalog& catalog, double frequency, std::vector<DailyFluxRow>& rows, std::string& error);
