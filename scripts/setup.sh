@@ -13,12 +13,14 @@
 #   cluster    the cluster tests (Slurm, munge, MariaDB, GNU parallel)
 #   windows    both cross compilers, 64-bit Wine, the X tools (--windows)
 #   wine32     32-bit Wine (--windows)
-# Every group but wine32 must install, or this script fails with apt's own
-# message. When wine32 cannot be installed the 32-bit Wine tests are skipped:
-# apt's reason, shortened to one line, is written to the file
+#   sunpy      SunPy and pandas, for the test that loads the daily flux series
+# Every group but wine32 and sunpy must install, or this script fails with
+# apt's own message. When wine32 cannot be installed the 32-bit Wine tests are
+# skipped: apt's reason, shortened to one line, is written to the file
 # $VMFITS_SETUP_REPORT (build/setup/wine32-unavailable.txt by default), which
-# scripts/test.sh hands to the 32-bit build. The file is removed once 32-bit
-# Wine is installed.
+# scripts/test.sh hands to the 32-bit build; likewise sunpy's reason goes to
+# sunpy-unavailable.txt beside it, which the SunPy test reads when it skips.
+# Each file is removed once its group is installed.
 #
 # For the tests of this script: VMFITS_APT_GET, VMFITS_DPKG_QUERY and
 # VMFITS_DPKG name stand-ins for apt-get, dpkg-query and dpkg;
@@ -39,6 +41,8 @@ dpkg_query=${VMFITS_DPKG_QUERY:-dpkg-query}
 dpkg_cmd=${VMFITS_DPKG:-dpkg}
 pause=${VMFITS_APT_PAUSE:-15}
 report=${VMFITS_SETUP_REPORT:-$root/build/setup/wine32-unavailable.txt}
+declare -A reports=([wine32]="$report" [sunpy]="$(dirname "$report")/sunpy-unavailable.txt")
+declare -A titles=([wine32]="32-bit Wine" [sunpy]="SunPy")
 tries=3
 
 sudo_cmd=()
@@ -79,8 +83,11 @@ group_windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 python3 xvfb 
 # The 32-bit program runs under the 32-bit Wine loader, only where this
 # machine executes 32-bit x86 code; its packages come from the i386 archive.
 group_wine32=(wine32:i386)
+# The daily flux series as a SunPy TimeSeries (Debian's sunpy needs h5netcdf
+# for its time series, without depending on it).
+group_sunpy=(python3-sunpy python3-h5netcdf python3-pandas)
 
-groups=(build cluster)
+groups=(build cluster sunpy)
 [ "$want_windows" -eq 1 ] && groups+=(windows wine32)
 
 declare -A todo
@@ -92,6 +99,7 @@ for g in "${groups[@]}"; do
   unset -n list
 done
 if [ "$want_windows" -eq 1 ] && [ -z "${todo[wine32]// /}" ]; then rm -f "$report"; fi
+[ -z "${todo[sunpy]// /}" ] && rm -f "${reports[sunpy]}"
 [ "$any" -eq 1 ] || exit 0
 
 # apt-get's error lines of a failed command and the first dependency it
@@ -150,14 +158,14 @@ for g in "${groups[@]}"; do
     [ "$try" -lt "$tries" ] && sleep "$pause"
   done
   if [ "$ok" -eq 1 ]; then
-    [ "$g" = wine32 ] && rm -f "$report"
+    [ -n "${reports[$g]:-}" ] && rm -f "${reports[$g]}"
     continue
   fi
-  if [ "$g" = wine32 ]; then
+  if [ -n "${reports[$g]:-}" ]; then
     reason=$(short_reason "$log")
-    mkdir -p "$(dirname "$report")"
-    printf '%s\n' "apt-get install ${packages[*]}: ${reason:-failed}" >"$report"
-    echo "setup: warning: 32-bit Wine cannot be installed; its tests will be skipped: ${reason:-apt-get failed}" >&2
+    mkdir -p "$(dirname "${reports[$g]}")"
+    printf '%s\n' "apt-get install ${packages[*]}: ${reason:-failed}" >"${reports[$g]}"
+    echo "setup: warning: ${titles[$g]} cannot be installed; its tests will be skipped: ${reason:-apt-get failed}" >&2
   else
     cat "$log" >&2
     echo "setup: the $g packages cannot be installed (${packages[*]})" >&2

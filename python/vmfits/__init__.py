@@ -19,7 +19,7 @@ from . import _vmfits
 __version__ = _vmfits.__version__
 
 __all__ = [
-    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources", "whole_sun", "sfu",
+    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources", "whole_sun", "read_daily_flux", "sfu",
     "Recording", "RecordingWarning", "Conversion", "ScanFile", "Card", "Cards", "Calibration",
     "CalibrationRefused", "WARNING_KINDS", "SCAN_CARDS",
 ]
@@ -306,3 +306,45 @@ def sources(index_or_scans, recording=None, jobs=0):
         {"scan_file": f, "offset_arcsec": o, "v_over_i": vi, "v_over_i_error": e, "reason": r}
         for f, o, vi, e, r in found["rejected"]]
     return table
+
+
+def read_daily_flux(path):
+    """The daily whole-Sun flux series that ``vm-archive flux --csv`` writes, as a sunpy TimeSeries.
+
+    One row per recording (its time of observation, UT), one column per
+    frequency, named by it ("2.8 GHz"), in sfu, with its standard error
+    ("2.8 GHz error"). Needs sunpy and pandas (Debian python3-sunpy).
+    """
+    import csv
+    from collections import OrderedDict
+
+    import pandas as pd
+    from sunpy.timeseries import TimeSeries
+
+    values = {}
+    frequencies = []
+    with open(os.fspath(path), newline="", encoding="utf-8") as f:
+        reader = csv.DictReader(f)
+        wanted = {"observed", "frequency_ghz", "flux_sfu", "flux_error_sfu"}
+        missing = wanted - set(reader.fieldnames or ())
+        if missing:
+            raise ValueError(f"{os.fspath(path)}: not a daily flux table of vm-archive flux "
+                             f"(no column {', '.join(sorted(missing))})")
+        for line, row in enumerate(reader, start=2):
+            try:
+                when = pd.Timestamp(row["observed"])
+                frequency = float(row["frequency_ghz"])
+                flux = float(row["flux_sfu"]) if row["flux_sfu"] else np.nan
+                error = float(row["flux_error_sfu"]) if row["flux_error_sfu"] else np.nan
+            except ValueError as e:
+                raise ValueError(f"{os.fspath(path)}:{line}: {e}") from None
+            name = f"{frequency:g} GHz"
+            if name not in frequencies:
+                frequencies.append(name)
+            values.setdefault(when, {})[name] = flux
+            values[when][name + " error"] = error
+    columns = [c for name in frequencies for c in (name, name + " error")]
+    data = pd.DataFrame.from_dict(values, orient="index", columns=columns).sort_index()
+    data.index.name = "observed"
+    units = OrderedDict((c, sfu) for c in columns)
+    return TimeSeries(data, OrderedDict(source="vm-archive flux", file=os.fspath(path)), units)

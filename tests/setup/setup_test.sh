@@ -27,10 +27,11 @@ for row in \
   "|--windows|0|apt-get update still fails; going on with the lists apt has: Failed to fetch|no" \
   "slurm-wlm|--windows|1|held broken packages (slurm-wlm)|no" \
   "xdotool wine32:i386|--windows|1|the windows packages cannot be installed|yes" \
-  "libcfitsio-dev||1|the build packages cannot be installed|no"; do
+  "libcfitsio-dev||1|the build packages cannot be installed|no" \
+  "python3-sunpy||0|SunPy cannot be installed; its tests will be skipped: Unable to correct problems|no"; do
   IFS='|' read -r refuse option want_code want_text want_report <<<"$row"
   report="$work/report.txt" problem=""
-  rm -f "$report" "$work/calls"
+  rm -f "$report" "$work/calls" "$work/sunpy-unavailable.txt"
   [ -n "$option" ] && echo stale >"$report"  # a reason left by an earlier run goes once 32-bit Wine installs
   FAKE_LOG="$work/calls" FAKE_REFUSE="$refuse" VMFITS_APT_GET="$work/apt-get" VMFITS_DPKG_QUERY="$work/dpkg-query" \
     VMFITS_DPKG="$work/dpkg" VMFITS_APT_PAUSE=0 VMFITS_SETUP_REPORT="$report" \
@@ -41,12 +42,18 @@ for row in \
   [ "$(grep -c '^update' "$work/calls")" = 3 ] || problem="$problem; apt-get update not tried 3 times"
   # Every group is tried (its last package names it), whichever failed before.
   groups=$(grep '^install' "$work/calls" | awk '{print $NF}' | sort -u | wc -l)
-  [ "$groups" = "$([ -n "$option" ] && echo 4 || echo 2)" ] || problem="$problem; $groups groups tried"
+  [ "$groups" = "$([ -n "$option" ] && echo 5 || echo 3)" ] || problem="$problem; $groups groups tried"
   if [ "$want_report" = yes ]; then
     grep -q '^apt-get install wine32:i386: .*held broken packages' "$report" || problem="$problem; no reason file"
   elif [ -e "$report" ]; then
     problem="$problem; a reason file was left"
   fi
+  # SunPy's reason lies beside the 32-bit one, only when SunPy was refused.
+  case "$refuse" in
+    *python3-sunpy*) grep -q '^apt-get install python3-sunpy .*held broken packages' "$work/sunpy-unavailable.txt" ||
+      problem="$problem; no SunPy reason file" ;;
+    *) [ ! -e "$work/sunpy-unavailable.txt" ] || problem="$problem; a SunPy reason file was left" ;;
+  esac
   [ -z "$problem" ] || { echo "FAIL [${refuse:-nothing} refused $option]: ${problem#; }"; cat "$work/err"; failures=$((failures + 1)); }
 done
-[ "$failures" -eq 0 ] && echo "ok: 5 set-ups against a half-synced mirror"
+[ "$failures" -eq 0 ] && echo "ok: 6 set-ups against a half-synced mirror"
