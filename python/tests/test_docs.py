@@ -18,7 +18,7 @@ def blocks(language):
 
 def test_the_walk_through_runs(tmp_path, monkeypatch):
     code = blocks("python")
-    assert len(code) == 5
+    assert len(code) == 6
     (tmp_path / "samples").symlink_to(SOURCE / "samples")
     monkeypatch.chdir(tmp_path)
     namespace = {}
@@ -26,7 +26,7 @@ def test_the_walk_through_runs(tmp_path, monkeypatch):
         exec(compile(block, "docs/python.md", "exec"), namespace)
     for picture in ("rr-ll.png", "i-v.png"):
         assert (tmp_path / "out" / "python" / picture).stat().st_size > 10000
-    assert len(namespace["sources"]) > 0
+    assert len(namespace["sources"]) > 0 and len(namespace["fluxes"]) > 0
 
 
 def shell(command, cwd, env=None):
