@@ -139,3 +139,60 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
     // stray bytes become U+FFFD.
     return json.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
+
+namespace {
+
+const WholeSunColumn kWholeSunColumns[] = {
+    {"frequency_ghz", "GHz", [](const WholeSunFlux& f) { return f.frequency; }},
+    {"flux_sfu", "sfu", [](const WholeSunFlux& f) { return f.flux; }},
+    {"flux_error_sfu", "sfu", [](const WholeSunFlux& f) { return f.fluxError; }},
+    {"beam_fwhm_arcsec", "arcsec", [](const WholeSunFlux& f) { return f.beamWidth; }},
+    {"flux_factor", "", [](const WholeSunFlux& f) { return f.fluxFactor; }},
+};
+
+}  // namespace
+
+std::vector<WholeSunColumn> WholeSunColumns() {
+    return std::vector<WholeSunColumn>(std::begin(kWholeSunColumns), std::end(kWholeSunColumns));
+}
+
+std::vector<const WholeSunFlux*> ByRisingFrequency(const std::vector<WholeSunFlux>& fluxes) {
+    std::vector<const WholeSunFlux*> sorted;
+    for (const WholeSunFlux& f : fluxes) sorted.push_back(&f);
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const WholeSunFlux* a, const WholeSunFlux* b) { return a->frequency < b->frequency; });
+    return sorted;
+}
+
+std::string WholeSunCsv(const std::vector<WholeSunFlux>& fluxes) {
+    std::string text = "scan_file";
+    for (const WholeSunColumn& column : kWholeSunColumns) text += std::string(",") + column.name;
+    text += "\n";
+    for (const WholeSunFlux* f : ByRisingFrequency(fluxes)) {
+        text += CsvText(FileNameOf(f->name));
+        for (const WholeSunColumn& column : kWholeSunColumns) text += "," + Csv(column.value(*f));
+        text += "\n";
+    }
+    return text;
+}
+
+std::string WholeSunJson(const std::string& indexPath, const std::vector<WholeSunFlux>& fluxes,
+                         const std::vector<RefusedScan>& refused) {
+    Json json;
+    json["scan_index"] = indexPath;
+    Json files = Json::array();
+    for (const WholeSunFlux* f : ByRisingFrequency(fluxes)) {
+        Json file;
+        file["scan_file"] = FileNameOf(f->name);
+        for (const WholeSunColumn& column : kWholeSunColumns) {
+            const double v = column.value(*f);
+            file[column.name] = std::isfinite(v) ? Json(v) : Json();
+        }
+        files.push_back(file);
+    }
+    json["scan_files"] = files;
+    Json refusals = Json::array();
+    for (const RefusedScan& r : refused) refusals.push_back(Json{{"name", FileNameOf(r.name)}, {"reason", r.reason}});
+    json["refused"] = refusals;
+    return json.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
+}

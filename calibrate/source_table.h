@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "calibrate/sources.h"
+#include "calibrate/whole_sun.h"
 
 // A scan file that was not calibrated, and why.
 struct RefusedScan {
@@ -52,3 +53,23 @@ std::string SourcesJson(const std::string& indexPath, const std::vector<ScanSour
 // The points of a track by rising frequency.
 std::vector<std::pair<std::size_t, std::size_t>> ByFrequency(const std::vector<ScanSources>& scans,
                                                              const SourceTrack& track);
+
+// A column of the whole-Sun table: its name, its unit and its value.
+struct WholeSunColumn {
+    const char* name;
+    const char* unit;
+    double (*value)(const WholeSunFlux& flux);
+};
+// After scan_file: frequency_ghz, flux_sfu, flux_error_sfu, beam_fwhm_arcsec
+// (THETA-DG), flux_factor (FLUX_L).
+std::vector<WholeSunColumn> WholeSunColumns();
+// The scan files by rising frequency.
+std::vector<const WholeSunFlux*> ByRisingFrequency(const std::vector<WholeSunFlux>& fluxes);
+
+// The whole Sun's flux of each calibrated scan file (calibrate/whole_sun.h),
+// one row per scan file by frequency, the columns above.
+std::string WholeSunCsv(const std::vector<WholeSunFlux>& fluxes);
+// One JSON object: "scan_index", "scan_files" (the CSV's columns) and
+// "refused" (name and reason).
+std::string WholeSunJson(const std::string& indexPath, const std::vector<WholeSunFlux>& fluxes,
+                         const std::vector<RefusedScan>& refused);

@@ -7,8 +7,12 @@
 // antenna temperature to flux for a point source; so every part of the Sun
 // adds its flux to the integral over the scan, and
 //     S = FLUX_L x integral of I(x) dx / integral of B(x) dx,
-// with I the sky-subtracted Stokes I [K] and B a Gaussian of the beam's
-// width (the integral is 1.0645 x the full width at half maximum).
+// with I the sky-subtracted Stokes I [K] and B a Gaussian whose full width at
+// half maximum is THETA-DG, the calibration table's beam width at the
+// frequency (its integral is 1.0645 x THETA-DG). The integral of I spans the
+// disk and four fitted beam sigmas past each limb. The table's rows are
+// interpolated linearly, so THETA-DG between two rows may be a percent too
+// wide; the error holds a 1 % share for it.
 #pragma once
 
 #include <string>
@@ -16,12 +20,13 @@
 #include "calibrate/calibration.h"
 
 struct WholeSunFlux {
+    std::string name;        // the scan file
     double frequency = 0.0;  // OBS-FREQ, GHz
     double flux = 0.0;       // s.f.u.
-    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's and the quiet level's errors
+    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's, the quiet level's and 1 % of the beam's width
     double integral = 0.0;   // of I over the disk and its beam, K arcsec
     double beamIntegral = 0.0;  // of the beam's profile along the scan, arcsec
-    double beamWidth = 0.0;     // its full width at half maximum, arcsec
+    double beamWidth = 0.0;     // THETA-DG: its full width at half maximum, arcsec
     double fluxFactor = 0.0;    // FLUX_L
 };
 

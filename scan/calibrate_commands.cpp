@@ -166,6 +166,17 @@ int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostrea
     return refused.empty() && allReported ? 0 : kExitFailed;
 }
 
+int FluxCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err) {
+    std::vector<CalibratedScan> scans;
+    std::vector<RefusedScan> refused;
+    if (const int code = CalibratedIndex(options.indexPath, options.recording, options.jobs, scans, refused, err))
+        return code;
+    std::vector<WholeSunFlux> fluxes;
+    MeasureRunFluxes(scans, fluxes, refused, err);
+    out << (options.json ? WholeSunJson(options.indexPath, fluxes, refused) : WholeSunCsv(fluxes));
+    return refused.empty() ? 0 : kExitFailed;
+}
+
 int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, unsigned jobs,
                     const PictureOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<CalibratedScan> scans;

@@ -46,6 +46,9 @@ int CalibrateCommand(const CalibrateOptions& options, std::ostream& out, std::os
 int CalibratedDataCommand(const std::string& scanPath, const RecordingOptions& recording, std::ostream& out,
                           std::ostream& err);
 int SourcesCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err);
+// vm-scan flux: the whole Sun's flux density of every calibrated scan file
+// (calibrate/whole_sun.h), CSV or JSON as `options.json` says.
+int FluxCommand(const SourcesOptions& options, std::ostream& out, std::ostream& err);
 int SpectrumCommand(const std::string& indexPath, const RecordingOptions& recording, unsigned jobs,
                     const PictureOptions& picture, std::ostream& out, std::ostream& err);
 // `polarisation` is I or V.

@@ -118,6 +118,18 @@ bool FindRunSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSo
     return allReported;
 }
 
+void MeasureRunFluxes(const std::vector<CalibratedScan>& scans, std::vector<WholeSunFlux>& fluxes,
+                      std::vector<RefusedScan>& refused, std::ostream& err) {
+    for (const CalibratedScan& s : scans) {
+        WholeSunFlux flux;
+        std::string error;
+        if (MeasureWholeSunFlux(s.scan, s.name, s.calibration, s.facts, flux, error))
+            fluxes.push_back(std::move(flux));
+        else
+            RefuseScanFile(s.name, error, refused, err);
+    }
+}
+
 
 
 unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles) {

@@ -11,6 +11,7 @@
 
 #include "calibrate/source_table.h"
 #include "calibrate/sources.h"
+#include "calibrate/whole_sun.h"
 #include "scan/calibrated_pictures.h"
 #include "scan/explain.h"
 #include "scan/scan_quality.h"
@@ -55,6 +56,11 @@ void CalibrateScanFiles(const std::vector<std::string>& paths, const ScanRecordi
 // for their V/I are named on `err`. False when one is left out.
 bool FindRunSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSources>& found,
                     std::vector<SourceTrack>& tracks, std::vector<RefusedScan>& refused, std::ostream& err);
+
+// The whole Sun's flux of every calibrated scan file, in their order; a scan
+// file whose flux cannot be measured is refused (named on `err`).
+void MeasureRunFluxes(const std::vector<CalibratedScan>& scans, std::vector<WholeSunFlux>& fluxes,
+                      std::vector<RefusedScan>& refused, std::ostream& err);
 
 // How many scan files are calibrated at once: `jobs`, or one per processor
 // when it is 0; at least 1 and at most `scanFiles` (when that is above 0).

@@ -39,6 +39,7 @@ struct Choices {
     CalibrateOptions calibrate;
     std::string stokes = "RL";
     SourcesOptions sources;
+    SourcesOptions flux;
     std::string spectrumIndex;
     PictureOptions picture;
     RecordingOptions recording;
@@ -51,7 +52,7 @@ struct Choices {
 
 // The subcommands, as declared.
 struct Commands {
-    CLI::App *explain, *cards, *data, *fits, *calibrate, *sources, *spectrum, *plot, *overview, *repair;
+    CLI::App *explain, *cards, *data, *fits, *calibrate, *sources, *flux, *spectrum, *plot, *overview, *repair;
 };
 
 // -o and --size of a picture subcommand.
@@ -179,6 +180,14 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
     commands.sources->add_flag("--json", c.sources.json, "one JSON object instead of the CSV");
     AddRecordingOptions(commands.sources, c.recording, kRefusedScanFiles, true);
     AddJobsOption(commands.sources, c.jobs);
+    commands.flux = app.add_subcommand(
+        "flux", "Measures the whole Sun's flux density in every scan file of a scan index: FLUX_L x the integral "
+                "of Stokes I over the scan (sky subtracted) / the integral along the scan of a Gaussian beam "
+                "THETA-DG wide, with its standard error; one CSV row per scan file by frequency.");
+    commands.flux->add_option("INDEX", c.flux.indexPath, "the scan index")->required();
+    commands.flux->add_flag("--json", c.flux.json, "one JSON object instead of the CSV");
+    AddRecordingOptions(commands.flux, c.recording, kRefusedScanFiles, true);
+    AddJobsOption(commands.flux, c.jobs);
     commands.spectrum = app.add_subcommand(
         "spectrum", "Draws the flux density (log-log) and V/I of every compact source of a scan index against "
                     "frequency, one curve per source, with error bars from the fit.");
@@ -264,6 +273,11 @@ int RunPhysicalUnits(Choices& c, const Commands& commands, const ScanToolContext
         c.sources.jobs = c.jobs;
         return SourcesCommand(c.sources, out, err);
     }
+    if (commands.flux->parsed()) {
+        c.flux.recording = c.recording;
+        c.flux.jobs = c.jobs;
+        return FluxCommand(c.flux, out, err);
+    }
     return SpectrumCommand(c.spectrumIndex, c.recording, c.jobs, c.picture, out, err);
 }
 
@@ -278,7 +292,8 @@ int RunChosen(Choices& c, const Commands& commands, const ScanToolContext& conte
     // table given by --cfg is used.
     if (c.recording.tablePath.empty() && !c.recording.headerPath.empty())
         c.recording.tablePath = context.defaultTablePath;
-    if (commands.calibrate->parsed() || commands.sources->parsed() || commands.spectrum->parsed())
+    if (commands.calibrate->parsed() || commands.sources->parsed() || commands.flux->parsed() ||
+        commands.spectrum->parsed())
         return RunPhysicalUnits(c, commands, context, out, err);
     if (commands.plot->parsed()) return PlotCommand(c.scanPath, c.recording, c.picture, out, err);
     if (commands.overview->parsed()) {
@@ -323,7 +338,7 @@ int RunScanTool(int argc, const char* const* argv, const ScanToolContext& contex
     for (CLI::App* command : {commands.explain, commands.cards, commands.data, commands.fits, commands.plot,
                               commands.overview, commands.repair})
         command->footer(kExitCodes);
-    for (CLI::App* command : {commands.calibrate, commands.sources, commands.spectrum})
+    for (CLI::App* command : {commands.calibrate, commands.sources, commands.flux, commands.spectrum})
         command->footer(kCalibratedExitCodes);
     try {
         app.parse(argc, argv);

@@ -116,4 +116,36 @@ void AddCalibrationBindings(py::module_& m) {
         },
         py::arg("paths"), py::arg("recording") = py::none(), py::arg("jobs") = 0u,
         "The compact sources of the scan files as vm-scan sources finds them, with the refusals.");
+
+    m.def(
+        "whole_sun",
+        [](const std::vector<std::string>& paths, const py::object& recording, unsigned jobs) {
+            const ScanRecording none;
+            const ScanRecording& planned = RecordingOrNone(recording, none);
+            std::vector<CalibratedScan> scans;
+            std::vector<RefusedScan> refused;
+            std::vector<WholeSunFlux> fluxes;
+            std::ostringstream said;  // the same reasons are in `refused`
+            {
+                py::gil_scoped_release released;
+                CalibrateScanFiles(paths, planned, jobs, scans, refused, said);
+                MeasureRunFluxes(scans, fluxes, refused, said);
+            }
+            py::list columns, rows;
+            columns.append(py::make_tuple("scan_file", ""));
+            for (const WholeSunColumn& column : WholeSunColumns()) columns.append(py::make_tuple(column.name, column.unit));
+            for (const WholeSunFlux* flux : ByRisingFrequency(fluxes)) {
+                py::list values;
+                values.append(Text(FileNameOfPath(flux->name)));
+                for (const WholeSunColumn& column : WholeSunColumns()) values.append(column.value(*flux));
+                rows.append(py::tuple(values));
+            }
+            py::dict result;
+            result["columns"] = columns;
+            result["rows"] = rows;
+            result["refused"] = RefusedOf(refused);
+            return result;
+        },
+        py::arg("paths"), py::arg("recording") = py::none(), py::arg("jobs") = 0u,
+        "The whole Sun's flux of the scan files as vm-scan flux measures it, with the refusals.");
 }

@@ -81,14 +81,18 @@ def test_temperatures_are_those_of_vm_scan(sample, converted):
         vmfits.calibrate(converted / "s05b03_05z.001", recording)
 
 
-def test_sources_table_is_vm_scan_sources(sample, converted):
+@pytest.mark.parametrize("call, command, units", [
+    (vmfits.sources, "sources", {"flux_sfu": "sfu", "offset_arcsec": "arcsec"}),
+    (vmfits.whole_sun, "flux", {"flux_sfu": "sfu", "beam_fwhm_arcsec": "arcsec", "frequency_ghz": "GHz"}),
+])
+def test_tables_are_what_vm_scan_prints(sample, converted, call, command, units):
     index = converted / "s05b03_05z.0hd"
-    table = vmfits.sources(index, recording=vmfits.read_recording(sample["header"], cfg=sample["cfg"]))
-    printed = run(tool("vm-scan"), "sources", "--recording", sample["header"], "--cfg", sample["cfg"], index,
+    table = call(index, recording=vmfits.read_recording(sample["header"], cfg=sample["cfg"]))
+    printed = run(tool("vm-scan"), command, "--recording", sample["header"], "--cfg", sample["cfg"], index,
                   ok=(0, 1)).decode()
     rows = list(csv.DictReader(io.StringIO(printed)))
     assert len(table) == len(rows) > 0
-    assert table["flux_sfu"].unit == "sfu" and table["offset_arcsec"].unit == "arcsec"
+    assert all(table[name].unit == unit for name, unit in units.items())
     for got, want in zip(table, rows):
         for name in want:
             value = got[name]

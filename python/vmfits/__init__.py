@@ -19,7 +19,7 @@ from . import _vmfits
 __version__ = _vmfits.__version__
 
 __all__ = [
-    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources", "sfu",
+    "__version__", "read_recording", "convert", "read_scan", "read_index", "calibrate", "sources", "whole_sun", "sfu",
     "Recording", "RecordingWarning", "Conversion", "ScanFile", "Card", "Cards", "Calibration",
     "CalibrationRefused", "WARNING_KINDS", "SCAN_CARDS",
 ]
@@ -261,6 +261,38 @@ def calibrate(scan, recording=None):
         disk_radius=c["disk_radius"] * u.arcsec, disk_centre=c["disk_centre"] * u.arcsec)
 
 
+def _scan_paths(index_or_scans):
+    if isinstance(index_or_scans, (str, bytes, os.PathLike)):
+        return [_path(p) for p, _ in _vmfits.read_index(_path(index_or_scans))]
+    return [_path(s.path if isinstance(s, ScanFile) else os.fsdecode(s)) for s in index_or_scans]
+
+
+def _table(found, texts=("scan_file",), integers=()):
+    columns = list(zip(*found["rows"])) if found["rows"] else [[] for _ in found["columns"]]
+    table = Table()
+    for (name, unit), values in zip(found["columns"], columns):
+        if name in integers:
+            table[name] = np.array(values, dtype=int)
+        elif name in texts:
+            table[name] = np.array(values, dtype=str)
+        else:
+            table[name] = np.array(values, dtype=float)
+            if _UNITS[unit] is not None:
+                table[name].unit = _UNITS[unit]
+    table.meta["refused"] = [{"scan_file": os.path.basename(n), "reason": r} for n, r in found["refused"]]
+    return table
+
+
+def whole_sun(index_or_scans, recording=None, jobs=0):
+    """The whole Sun's flux density of each scan file as ``vm-scan flux`` measures it.
+
+    An astropy Table, one row per calibrated scan file by frequency, with
+    units (GHz, sfu, arcsec); the scan files refused are in
+    ``table.meta["refused"]``.
+    """
+    return _table(_vmfits.whole_sun(_scan_paths(index_or_scans), _handle_of(recording), int(jobs)))
+
+
 def sources(index_or_scans, recording=None, jobs=0):
     """The compact sources as ``vm-scan sources`` finds them: an astropy Table with units.
 
@@ -268,23 +300,8 @@ def sources(index_or_scans, recording=None, jobs=0):
     across frequencies. The scan files refused and the sources left out for
     their V/I are in ``table.meta["refused"]`` and ``table.meta["rejected"]``.
     """
-    if isinstance(index_or_scans, (str, bytes, os.PathLike)):
-        paths = [p for p, _ in _vmfits.read_index(_path(index_or_scans))]
-    else:
-        paths = [s.path if isinstance(s, ScanFile) else os.fsdecode(s) for s in index_or_scans]
-    found = _vmfits.sources([_path(p) for p in paths], _handle_of(recording), int(jobs))
-    columns = list(zip(*found["rows"])) if found["rows"] else [[] for _ in found["columns"]]
-    table = Table()
-    for (name, unit), values in zip(found["columns"], columns):
-        if name in ("source",):
-            table[name] = np.array(values, dtype=int)
-        elif name in ("scan_file", "flux_factor_source"):
-            table[name] = np.array(values, dtype=str)
-        else:
-            table[name] = np.array(values, dtype=float)
-            if _UNITS[unit] is not None:
-                table[name].unit = _UNITS[unit]
-    table.meta["refused"] = [{"scan_file": os.path.basename(n), "reason": r} for n, r in found["refused"]]
+    found = _vmfits.sources(_scan_paths(index_or_scans), _handle_of(recording), int(jobs))
+    table = _table(found, texts=("scan_file", "flux_factor_source"), integers=("source",))
     table.meta["rejected"] = [
         {"scan_file": f, "offset_arcsec": o, "v_over_i": vi, "v_over_i_error": e, "reason": r}
         for f, o, vi, e, r in found["rejected"]]
