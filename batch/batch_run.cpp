@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/conversion.h"
+#include "batch/catalog_entries.h"
 #include "batch/digest.h"
 #include "batch/runner.h"
 #include "batch/summary.h"
@@ -315,7 +317,42 @@ struct BatchState {
     std::vector<SummaryRow> rows;        // one per recording of work.mine
     ManifestWriter manifest;
     std::string manifestError;  // the first line that could not be written
+    Catalog catalog;            // open when --catalog is given
+    std::string catalogError;   // the first entry that could not be added
 };
+
+void AddToCatalog(BatchState& state, const CatalogInput& input, SummaryRow& row) {
+    if (state.catalog.db == nullptr) return;
+    std::string error;
+    if (AddCatalogEntry(state.catalog, input, error)) return;
+    if (state.catalogError.empty()) state.catalogError = error;
+    row.message = WithNote(row.message, "not added to the catalog");
+}
+
+// Adds the entries of the recordings not converted by this run: those that
+// cannot be converted, and the skipped ones the catalog does not hold yet.
+void CatalogUnconverted(BatchState& state) {
+    if (state.catalog.db == nullptr) return;
+    std::vector<std::string> held;
+    std::string error;
+    if (!CatalogHeaders(state.catalog, held, error)) {
+        state.catalogError = error;
+        return;
+    }
+    for (std::size_t i = 0; i < state.work.mine.size(); ++i) {
+        const Decision& d = state.work.decisions[i];
+        const Recording& r = *state.work.mine[i];
+        if (d.action == Action::Fail) {
+            AddToCatalog(state, CatalogInputOfFailure(state.setup.archive, state.setup.output, r, d.reason),
+                         state.rows[i]);
+        } else if (d.action == Action::Skip && !std::binary_search(held.begin(), held.end(), r.Path())) {
+            AddToCatalog(state,
+                         CatalogInputOfConversion(state.setup.archive, state.setup.output, r,
+                                                  state.work.latest.at(r.Path())),
+                         state.rows[i]);
+        }
+    }
+}
 
 // The rows in the order of the sorted list: skipped and failed ones as
 // decided, the rest filled in by their conversions. Returns how many are skipped.
@@ -423,6 +460,7 @@ void RecordConversion(BatchState& state, std::size_t job, const ChildResult& res
         entry.warnings = verdict.warnings;
         entry.outputs = outputs;
         AppendToManifest(state, entry, &row);
+        AddToCatalog(state, CatalogInputOfConversion(state.setup.archive, state.setup.output, r, entry), row);
     }
     progress.Finished(row);
 }
@@ -453,6 +491,7 @@ void ConvertAll(BatchState& state) {
 int Summarise(BatchState& state, std::vector<std::string> problems, double seconds) {
     std::string error;
     if (!state.manifestError.empty()) problems.push_back("manifest: " + state.manifestError);
+    if (!state.catalogError.empty()) problems.push_back("catalog: " + state.catalogError);
     const Shard& shard = state.options.shard;
     const std::string summaryPath = state.setup.output + "/" + SummaryFileName(shard.index, shard.count);
     if (!WriteSummary(summaryPath, state.rows, error)) problems.push_back("summary: " + error);
@@ -479,14 +518,19 @@ int RunBatch(const BatchOptions& options, BatchStreams& io) {
         return kBatchAllDone;
     }
 
-    BatchState state{options, setup, work, io, {}, {}, {}, {}};
+    BatchState state{options, setup, work, io, {}, {}, {}, {}, {}, {}};
     const std::string manifestPath = setup.output + "/" + ManifestFileName(options.shard.index, options.shard.count);
     if (!OpenManifest(manifestPath, state.manifest, error)) return CannotRun(io, error);
     if (!setup.converter.empty() && !ConverterRuns(setup.converter, error)) {
         CloseManifest(state.manifest);
         return CannotRun(io, error);
     }
+    if (!options.catalog.empty() && !OpenCatalog(options.catalog, state.catalog, error)) {
+        CloseManifest(state.manifest);
+        return CannotRun(io, error);
+    }
     const std::size_t skipped = StartRows(state);
+    CatalogUnconverted(state);
     const std::size_t count = work.mine.size();
     io.err << "vm-batch: " << count << " recordings, " << state.toConvert.size() << " to convert, " << skipped
            << " unchanged, " << count - state.toConvert.size() - skipped << " that cannot be converted\n"

@@ -24,6 +24,9 @@ struct BatchOptions {
     // converting in a child of vm-batch ("" for that); it finds its own
     // vm-fits.cfg and remembers its folders as it always does.
     std::string converter;
+    // --catalog: each recording's entry goes into this catalog ("" for none);
+    // the shards of a split all add to the same one.
+    std::string catalog;
 };
 
 // Where a run reports, and how it is stopped: a signal handler at the edge

@@ -100,3 +100,41 @@ struct DailyFluxRow {
 // recording has channels on one side only), ordered by day, observed time,
 // header and frequency. False with "PATH: ..." on a database error.
 bool DailyFluxRows(Catalog& catalog, double frequency, std::vector<DailyFluxRow>& rows, std::string& error);
+
+// What a converted (or failed) recording's entry is made from.
+struct CatalogInput {
+    std::string headerPath;  // the header file
+    std::string header;      // its path relative to the archive
+    std::string output;      // the recording's output folder
+    std::vector<std::string> scanFiles;  // the scan files the scan index names (full paths), in its order
+    std::string tablePath;   // the calibration table it was converted with
+    bool back = false;       // back extrapolation (vm-fits's third argument)
+    std::string status;      // "converted", "warnings" or "failed"
+    std::string reason;      // why it failed
+    std::vector<CatalogWarning> warnings;
+};
+
+// The recording's entry: the header read once (observed time, object, P
+// angle, solar radius), its scan files calibrated (the refused ones with
+// their reasons), the compact sources with their tracks and the whole-Sun
+// flux of each calibrated scan file. A failed recording, or one whose header
+// cannot be read, has no scan files.
+CatalogRecording MakeCatalogRecording(const CatalogInput& input);
+
+// The text every table's rows make, ordered by natural keys (header, scan
+// file name, position), never by row ids or the time added: two catalogs that
+// hold the same give the same text. False with "PATH: ..." on a database error.
+bool CatalogDump(Catalog& catalog, std::string& dump, std::string& error);
+
+// Reads the recording of `header` back; false with "PATH: ..." on a database
+// error, true with `found` false when it is not there.
+bool ReadRecording(Catalog& catalog, const std::string& header, CatalogRecording& recording, bool& found,
+                   std::string& error);
+
+// The headers the catalog holds, sorted.
+bool CatalogHeaders(Catalog& catalog, std::vector<std::string>& headers, std::string& error);
+
+// Copies every recording of each of `shards` into `destination`, each in its
+// own transaction (replacing an entry of the same header). False with
+// "PATH: ..." naming the catalog that could not be read or written.
+bool MergeCatalogs(const std::string& destination, const std::vector<std::string>& shards, std::string& error);

@@ -12,6 +12,7 @@
 
 #include "app/version.h"
 #include "batch/batch_run.h"
+#include "batch/catalog_entries.h"
 #include "batch/merge.h"
 #include "inputs/observation_header.h"
 
@@ -59,14 +60,19 @@ const std::string kDescription =
     "vm-batch --merge-summaries OUTPUT, after a run in shards, merges the shards'\n"
     "summaries and manifests into OUTPUT/vm-batch-summary.csv and\n"
     "vm-batch-manifest.jsonl (exit 1 when a recording is not converted or a\n"
-    "shard's summary is missing).";
+    "shard's summary is missing).\n"
+    "--catalog FILE adds each recording's entry (its scan files calibrated, the\n"
+    "whole Sun's flux, the compact sources) to the archive's catalog FILE (SQLite,\n"
+    "docs/catalog.md) as it is converted or fails; the shards of a split add to\n"
+    "the same FILE. vm-batch --rebuild-catalog FILE ARCHIVE OUTPUT makes FILE's\n"
+    "entries anew from OUTPUT's manifests and scan files, converting nothing.";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{kDescription, "vm-batch"};
     BatchOptions options;
-    std::string shard, merge;
+    std::string shard, merge, rebuild;
     app.add_option("ARCHIVE", options.archive, "folder tree of recordings")->type_name("FOLDER");
     app.add_option("OUTPUT", options.output, "where the scan files go (created when missing)")->type_name("FOLDER");
     app.add_option("-j,--jobs", options.jobs, "conversions at once (default: one per processor)")
@@ -84,6 +90,12 @@ int main(int argc, char** argv) {
                    "run this vm-fits program for each recording, as by hand (it finds its own vm-fits.cfg "
                    "and remembers its folders), instead of converting in vm-batch's own processes")
         ->type_name("PATH");
+    app.add_option("--catalog", options.catalog, "add each recording's entry to this catalog (SQLite)")
+        ->type_name("FILE");
+    app.add_option("--rebuild-catalog", rebuild,
+                   "make the catalog's entries of ARCHIVE anew from OUTPUT's manifests and scan files; "
+                   "nothing is converted")
+        ->type_name("FILE");
     app.set_version_flag("--version", VersionLine("vm-batch"), "print the version and exit");
     const CLI::Option* mergeOption =
         app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")
@@ -108,6 +120,13 @@ int main(int argc, char** argv) {
         return kBatchCannotRun;
     }
 
+    if (!rebuild.empty()) {
+        if (!shard.empty() || !options.catalog.empty() || options.dryRun || !options.converter.empty()) {
+            std::fprintf(stderr, "vm-batch: --rebuild-catalog FILE ARCHIVE OUTPUT takes nothing else\n");
+            return kBatchCannotRun;
+        }
+        return RebuildCatalog(rebuild, options.archive, options.output, std::cout, std::cerr);
+    }
     if (!merge.empty()) {
         const MergeResult merged = MergeShardResults(merge);
         std::fputs(merged.report.c_str(), stdout);

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "batch/manifest.h"
+#include "catalog/catalog.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
 
@@ -566,3 +567,37 @@ TEST_F(BatchRun, UsageErrorsExitWithTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string DumpOf(const std::string& path) {
+    Catalog catalog;
+    std::string error, dump;
+    EXPECT_TRUE(OpenCatalog(path, catalog, error)) << error;
+    EXPECT_TRUE(CatalogDump(catalog, dump, error)) << error;
+    return dump;
+}
+
+}  // namespace
+
+TEST_F(BatchRun, CatalogOfARunStaysOnRerunAndIsRebuiltTheSame) {
+    Expected();
+    const std::string catalog = root_ / "catalog.sqlite";
+    ASSERT_EQ(BatchAll({"--catalog", catalog}).exitCode, 1);
+    const std::string dump = DumpOf(catalog);
+    for (const Made& m : kGood) EXPECT_NE(dump.find("recording " + m.header + "\n"), std::string::npos) << m.header;
+    EXPECT_NE(dump.find("recording defects/nomarker/sun.05h\n"), std::string::npos);
+    EXPECT_NE(dump.find("  status failed\n  reason marker file sun.05p is missing\n"), std::string::npos);
+    EXPECT_NE(dump.find("whole_sun "), std::string::npos);
+
+    // A rerun skips everything and leaves the same entries.
+    const ProcessResult rerun = BatchAll({"--catalog", catalog});
+    EXPECT_EQ(rerun.exitCode, 1) << rerun.err;
+    EXPECT_EQ(DumpOf(catalog), dump);
+
+    // Made anew from the outputs, nothing converted.
+    const std::string rebuilt = root_ / "rebuilt.sqlite";
+    const ProcessResult rebuild = Batch({"--rebuild-catalog", rebuilt, archive_, out_});
+    EXPECT_EQ(rebuild.exitCode, 0) << rebuild.err;
+    EXPECT_EQ(DumpOf(rebuilt), dump);
+}
