@@ -17,9 +17,13 @@ CREATE TABLE recordings (
     solar_radius REAL NOT NULL,
     status TEXT NOT NULL,
     reason TEXT NOT NULL,
-    added TEXT NOT NULL
+    added TEXT NOT NULL,
+    flux_low REAL,
+    flux_high REAL
 );
-CREATE INDEX recordings_day ON recordings(day);
+CREATE INDEX recordings_day ON recordings(day, observed, header);
+CREATE INDEX recordings_flux_low ON recordings(flux_low);
+CREATE INDEX recordings_flux_high ON recordings(flux_high);
 CREATE TABLE warnings (
     recording_id INTEGER NOT NULL REFERENCES recordings(id) ON DELETE CASCADE,
     position INTEGER NOT NULL,
@@ -51,8 +55,12 @@ CREATE TABLE calibrations (
 CREATE TABLE whole_sun (
     scan_file_id INTEGER PRIMARY KEY REFERENCES scan_files(id) ON DELETE CASCADE,
     flux REAL NOT NULL,
-    flux_error REAL NOT NULL
+    flux_error REAL NOT NULL,
+    recording_id INTEGER NOT NULL REFERENCES recordings(id) ON DELETE CASCADE,
+    frequency REAL NOT NULL
 );
+CREATE INDEX whole_sun_frequency ON whole_sun(frequency, recording_id, scan_file_id, flux, flux_error);
+CREATE INDEX whole_sun_recording ON whole_sun(recording_id);
 CREATE TABLE sources (
     scan_file_id INTEGER NOT NULL REFERENCES scan_files(id) ON DELETE CASCADE,
     position INTEGER NOT NULL,

@@ -67,7 +67,7 @@ missing() {
 group_build=(cmake g++ make libgtest-dev pkg-config libcfitsio-dev libcli11-dev fitsverify
   python3 python3-astropy nlohmann-json3-dev libplplot-dev plplot-driver-cairo fonts-dejavu-core
   zlib1g-dev libeigen3-dev libbenchmark-dev time valgrind clang-14 libclang-rt-14-dev
-  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib)
+  python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib libsqlite3-dev)
 # vm-batch on a cluster: the tests start a single-node Slurm cluster (munge for
 # its authentication, slurmdbd on a MariaDB database for sacct) and run GNU parallel.
 group_cluster=(slurm-wlm munge slurmdbd mariadb-server parallel)
