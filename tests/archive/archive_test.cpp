@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 
+#include "archive/archive_commands.h"
 #include "archive/archive_time.h"
 #include "archive/flux_comparison.h"
 #include "archive/flux_series.h"
 #include "archive/reference_flux.h"
+#include "archive/region_catalog.h"
 #include "archive/region_linking.h"
 #include "solar/rotation.h"
 
@@ -238,6 +242,101 @@ TEST(FluxComparison, FindsAnInjectedScaleAndNamesTheOutliers) {
     EXPECT_TRUE(days[16].outlier);
     EXPECT_EQ(ComparisonReport(summary).substr(0, 16), "days compared: 2");
     EXPECT_EQ(MedianOf({3.0, 1.0, 2.0, 10.0}), 2.5);
+}
+
+}  // namespace
+
+namespace {
+
+CatalogScanFile ScanAt(const std::string& name, double frequency, double flux, double error) {
+    CatalogScanFile scan;
+    scan.name = name;
+    scan.frequency = frequency;
+    scan.beamWidth = 60.0;
+    scan.calibrated = true;
+    scan.hasFlux = true;
+    scan.flux = flux;
+    scan.fluxError = error;
+    return scan;
+}
+
+CatalogRecording RecordingOn(const std::string& header, const std::string& observed) {
+    CatalogRecording recording;
+    recording.header = header;
+    recording.output = "out/" + header;
+    recording.observed = observed;
+    recording.angleP = -20.0;
+    recording.solarRadius = 965.0;
+    recording.status = "converted";
+    return recording;
+}
+
+struct TemporaryCatalog {
+    std::string path = ::testing::TempDir() + "archive-" +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".sqlite";
+    TemporaryCatalog() { Remove(); }
+    ~TemporaryCatalog() { Remove(); }
+    void Remove() const {
+        for (const char* end : {"", "-wal", "-shm"}) std::remove((path + end).c_str());
+    }
+};
+
+TEST(ArchiveCommands, FluxAndRegionsFromASmallCatalog) {
+    const TemporaryCatalog file;
+    {
+        Catalog catalog;
+        std::string error;
+        ASSERT_TRUE(OpenCatalog(file.path, catalog, error)) << error;
+        CatalogRecording later = RecordingOn("b/sun.06h", "2024-03-06T10:00:00.00");
+        later.scanFiles = {ScanAt("s2", 2.0, 100, 4), ScanAt("s4", 4.0, 200, 8)};
+        CatalogRecording earlier = RecordingOn("a/sun.05h", "2024-03-05T10:00:00.00");
+        earlier.scanFiles = {ScanAt("s3", 3.0, 90, 3), ScanAt("s5", 5.0, 120, 3)};
+        // One region seen on both days: a track of two sources each day.
+        for (CatalogRecording* r : {&earlier, &later}) {
+            const double offset = ScanOffsetOf(r == &earlier ? -10.0 : 3.6, 12.0, -20.0, 965.0);
+            for (CatalogScanFile& scan : r->scanFiles) {
+                CatalogSource source;
+                source.track = 0;
+                source.offset = offset;
+                source.offsetError = 1.0;
+                source.flux = 5.0;
+                source.fluxError = 0.5;
+                scan.sources.push_back(source);
+            }
+        }
+        ASSERT_TRUE(AddRecording(catalog, later, error)) << error;
+        ASSERT_TRUE(AddRecording(catalog, earlier, error)) << error;
+    }
+    FluxCommand flux{file.path, {2.0, 3.0}, false, "", ""};
+    std::ostringstream out, err;
+    ASSERT_EQ(RunFluxCommand(flux, out, err), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "observed,date,frequency_ghz,flux_sfu,flux_error_sfu,from_ghz,method\n"
+              "2024-03-05T10:00:00.00,2024-03-05,2,90.0000,3.0000,3,extrapolated-nearest\n"
+              "2024-03-05T10:00:00.00,2024-03-05,3,90.0000,3.0000,3,interpolated\n"
+              "2024-03-06T10:00:00.00,2024-03-06,2,100.0000,4.0000,2,interpolated\n"
+              "2024-03-06T10:00:00.00,2024-03-06,3,150.0000,4.3035,2 4,interpolated\n");  // S = 100 x 2^w, w = ln 1.5 / ln 2
+
+    RegionsCommand regions{file.path, "", ""};
+    for (int run = 0; run < 2; ++run) {  // a second run replaces the first's regions
+        std::ostringstream csv;
+        ASSERT_EQ(RunRegionsCommand(regions, csv, err), 0) << err.str();
+        const std::string rows = csv.str();
+        EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 5) << rows;
+        EXPECT_EQ(rows.substr(rows.find('\n') + 1, 47), "1,2024-03-05T10:00:00.00,2024-03-05,0,-85.40,3,");
+        EXPECT_EQ(rows.substr(rows.rfind("\n1,") + 1, 37), "1,2024-03-06T10:00:00.00,2024-03-06,0");
+    }
+    Catalog catalog;
+    std::string error;
+    ASSERT_TRUE(OpenCatalog(file.path, catalog, error)) << error;
+    CatalogFeatures features;
+    ASSERT_TRUE(ReadFeatures(catalog, features, error)) << error;
+    EXPECT_EQ(features.features.size(), 2u);
+
+    FluxCommand missing{file.path + ".none", {2.0}, false, "", ""};
+    std::ostringstream none;
+    EXPECT_EQ(RunFluxCommand(missing, out, none), 1);
+    EXPECT_EQ(none.str(), "vm-archive: " + missing.catalog + ": no such catalog file\n");
 }
 
 }  // namespace
