@@ -1,0 +1,51 @@
+// Active regions followed across days: the features of each day's
+// recording (a track of compact sources across the recording's frequencies)
+// linked by the Sun's differential rotation (solar/rotation.h).
+//
+// One scan gives a feature's offset along the scan but not its latitude B.
+// A link from a feature at t1 (offset s1, position angle P1, radius R1) to
+// one at t2 (s2, P2, R2) is admissible when some latitude B of the region's
+// allowed set gives
+//     phi1 = MeridianDistanceOf(s1, B, P1, R1),
+//     phi2 = phi1 + SynodicRotationRate(B) (t2 - t1),  |phi2| <= 90,
+//     |ScanOffsetOf(phi2, B, P2, R2) - s2| <= tolerance,
+//     tolerance = errorScale sqrt(e1^2 + e2^2) + beamShare x (the beams' mean width).
+// A new region may lie at any |B| <= latitudeLimit; each link narrows its
+// allowed latitudes to those that explained it, so from its second day on
+// the region's history constrains the next link. The cost of a link is the
+// smallest |predicted - s2| / tolerance over the admissible latitudes; the
+// links of a recording are made from the cheapest up, one feature per
+// region per day. A region that has missed more than maxMissingDays days,
+// or that every allowed latitude carries past the west limb, ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct RegionFeature {
+    long long recordingId = 0;
+    int track = -1;
+    std::string observed, day;  // the recording's
+    double time = 0.0;          // days since 1970-01-01 (DaysOfTime of observed)
+    double offset = 0.0, offsetError = 0.0;  // arcsec along the scan
+    double angleP = 0.0, radius = 0.0;       // the recording's, degrees and arcsec
+    double beamWidth = 0.0;                  // arcsec, the mean over the feature's frequencies
+};
+
+struct LinkingRules {
+    double latitudeLimit = 40.0;  // degrees
+    double latitudeStep = 0.1;    // degrees between the latitudes tried
+    double errorScale = 3.0;
+    double beamShare = 0.1;
+    int maxMissingDays = 2;
+};
+
+struct LinkedRegion {
+    std::vector<std::size_t> features;  // indexes into the features given, in time order
+    double latitudeLow = 0.0, latitudeHigh = 0.0;  // the latitudes that explain every link, degrees
+};
+
+// Links the features (in any order) into regions, in the order of their
+// first day. Every feature lands in exactly one region; one that nothing
+// explains is a region of its own.
+std::vector<LinkedRegion> LinkRegions(const std::vector<RegionFeature>& features, const LinkingRules& rules = {});
