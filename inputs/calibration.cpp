@@ -16,18 +16,30 @@ constexpr int kRowBufferSize = 127;
 // The table file read as a text file is read on the converter's home system,
 // on every platform alike: CR LF becomes LF, and Ctrl-Z ends the text. The end
 // flag is set by the read that finds no more characters, as the stream's
-// end-of-file flag would be.
+// end-of-file flag would be. The text comes from the file or, when `text` is
+// set, from memory.
 struct TableReader {
     std::FILE* file = nullptr;
+    const std::string* text = nullptr;
+    std::size_t at = 0;
     bool atEnd = false;
+
+    int Get() {
+        if (!text) return std::getc(file);
+        return at < text->size() ? static_cast<unsigned char>((*text)[at++]) : EOF;
+    }
+    void Unget(int c) {
+        if (text) --at;
+        else std::ungetc(c, file);
+    }
 
     int Next() {
         if (atEnd) return EOF;
-        int c = std::getc(file);
+        int c = Get();
         if (c == '\r') {
-            const int following = std::getc(file);
+            const int following = Get();
             if (following == '\n') return '\n';
-            if (following != EOF) std::ungetc(following, file);
+            if (following != EOF) Unget(following);
         }
         if (c == EOF || c == kEndOfText) {
             atEnd = true;
@@ -109,12 +121,10 @@ int CountCalibrationRows(const std::string& tablePath) {
     return readFailed ? -1 : rows;
 }
 
-CalibrationLookup FindCalibration(const std::string& tablePath, float frequency) {
-    CalibrationLookup lookup;
-    TableReader reader;
-    reader.file = std::fopen(tablePath.c_str(), "rb");
-    if (!reader.file) return lookup;
+namespace {
 
+CalibrationLookup FindCalibrationIn(TableReader& reader, float frequency) {
+    CalibrationLookup lookup;
     // Rows in falling frequency order: stop at the first row below the
     // requested frequency. Columns a line does not hold keep the values of the
     // row before; before the first row every column is 0.
@@ -133,9 +143,11 @@ CalibrationLookup FindCalibration(const std::string& tablePath, float frequency)
         previous = current;
     }
     // A folder opens on some systems but cannot be read: no table.
-    const bool readFailed = std::ferror(reader.file) != 0;
-    std::fclose(reader.file);
-    if (readFailed) return lookup;
+    if (reader.file) {
+        const bool readFailed = std::ferror(reader.file) != 0;
+        std::fclose(reader.file);
+        if (readFailed) return lookup;
+    }
     lookup.lastRowFrequency = current.frequency;
     lookup.result = CalibrationResult::NoRowBelow;
     if (!found) return lookup;
@@ -166,6 +178,21 @@ CalibrationLookup FindCalibration(const std::string& tablePath, float frequency)
     lookup.values.beamWidth = beam;
     lookup.values.quietSunTemperature = static_cast<int16_t>(static_cast<int32_t>(temperature));
     return lookup;
+}
+
+}  // namespace
+
+CalibrationLookup FindCalibration(const std::string& tablePath, float frequency) {
+    TableReader reader;
+    reader.file = std::fopen(tablePath.c_str(), "rb");
+    if (!reader.file) return CalibrationLookup();
+    return FindCalibrationIn(reader, frequency);
+}
+
+CalibrationLookup FindCalibrationInText(const std::string& tableText, float frequency) {
+    TableReader reader;
+    reader.text = &tableText;
+    return FindCalibrationIn(reader, frequency);
 }
 
 void LookupCalibrationInTable(const std::string& tablePath, float frequency, float& fluxFactor,

@@ -33,6 +33,8 @@ struct CalibrationLookup {
 // Interpolates the three calibration values at `frequency` from the table at
 // `tablePath`. The table is read anew on every call.
 CalibrationLookup FindCalibration(const std::string& tablePath, float frequency);
+// The same for a table's text held in memory (never TableUnreadable).
+CalibrationLookup FindCalibrationInText(const std::string& tableText, float frequency);
 
 // Interpolates the three calibration values at `frequency`. Writes all three
 // outputs when a row below the frequency is found, none of them otherwise; nor

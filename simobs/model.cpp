@@ -15,8 +15,9 @@ const double kTableFrequencies[] = {24.0, 20.0, 17.0, 14.0, 12.0, 10.0, 8.5, 7.0
                                     5.0,  4.0,  3.2,  2.5,  2.0,  1.6,  1.3, 1.0, 0.8};
 
 
-// The quiet-Sun disk seen by a fan beam: the chord length of the disk across
-// the beam's long direction, smoothed by the Gaussian of its narrow direction.
+// The quiet-Sun disk seen by a fan beam: half the chord length of the disk
+// across the beam's long direction, sqrt(R^2 - u^2), smoothed by the Gaussian
+// of its narrow direction. Its integral over x is pi R^2 / 2.
 double DiskProfile(double x, double radius, double sigma) {
     // Nodes at most half a beam sigma apart keep the sum as smooth as the beam.
     const int m = static_cast<int>(2.0 * radius / std::min(radius / 32.0, sigma * 0.5)) + 1;
@@ -83,14 +84,18 @@ DmsAngle ToDms(double degrees) {
     return dms;
 }
 
-Day SunOnDate(const SimulatorOptions& o) {
-    const double doy = DayOfYear(o.year, o.month, o.day);
+}  // namespace
+
+Day SunOnDate(int year, int month, int dayOfMonth) {
+    const double doy = DayOfYear(year, month, dayOfMonth);
     Day day;
     day.declination = -23.44 * Cos(2.0 * kPi * (doy + 10.0) / 365.0);
     day.angleP = -26.3 * Cos(2.0 * kPi * (doy - 96.0) / 365.0);
     day.solarRadius = static_cast<int>(959.6 / (1.0 - 0.0167 * Cos(2.0 * kPi * (doy - 4.0) / 365.0)) + 0.5);
     return day;
 }
+
+namespace {
 
 // The scan spans 4.4 optical radii; the sampling factors give its step:
 // step = factor1 * 120 * factor2 / 1192760 * cos(declination).
@@ -173,23 +178,33 @@ std::vector<Channel> MakeChannels(const SimulatorOptions& o, Random& layout) {
     return channels;
 }
 
+}  // namespace
+
+void ModelBrightness(const Day& day, const Scan& scan, Channel& ch) {
+    const double f = ch.frequency;
+    ch.temperature = QuietSunTemperature(f);
+    ch.radius = RadioRadius(f, day.solarRadius);
+    ch.beamSigma = BeamWidth(f) / 2.354820045;
+    ch.diskNorm = DiskProfile(0.0, ch.radius, ch.beamSigma);
+    ch.sourcePeak.clear();
+    ch.sourceSigma.clear();
+    for (const Source& s : scan.sources) {
+        // A compact source is spread over the beam: its peak falls as the beam widens.
+        const double sigma = std::sqrt(s.size * s.size + ch.beamSigma * ch.beamSigma);
+        const double q = f / s.turnover;
+        const double brightness = s.amplitude * ch.temperature * 2.0 * q * q / (1.0 + q * q * q * q);
+        ch.sourcePeak.push_back(brightness * s.size / sigma);
+        ch.sourceSigma.push_back(sigma);
+    }
+}
+
+namespace {
+
 // Brightness, beam, receiver gain, baseline and noise of every channel.
 void ModelChannels(const SimulatorOptions& o, const Day& day, const Scan& scan, std::vector<Channel>& channels) {
     for (std::size_t c = 0; c < channels.size(); ++c) {
         Channel& ch = channels[c];
-        const double f = ch.frequency;
-        ch.temperature = QuietSunTemperature(f);
-        ch.radius = RadioRadius(f, day.solarRadius);
-        ch.beamSigma = BeamWidth(f) / 2.354820045;
-        ch.diskNorm = DiskProfile(0.0, ch.radius, ch.beamSigma);
-        for (const Source& s : scan.sources) {
-            // A compact source is spread over the beam: its peak falls as the beam widens.
-            const double sigma = std::sqrt(s.size * s.size + ch.beamSigma * ch.beamSigma);
-            const double q = f / s.turnover;
-            const double brightness = s.amplitude * ch.temperature * 2.0 * q * q / (1.0 + q * q * q * q);
-            ch.sourcePeak.push_back(brightness * s.size / sigma);
-            ch.sourceSigma.push_back(sigma);
-        }
+        ModelBrightness(day, scan, ch);
         Random gain = Stream(o.seed, kGain, c);
         const double offset = ch.temperature * Uniform(gain, 0.3, 0.6);
         const double slope = ch.temperature * Uniform(gain, -0.08, 0.08);
@@ -316,15 +331,36 @@ void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]) {
     }
 }
 
-SimulatedRecording SimulateRecording(const SimulatorOptions& o) {
+double SkyFreeIntensity(const Scan& scan, const Channel& ch, double x) {
+    double t = ch.temperature * DiskProfile(x, ch.radius, ch.beamSigma) / ch.diskNorm;
+    if (scan.limbRim > 0) t += scan.limbRim * ch.temperature * LimbRimShare(ch, x);
+    for (std::size_t k = 0; k < scan.sources.size(); ++k) {
+        const double d = (x - scan.sources[k].position) / ch.sourceSigma[k];
+        t += ch.sourcePeak[k] * Exp(-0.5 * d * d);
+    }
+    return t;
+}
+
+SimulatedRecording SimulateRecording(const SimulatorOptions& o, const RunDayPlan* plan) {
     SimulatedRecording r;
-    r.day = SunOnDate(o);
+    r.day = SunOnDate(o.year, o.month, o.day);
     Random layout = Stream(o.seed, kLayout);
     int factor1 = 0, factor2 = 0;
     r.scan = MakeScan(o, r.day, layout, factor1, factor2);
     r.scan.limbRim = o.limb;
     r.scan.skyCurve = o.skyCurve;
-    r.channels = MakeChannels(o, layout);
+    if (plan) {
+        // A day of a run: its regions in place of the random sources, and the
+        // run's channels, from the layout stream of the run's seed.
+        r.scan.sources = plan->sources;
+        r.sourceRegions = plan->regions;
+        r.runDay = plan->dayIndex;
+        r.runSeed = plan->runSeed;
+        Random runLayout = Stream(plan->runSeed, kLayout);
+        r.channels = MakeChannels(o, runLayout);
+    } else {
+        r.channels = MakeChannels(o, layout);
+    }
     ModelChannels(o, r.day, r.scan, r.channels);
     r.markers = ChooseJumps(o, r.scan, r.channels);
     r.header = MakeHeader(o, r.day, r.scan, factor1, factor2, r.channels, layout);

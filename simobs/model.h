@@ -18,7 +18,7 @@
 constexpr double kBelowTableFrequency = 0.5;
 
 // The purposes of the random streams (see Stream).
-enum Purpose : uint64_t { kLayout = 1, kSky, kGain, kNoise, kJumps, kGainRange };
+enum Purpose : uint64_t { kLayout = 1, kSky, kGain, kNoise, kJumps, kGainRange, kRunDay, kRegions };
 
 struct Source {
     double position;   // arcsec from the disk centre, in the recording's order
@@ -69,10 +69,37 @@ struct SimulatedRecording {
     std::vector<Channel> channels;  // the first options.channels channels
     std::vector<Marker> markers;    // in position order
     ObservationHeader header;
+    // A day of a run of days: its index (-1 otherwise), the run's seed and the region of each source.
+    int runDay = -1;
+    uint64_t runSeed = 0;
+    std::vector<int> sourceRegions;
 };
 
-// The recording the options describe; the same options give the same recording.
-SimulatedRecording SimulateRecording(const SimulatorOptions& options);
+// A day of a run of days (simobs/run.h): the compact sources are its active
+// regions, and the channels (frequencies, enabled set, calibration indexes)
+// are those of the run's seed, the same every day.
+struct RunDayPlan {
+    int dayIndex = 0;
+    uint64_t runSeed = 1;
+    std::vector<Source> sources;
+    std::vector<int> regions;  // the region of each source
+};
+
+// The recording the options describe; the same options give the same
+// recording. With a plan, the day of a run it describes.
+SimulatedRecording SimulateRecording(const SimulatorOptions& options, const RunDayPlan* plan = nullptr);
+
+// Where the Sun stands on a date.
+Day SunOnDate(int year, int month, int dayOfMonth);
+
+// The channel's quiet Sun, radio radius, beam and the sources through its
+// beam, from its frequency.
+void ModelBrightness(const Day& day, const Scan& scan, Channel& ch);
+
+// The model's noiseless Stokes I antenna temperature [K] at x arcsec from the
+// disk centre (in the recording's order), without the sky: the disk, the rim
+// when there is one, and every source.
+double SkyFreeIntensity(const Scan& scan, const Channel& ch, double x);
 
 // The noiseless, jump-free sample i of both polarisations (0 = al, 1 = ar).
 void ModelSamples(const Scan& scan, const Channel& ch, int i, double out[2]);

@@ -40,10 +40,22 @@ const char* const kSimulatorUsage =
     "                     uniform disk)\n"
     "  --sky-curve C      a curved sky baseline: at the scan's ends it has risen by C\n"
     "                     of the quiet Sun over a straight line, 0 to 1 (default 0)\n"
+    "  --days N           a run of N days, 1 to 366: one recording a day from the\n"
+    "                     date on, each in FOLDER/YYYY-MM-DD, with the same channels\n"
+    "                     and the gains, noise and jumps of its day; active regions\n"
+    "                     rotate across the disk in place of the random sources, and\n"
+    "                     FOLDER gets the run's truth: run-truth.json,\n"
+    "                     whole-sun-truth.csv, regions-truth.csv and a reference flux\n"
+    "                     file at 2.8 GHz (reference-flux.txt, reference-flux.csv)\n"
+    "  --regions K        active regions of a run of days, 0 to 40 (default 5)\n"
+    "  --reference-scale E  the reference flux file's scale error: it gives the true\n"
+    "                     whole-Sun flux at 2.8 GHz times (1 + E), E from -0.5 to\n"
+    "                     0.5 (default 0.06)\n"
     "  --help             show this text\n"
     "  --version          print the program's name and version\n"
     "Beside the recording goes NAME.NN-truth.json: what it holds (gains, quiet Sun,\n"
-    "sources, rim, sky curve), to test an analysis against.\n";
+    "sources, rim, sky curve; in a run of days also each source's region and each\n"
+    "channel's whole-Sun flux), to test an analysis against.\n";
 
 namespace {
 
@@ -94,6 +106,7 @@ namespace {
 SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
     SimulatorOptions o;
     bool haveOut = false;
+    std::string askedRegions;  // an option of a run of days, when given
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i], value;
         const std::size_t eq = arg.find('=');
@@ -171,6 +184,14 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
             o.limb = ParseReal(arg, takeValue(), 0.0, 1.0, true);
         } else if (arg == "--sky-curve") {
             o.skyCurve = ParseReal(arg, takeValue(), 0.0, 1.0, true);
+        } else if (arg == "--days") {
+            o.days = static_cast<int>(ParseInteger(arg, takeValue(), 1, 366));
+        } else if (arg == "--regions") {
+            o.regions = static_cast<int>(ParseInteger(arg, takeValue(), 0, 40));
+            askedRegions = arg;
+        } else if (arg == "--reference-scale") {
+            o.referenceScale = ParseReal(arg, takeValue(), -0.5, 0.5, true);
+            askedRegions = arg;
         } else if (arg == "--out") {
             o.out = takeValue();
             if (o.out.empty()) throw OptionError("--out wants a folder");
@@ -180,6 +201,9 @@ SimulatorOptions ParseOrThrow(int argc, char** argv, OptionsOutcome& asked) {
         }
     }
     if (!haveOut) throw OptionError("--out FOLDER is required");
+    if (o.days == 0 && !askedRegions.empty()) throw OptionError(askedRegions + " belongs to a run of days: give --days N");
+    if (o.days > 0 && o.sources > 0)
+        throw OptionError("--sources does not go with --days: a run of days has its regions (--regions)");
     return o;
 }
 
@@ -189,6 +213,17 @@ int DayOfYear(int year, int month, int day) {
     int doy = day;
     for (int m = 1; m < month; ++m) doy += DaysInMonth(year, m);
     return doy;
+}
+
+void AddDays(int& year, int& month, int& day, int days) {
+    for (int k = 0; k < days; ++k) {
+        if (++day <= DaysInMonth(year, month)) continue;
+        day = 1;
+        if (++month > 12) {
+            month = 1;
+            ++year;
+        }
+    }
 }
 
 OptionsOutcome ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& options,

@@ -23,6 +23,10 @@ struct SimulatorOptions {
     double gainLow = 0.0, gainHigh = 0.0;  // gains drawn between these, recorder units per kelvin
     double limb = 0.0;                    // the limb's rim brighter by this share of the quiet Sun
     double skyCurve = 0.0;                // the sky's rise at the scan's ends over a straight line, same share
+    // A run of days (simobs/run.h) when days > 0: one recording a day from the date on.
+    int days = 0;
+    int regions = 5;                // active regions of the run
+    double referenceScale = 0.06;   // the reference flux file's scale error E
 };
 
 enum class OptionsOutcome { Run, Help, Version, Error };
@@ -36,3 +40,5 @@ OptionsOutcome ParseSimulatorOptions(int argc, char** argv, SimulatorOptions& op
 // Days of a month of the Gregorian calendar, and the day of the year.
 int DaysInMonth(int year, int month);
 int DayOfYear(int year, int month, int day);
+// The date `days` days after the given one (days >= 0).
+void AddDays(int& year, int& month, int& day, int days);

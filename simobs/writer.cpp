@@ -74,6 +74,10 @@ bool WriteSamples(const SimulatorOptions& o, const Scan& scan, const std::vector
 
 }  // namespace
 
+bool WriteTextFile(const std::string& path, const std::string& text) {
+    return WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
 bool WriteRecording(const SimulatorOptions& o, const SimulatedRecording& recording,
                     std::string& base, std::string& error) {
     const std::vector<Marker>& markers = recording.markers;

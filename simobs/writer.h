@@ -15,3 +15,6 @@
 // `error` ("cannot write PATH", "cannot create the folder PATH") on failure.
 bool WriteRecording(const SimulatorOptions& options, const SimulatedRecording& recording,
                     std::string& base, std::string& error);
+
+// Writes `text` to `path`; false when it cannot.
+bool WriteTextFile(const std::string& path, const std::string& text);

@@ -8,6 +8,7 @@
 #include "app/version.h"
 #include "simobs/model.h"
 #include "simobs/options.h"
+#include "simobs/run.h"
 #include "simobs/truth.h"
 #include "simobs/writer.h"
 
@@ -34,6 +35,19 @@ int main(int argc, char** argv) {
             return Fail(error);
         case OptionsOutcome::Run:
             break;
+    }
+    if (o.days > 0) {
+        RunResult run;
+        if (!WriteRun(o, run, error)) return Fail(error);
+        std::printf("%s: a run of %d days from %s, %zu of %d regions placed, the reference flux at %.1f GHz "
+                    "scaled by %.6g (scale error %+g)\n",
+                    o.out.c_str(), o.days, run.days.front().date.c_str(), run.regions.size(), o.regions,
+                    kReferenceFrequency, 1.0 + o.referenceScale, o.referenceScale);
+        for (const RunDayResult& day : run.days)
+            std::printf("  %sh: %zu markers, %d regions visible, %.1f GHz flux %.2f sfu (reference %.2f)\n",
+                        day.base.c_str(), day.markers, day.visibleRegions, kReferenceFrequency, day.trueFlux,
+                        day.referenceFlux);
+        return 0;
     }
     const SimulatedRecording recording = SimulateRecording(o);
     std::string base;

@@ -9,9 +9,16 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "convert/channel_plan.h"
+#include "inputs/calibration.h"
 #include "inputs/observation_header.h"
+#include "simobs/model.h"
+#include "simobs/whole_sun.h"
+#include "solar/rotation.h"
 #include "support/posix_process.h"
 #include "support/test_support.h"
 
@@ -238,7 +245,8 @@ TEST(Simobs, LongScansAndBadOptions) {
         {"--seed"},                  {"--sources", "13"},    {"--noise", "0"},
         {"--noise", "nan"},          {"--gains", "2:1"},     {"--gains", "1"},
         {"--limb", "-0.1"},          {"--limb", "1.5"},      {"--sky-curve", "2"},
-        {"--sky-curve", "0.1x"},
+        {"--sky-curve", "0.1x"},     {"--days", "0"},        {"--days", "367"},
+        {"--regions", "41"},         {"--reference-scale", "0.6"},
     };
     for (std::vector<std::string> arguments : bad) {
         arguments.insert(arguments.begin(), {"--out", home / "bad"});
@@ -251,6 +259,17 @@ TEST(Simobs, LongScansAndBadOptions) {
             EXPECT_NE(r.err.find('"' + arguments[3] + '"'), std::string::npos) << r.err;
         }
     }
+    // The options of a run of days want --days, and its regions replace --sources.
+    for (const auto& [arguments, named] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--regions", "3"}, "--days N"}, {{"--reference-scale", "0.1"}, "--days N"},
+             {{"--days", "2", "--sources", "3"}, "--sources"}}) {
+        std::vector<std::string> argv{"--out", home / "bad"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        r = Simulate(argv);
+        EXPECT_EQ(r.exitCode, 2) << arguments[0];
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+    }
     r = Simulate({"--seed", "4"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--out"), std::string::npos) << r.err;
@@ -258,6 +277,7 @@ TEST(Simobs, LongScansAndBadOptions) {
     r = Simulate({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.out.find("--defects"), std::string::npos);
+    EXPECT_NE(r.out.find("--reference-scale"), std::string::npos);
 }
 
 // The rim and the curved sky add to the plain recording what they should and
@@ -391,6 +411,165 @@ TEST(Simobs, RepairBringsTheJumpedLevelsBack) {
         std::printf("largest difference from the jump-free conversion: %.2e of the range (%.2e unrepaired)\n",
                     worst, worstUnrepaired);
     }
+}
+
+// The rows of a CSV file after its header line, which must be `header`.
+std::vector<std::vector<std::string>> CsvRows(const std::string& path, const std::string& header) {
+    std::istringstream text(ReadFileBytes(path));
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ(line, header) << path;
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(text, line)) {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// A run of days across the new year: the same channels every day and gains of
+// each day's own; the regions where the rotation carries them, apart on every
+// day and in the day's truth; the run's files agreeing with the days' truth.
+TEST(Simobs, RunOfDaysKeepsItsChannelsAndCarriesItsRegions) {
+    TempFolder home;
+    const int days = 12;
+    const ProcessResult r = Simulate({"--out", home.path(), "--days", std::to_string(days), "--date", "2003-12-26",
+                                      "--seed", "9", "--channels", "8", "--samples", "400", "--regions", "6",
+                                      "--reference-scale", "0.1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("scale error +0.1"), std::string::npos) << r.out;
+    const nlohmann::json run = nlohmann::json::parse(ReadFileBytes(home / "run-truth.json"));
+    EXPECT_EQ(run["reference_scale"], 0.1);
+    ASSERT_EQ(run["daily"].size(), static_cast<std::size_t>(days));
+
+    std::vector<std::string> dates;
+    std::vector<ObservationHeader> headers;
+    std::map<std::pair<std::string, int>, double> sourceOffsets, fluxes;
+    std::set<double> gains;
+    for (int d = 0; d < days; ++d) {
+        const std::string date = d < 6 ? "2003-12-" + std::to_string(26 + d) : "2004-01-0" + std::to_string(d - 5);
+        dates.push_back(date);
+        const std::string bytes = ReadFileBytes(home / (date + "/sun.05h"));
+        headers.push_back(DecodeObservationHeader(std::vector<uint8_t>(bytes.begin(), bytes.end())));
+        const ObservationHeader& h = headers.back();
+        EXPECT_EQ(h.setup.day, d < 6 ? 26 + d : d - 5) << date;
+        for (int c = 0; c < 8; ++c) {
+            EXPECT_EQ(h.receiver.channelFrequency[c], headers[0].receiver.channelFrequency[c]) << date;
+            EXPECT_EQ(h.setup.channelEnabled[c], headers[0].setup.channelEnabled[c]) << date;
+            EXPECT_EQ(h.setup.calibrationIndex[c], headers[0].setup.calibrationIndex[c]) << date;
+        }
+        const nlohmann::json truth = nlohmann::json::parse(ReadFileBytes(home / (date + "/sun.05-truth.json")));
+        EXPECT_EQ(truth["run_day"], d);
+        gains.insert(truth["channels"][0]["polarisations"][0]["gain_per_k"].get<double>());
+        for (const nlohmann::json& source : truth["sources"])
+            sourceOffsets[{date, source["region"]}] = source["offset_arcsec"];
+        for (const nlohmann::json& ch : truth["channels"])
+            if (ch["enabled"]) fluxes[{date, ch["channel"]}] = ch["whole_sun_flux_sfu"];
+    }
+    EXPECT_EQ(gains.size(), static_cast<std::size_t>(days));
+
+    // Each region's meridian distance advances by the synodic rate of its
+    // latitude; its offset is where the day's P angle and radius put it.
+    std::map<int, double> firstDistance;
+    std::map<std::string, std::vector<double>> visibleOffsets;
+    int visibleRows = 0;
+    for (const std::vector<std::string>& row :
+         CsvRows(home / "regions-truth.csv", "date,region,latitude,meridian_distance,offset_arcsec,visible,amplitude")) {
+        ASSERT_EQ(row.size(), 7u);
+        const int d = static_cast<int>(std::find(dates.begin(), dates.end(), row[0]) - dates.begin());
+        ASSERT_LT(d, days) << row[0];
+        const int region = std::stoi(row[1]);
+        const double latitude = std::stod(row[2]), distance = std::stod(row[3]), offset = std::stod(row[4]);
+        if (d == 0) firstDistance[region] = distance;
+        const double turned = std::remainder(distance - firstDistance.at(region) - SynodicRotationRate(latitude) * d, 360.0);
+        EXPECT_NEAR(turned, 0.0, 2e-4) << row[0] << " region " << region;
+        const ObservationHeader& h = headers[d];
+        EXPECT_NEAR(offset, ScanOffsetOf(distance, latitude, h.receiver.angleP, h.pointing.solarRadius), 0.01);
+        const bool visible = row[5] == "1";
+        EXPECT_EQ(visible, std::stod(row[6]) > 0 && std::fabs(distance) <= 75.0) << row[0] << " region " << region;
+        EXPECT_EQ(sourceOffsets.count({row[0], region}), visible ? 1u : 0u) << row[0] << " region " << region;
+        if (!visible) continue;
+        EXPECT_NEAR(sourceOffsets.at({row[0], region}), offset, 0.01);
+        for (double other : visibleOffsets[row[0]]) EXPECT_GE(std::fabs(other - offset), 150.0) << row[0];
+        visibleOffsets[row[0]].push_back(offset);
+        ++visibleRows;
+    }
+    EXPECT_GE(visibleRows, days);
+
+    const auto wholeSun = CsvRows(home / "whole-sun-truth.csv", "date,channel,frequency_ghz,flux_sfu");
+    EXPECT_EQ(wholeSun.size(), fluxes.size());
+    for (const std::vector<std::string>& row : wholeSun)
+        EXPECT_NEAR(std::stod(row[3]), fluxes.at({row[0], std::stoi(row[1])}), 1e-4) << row[0] << " " << row[1];
+
+    // The reference: the 2.8 GHz truth times 1 + E; adjusted to 1 AU; URSI 0.9 of that.
+    const auto reference = CsvRows(home / "reference-flux.csv", "date,frequency_ghz,flux_sfu");
+    std::istringstream text(ReadFileBytes(home / "reference-flux.txt"));
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ(line, "fluxdate fluxtime fluxjulian fluxcarrington fluxobsflux fluxadjflux fluxursi");
+    ASSERT_EQ(reference.size(), static_cast<std::size_t>(days));
+    for (int d = 0; d < days; ++d) {
+        const nlohmann::json& daily = run["daily"][d];
+        const double expected = daily["whole_sun_flux_sfu"].get<double>() * 1.1;
+        EXPECT_EQ(reference[d][0], dates[d]);
+        EXPECT_NEAR(std::stod(reference[d][2]), expected, 1e-4);
+        std::string date, time;
+        double julian = 0, carrington = 0, observed = 0, adjusted = 0, ursi = 0;
+        ASSERT_TRUE(std::getline(text, line));
+        std::istringstream(line) >> date >> time >> julian >> carrington >> observed >> adjusted >> ursi;
+        EXPECT_EQ(date, dates[d].substr(0, 4) + dates[d].substr(5, 2) + dates[d].substr(8, 2));
+        EXPECT_EQ(time.size(), 6u);
+        EXPECT_NEAR(julian, 2452999.5 + d + 0.4, 0.1);  // 2003-12-26 0 UT is JD 2452999.5; about 8-11 UT
+        EXPECT_NEAR(carrington, 2011.338 + d / 27.2753, 0.01);  // rotation 2011 begins at JD 2452990.7
+        EXPECT_NEAR(observed, expected, 1e-3);
+        const double distance = daily["distance_au"];
+        EXPECT_NEAR(adjusted, observed * distance * distance, 1e-3);
+        EXPECT_NEAR(ursi, 0.9 * adjusted, 1e-3);
+    }
+}
+
+// The whole-Sun flux is FLUX_L x the scan's integral / the beam's: for the
+// disk, the rim and a source each the integral known in closed form (half the
+// chord has the integral pi R^2 / 2). FLUX_L is the converter's lookup in the
+// written table.
+TEST(Simobs, WholeSunFluxIsTheIntegralOfDiskRimAndSources) {
+    TempFolder home;
+    WriteFileBytes(home / "vm-fits.cfg", CalibrationTableText());
+    const Day day = SunOnDate(2003, 11, 5);
+    struct Case {
+        double ghz, limb, amplitude;
+    };
+    for (const Case& c : {Case{1.1, 0, 0}, Case{2.8, 0, 0}, Case{7.3, 0, 0}, Case{19.0, 0, 0}, Case{2.8, 0.2, 0},
+                          Case{9.0, 0, 0.8}, Case{1.4, 0.1, 1.2}}) {
+        SCOPED_TRACE(std::to_string(c.ghz) + " GHz, rim " + std::to_string(c.limb));
+        Scan scan;
+        scan.n = 2000;
+        scan.step = 4.4 * day.solarRadius / scan.n;
+        scan.centre = 1010.3;
+        scan.limbRim = c.limb;
+        if (c.amplitude > 0) scan.sources.push_back(Source{300.0, 20.0, c.amplitude, 6.0, 0.2});
+        Channel ch;
+        ch.frequency = c.ghz;
+        ModelBrightness(day, scan, ch);
+        const CalibrationLookup lookup = FindCalibration(home / "vm-fits.cfg", NarrowFrequency(c.ghz));
+        ASSERT_EQ(lookup.result, CalibrationResult::Found);
+        double fluxFactor = 0, flux = 0;
+        ASSERT_TRUE(TableFluxFactor(c.ghz, fluxFactor));
+        EXPECT_EQ(fluxFactor, lookup.values.fluxFactor);
+        const double r = ch.radius, inner = (1.0 - kLimbRimWidth) * r, root = std::sqrt(2.0 * kPi);
+        double integral = ch.temperature * kPi * r * r / (2.0 * ch.diskNorm);
+        integral += c.limb * ch.temperature * kPi * (r * r - inner * inner) / (2.0 * ch.diskNorm);
+        if (c.amplitude > 0) integral += ch.sourcePeak[0] * ch.sourceSigma[0] * root;
+        ASSERT_TRUE(WholeSunFlux(scan, ch, flux));
+        EXPECT_NEAR(flux, fluxFactor * integral / (ch.beamSigma * root), 0.005 * flux);
+    }
+    Channel below;
+    below.frequency = kBelowTableFrequency;
+    ModelBrightness(day, Scan(), below);
+    double flux = 0;
+    EXPECT_FALSE(WholeSunFlux(Scan(), below, flux));
 }
 
 }  // namespace
