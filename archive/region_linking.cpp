@@ -30,17 +30,31 @@ long long DayNumber(const std::string& day) {
     return std::llround(days);
 }
 
-// Whether some allowed latitude keeps the region's last feature on the
-// visible disk at `time`.
-bool StillVisible(const RegionFeature& last, const std::vector<bool>& allowed, double time, const LinkingRules& rules) {
+// A meridian distance carried by the rotation, within -180..180 degrees.
+double Wrapped(double degrees) { return std::remainder(degrees, 360.0); }
+
+// Whether some allowed latitude puts the region's last feature within
+// `reach` degrees of the central meridian at `time`.
+bool WithinAt(const RegionFeature& last, const std::vector<bool>& allowed, double time, double reach,
+              const LinkingRules& rules) {
     for (std::size_t k = 0; k < allowed.size(); ++k) {
         if (!allowed[k]) continue;
         const double b = LatitudeAt(rules, k);
         double phi = 0.0;
         if (!MeridianDistanceOf(last.offset, b, last.angleP, last.radius, phi)) continue;
-        if (phi + SynodicRotationRate(b) * (time - last.time) <= 90.0) return true;
+        if (std::fabs(Wrapped(phi + SynodicRotationRate(b) * (time - last.time))) <= reach) return true;
     }
     return false;
+}
+
+// The days between the region's last feature and `time` on which it stood
+// well on the disk but was not seen; the days it spent near or behind the
+// limb are not missed.
+int MissedDays(const RegionFeature& last, const std::vector<bool>& allowed, double time, const LinkingRules& rules) {
+    int missed = 0;
+    for (double t = last.time + 1.0; t < time - 0.5; t += 1.0)
+        missed += WithinAt(last, allowed, t, rules.seenWithin, rules) ? 1 : 0;
+    return missed;
 }
 
 // The latitudes that explain the link from `from` to `to`, and its cost;
@@ -56,7 +70,7 @@ bool Explains(const RegionFeature& from, const RegionFeature& to, const std::vec
         const double b = LatitudeAt(rules, k);
         double phi = 0.0;
         if (!MeridianDistanceOf(from.offset, b, from.angleP, from.radius, phi)) continue;
-        const double carried = phi + SynodicRotationRate(b) * (to.time - from.time);
+        const double carried = Wrapped(phi + SynodicRotationRate(b) * (to.time - from.time));
         if (std::fabs(carried) > 90.0) continue;
         const double miss = std::fabs(ScanOffsetOf(carried, b, to.angleP, to.radius) - to.offset);
         if (!(miss <= tolerance)) continue;
@@ -93,7 +107,7 @@ std::vector<LinkedRegion> LinkRegions(const std::vector<RegionFeature>& features
             if (region.ended) continue;
             const RegionFeature& last = features[region.features.back()];
             const long long gap = today - DayNumber(last.day);
-            if (gap > rules.maxMissingDays + 1 || !StillVisible(last, region.allowed, now.time, rules)) {
+            if (gap > rules.longestGap || MissedDays(last, region.allowed, now.time, rules) > rules.maxMissingDays) {
                 region.ended = true;
                 continue;
             }
@@ -123,6 +137,8 @@ std::vector<LinkedRegion> LinkRegions(const std::vector<RegionFeature>& features
                 double phi = 0.0;
                 region.allowed[b] = MeridianDistanceOf(f.offset, LatitudeAt(rules, b), f.angleP, f.radius, phi);
             }
+            // Beyond the limb at every latitude: no region on the disk.
+            if (std::find(region.allowed.begin(), region.allowed.end(), true) == region.allowed.end()) continue;
             regions.push_back(std::move(region));
         }
         begin = end;

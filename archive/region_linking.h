@@ -37,7 +37,14 @@ struct LinkingRules {
     double latitudeStep = 0.1;    // degrees between the latitudes tried
     double errorScale = 3.0;
     double beamShare = 0.1;
+    // Days on which a region stood within seenWithin degrees of the central
+    // meridian but was not seen, at most, before it ends; the days it spends
+    // near or behind the limb do not count, so a region that rotates off the
+    // west limb is found again when it comes back at the east limb, at most
+    // longestGap days later.
     int maxMissingDays = 2;
+    double seenWithin = 70.0;
+    int longestGap = 20;
 };
 
 struct LinkedRegion {
@@ -46,6 +53,9 @@ struct LinkedRegion {
 };
 
 // Links the features (in any order) into regions, in the order of their
-// first day. Every feature lands in exactly one region; one that nothing
-// explains is a region of its own.
+// first day. Every feature on the disk lands in exactly one region; one that
+// nothing explains is a region of its own. A feature that no latitude puts on
+// the disk (beyond the optical limb) joins none: the quiet disk's model can
+// leave an excess of about 0.1 % of the quiet Sun at the radio limb, which
+// the source finder takes for a source there.
 std::vector<LinkedRegion> LinkRegions(const std::vector<RegionFeature>& features, const LinkingRules& rules = {});

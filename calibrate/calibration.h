@@ -68,6 +68,9 @@ struct ScanRecordingFacts {
     // polarisation, in the scan file's physical units (BSCALE x stored + BZERO).
     std::array<double, 2> baseline{};
     double fluxFactor = 0.0;  // FLUX_L of the calibration table; 0: not known
+    // The beam's width at the frequency [arcsec], the table's two rows around
+    // it interpolated in logarithms (TableBeamWidth); 0: not known.
+    double beamWidth = 0.0;
 };
 
 // Calibrates the scan file; false with `error` ("NAME: ..." naming the

@@ -61,7 +61,7 @@ struct WholeSunColumn {
     double (*value)(const WholeSunFlux& flux);
 };
 // After scan_file: frequency_ghz, flux_sfu, flux_error_sfu, beam_fwhm_arcsec
-// (THETA-DG), flux_factor (FLUX_L).
+// (the beam's width used), flux_factor (FLUX_L).
 std::vector<WholeSunColumn> WholeSunColumns();
 // The scan files by rising frequency.
 std::vector<const WholeSunFlux*> ByRisingFrequency(const std::vector<WholeSunFlux>& fluxes);

@@ -10,11 +10,14 @@ namespace {
 // maximum: sqrt(pi / (4 ln 2)).
 constexpr double kGaussianAreaPerWidth = 1.0644670194312262;
 
-// How well THETA-DG gives the beam's width at a frequency between two rows
-// of the calibration table, which it interpolates linearly (a share): a
-// width falling as 1 / frequency is overestimated by up to 1.5 % midway
-// between rows 25 % apart.
-constexpr double kBeamWidthShare = 0.01;
+// How well the beam's width at a frequency between two rows of the
+// calibration table is known (a share): THETA-DG interpolates the rows
+// linearly, which overestimates a width falling as 1 / frequency by up to
+// 1.5 % midway between rows 25 % apart; the rows interpolated in logarithms
+// meet such a width, and are left half of that for a beam that falls
+// otherwise.
+constexpr double kCardBeamWidthShare = 0.01;
+constexpr double kRowsBeamWidthShare = 0.005;
 
 // The disk and its beam reach this many beam sigmas past the fitted radius.
 constexpr double kReachBeams = 4.0;
@@ -38,15 +41,17 @@ bool MeasureWholeSunFlux(const ScanFileContents& scan, const std::string& name, 
         error = name + ": FLUX_L is " + Number(flux.fluxFactor) + ": there is no factor from antenna temperature to flux";
         return false;
     }
-    // The beam along the scan: a Gaussian of THETA-DG, the calibration
-    // table's width at the frequency.
+    // The beam along the scan: a Gaussian as wide as the recording's table
+    // gives it between its rows, else THETA-DG.
     const ProfileFit& fit = c.stokesIFit;
-    flux.beamWidth = scan.thetaDg;
+    const bool fromRows = facts.beamWidth > 0.0 && std::isfinite(facts.beamWidth);
+    flux.beamWidth = fromRows ? facts.beamWidth : scan.thetaDg;
     flux.beamIntegral = kGaussianAreaPerWidth * flux.beamWidth;
     if (!(flux.beamIntegral > 0.0) || !std::isfinite(flux.beamIntegral)) {
         error = name + ": THETA-DG is " + Number(flux.beamWidth) + ": the beam's width along the scan is not known";
         return false;
     }
+    const double beamShare = fromRows ? kRowsBeamWidthShare : kCardBeamWidthShare;
     const std::vector<double>& x = c.offsets;
     const std::vector<double>& t = c.stokesI;
     const double reach = fit.radius + kReachBeams * fit.beamSigma;
@@ -86,7 +91,7 @@ bool MeasureWholeSunFlux(const ScanFileContents& scan, const std::string& name, 
     const double sky = skyPoints > 0 ? fit.noise * width / std::sqrt(0.5 * skyPoints) : 0.0;
     const double kelvinArcsec = std::sqrt(noise * noise + sky * sky);
     const double statistical = flux.fluxFactor * kelvinArcsec / flux.beamIntegral;
-    const double shares = quietShare + kBeamWidthShare * kBeamWidthShare;
+    const double shares = quietShare + beamShare * beamShare;
     flux.fluxError = std::sqrt(statistical * statistical + shares * flux.flux * flux.flux);
     return true;
 }

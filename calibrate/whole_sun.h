@@ -8,11 +8,13 @@
 // adds its flux to the integral over the scan, and
 //     S = FLUX_L x integral of I(x) dx / integral of B(x) dx,
 // with I the sky-subtracted Stokes I [K] and B a Gaussian whose full width at
-// half maximum is THETA-DG, the calibration table's beam width at the
-// frequency (its integral is 1.0645 x THETA-DG). The integral of I spans the
-// disk and four fitted beam sigmas past each limb. The table's rows are
-// interpolated linearly, so THETA-DG between two rows may be a percent too
-// wide; the error holds a 1 % share for it.
+// half maximum is the beam's width at the frequency (its integral is 1.0645
+// times that width). The integral of I spans the disk and four fitted beam
+// sigmas past each limb. The width is that of the recording's calibration
+// table, its two rows around the frequency interpolated in logarithms
+// (ScanRecordingFacts::beamWidth), else THETA-DG, the same rows interpolated
+// linearly, which may be 1.5 % too wide between rows; the error holds a
+// share of 0.5 % or 1 % for it.
 #pragma once
 
 #include <string>
@@ -23,15 +25,16 @@ struct WholeSunFlux {
     std::string name;        // the scan file
     double frequency = 0.0;  // OBS-FREQ, GHz
     double flux = 0.0;       // s.f.u.
-    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's, the quiet level's and 1 % of the beam's width
+    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's, the quiet level's and the beam width's
     double integral = 0.0;   // of I over the disk and its beam, K arcsec
     double beamIntegral = 0.0;  // of the beam's profile along the scan, arcsec
-    double beamWidth = 0.0;     // THETA-DG: its full width at half maximum, arcsec
+    double beamWidth = 0.0;     // its full width at half maximum, arcsec
     double fluxFactor = 0.0;    // FLUX_L
 };
 
 // The whole-Sun flux of a calibrated scan file, with FLUX_L from `facts` when
 // they give it, else from the card. False with `error` ("NAME: ...") when
-// FLUX_L is not above 0 or the scan does not reach past the disk and its beam.
+// FLUX_L or the beam's width is not above 0 or the scan does not reach past
+// the disk and its beam.
 bool MeasureWholeSunFlux(const ScanFileContents& scan, const std::string& name, const ScanCalibration& calibration,
                          const ScanRecordingFacts& facts, WholeSunFlux& flux, std::string& error);

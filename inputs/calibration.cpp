@@ -174,6 +174,10 @@ CalibrationLookup FindCalibrationIn(TableReader& reader, float frequency) {
     if (!(temperature > -32769.0L && temperature < 32768.0L)) return lookup;
 
     lookup.result = CalibrationResult::Found;
+    lookup.upperFrequency = previous.frequency;
+    lookup.upperBeamWidth = previous.beamWidth;
+    lookup.lowerFrequency = current.frequency;
+    lookup.lowerBeamWidth = current.beamWidth;
     lookup.values.fluxFactor = flux;
     lookup.values.beamWidth = beam;
     lookup.values.quietSunTemperature = static_cast<int16_t>(static_cast<int32_t>(temperature));

@@ -28,6 +28,10 @@ struct CalibrationLookup {
     CalibrationResult result = CalibrationResult::TableUnreadable;
     CalibrationValues values;       // set when found
     float lastRowFrequency = 0.0f;  // the last row read, for NoRowBelow
+    // The two rows the values lie between (set when found): the one at or
+    // above the frequency and the one below it.
+    float upperFrequency = 0.0f, upperBeamWidth = 0.0f;
+    float lowerFrequency = 0.0f, lowerBeamWidth = 0.0f;
 };
 
 // Interpolates the three calibration values at `frequency` from the table at

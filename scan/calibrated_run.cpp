@@ -63,7 +63,10 @@ bool CalibrateScanContents(const ScanRecording& recording, CalibratedScan& s, st
         error = path + ": " + error;
         return false;
     }
-    if (!recording.tableAlone.empty()) s.facts.fluxFactor = TableFluxFactor(recording.tableAlone, s.scan.obsFreq);
+    if (!recording.tableAlone.empty()) {
+        s.facts.fluxFactor = TableFluxFactor(recording.tableAlone, s.scan.obsFreq);
+        s.facts.beamWidth = TableBeamWidth(recording.tableAlone, s.scan.obsFreq);
+    }
     return CalibrateScan(s.scan, path, ProfileSettings(), s.facts, s.calibration, error);
 }
 

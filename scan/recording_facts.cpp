@@ -58,6 +58,7 @@ bool RecordingFactsOfScanFile(const RecordingExplanation& recording, const std::
     if (channel->calibrationLooked && channel->calibration.result == CalibrationResult::Found && flux > 0.0f &&
         std::isfinite(flux))
         facts.fluxFactor = static_cast<double>(flux);
+    if (channel->calibrationLooked) facts.beamWidth = TableBeamWidth(channel->calibration, scan.obsFreq);
     facts.known = true;
     return true;
 }
@@ -67,4 +68,18 @@ double TableFluxFactor(const std::string& tablePath, double frequency) {
     const float flux = lookup.values.fluxFactor;
     if (lookup.result != CalibrationResult::Found || !(flux > 0.0f) || !std::isfinite(flux)) return 0.0;
     return static_cast<double>(flux);
+}
+
+double TableBeamWidth(const CalibrationLookup& lookup, double frequency) {
+    if (lookup.result != CalibrationResult::Found) return 0.0;
+    const double fu = lookup.upperFrequency, fl = lookup.lowerFrequency;
+    const double wu = lookup.upperBeamWidth, wl = lookup.lowerBeamWidth;
+    if (!(fu > 0.0 && fl > 0.0 && wu > 0.0 && wl > 0.0 && frequency > 0.0) || fu == fl) return 0.0;
+    const double share = std::log(frequency / fu) / std::log(fl / fu);
+    const double width = std::exp(std::log(wu) + share * (std::log(wl) - std::log(wu)));
+    return std::isfinite(width) && width > 0.0 ? width : 0.0;
+}
+
+double TableBeamWidth(const std::string& tablePath, double frequency) {
+    return TableBeamWidth(FindCalibration(tablePath, NarrowFrequency(frequency)), frequency);
 }

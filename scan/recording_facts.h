@@ -36,3 +36,13 @@ bool RecordingFactsOfScanFile(const RecordingExplanation& recording, const std::
 // value that is not finite. A scan file's OBS-FREQ has three decimals, so
 // the lookup may stand up to half a MHz from the converter's.
 double TableFluxFactor(const std::string& tablePath, double frequency);
+
+// The beam's width at `frequency` from the two rows of a lookup around it,
+// interpolated linearly in log(width) against log(frequency): a beam whose
+// width falls as 1 / frequency, as an aperture's does, is then met exactly
+// between rows, where the linear interpolation of THETA-DG overestimates it
+// (by 1.5 % midway between rows 25 % apart). 0 when the lookup found no
+// values or a row's width or frequency is not above 0.
+double TableBeamWidth(const CalibrationLookup& lookup, double frequency);
+// The same from the table at `tablePath`.
+double TableBeamWidth(const std::string& tablePath, double frequency);

@@ -182,8 +182,9 @@ void DeclarePhysicalUnits(CLI::App& app, Choices& c, Commands& commands) {
     AddJobsOption(commands.sources, c.jobs);
     commands.flux = app.add_subcommand(
         "flux", "Measures the whole Sun's flux density in every scan file of a scan index: FLUX_L x the integral "
-                "of Stokes I over the scan (sky subtracted) / the integral along the scan of a Gaussian beam "
-                "THETA-DG wide, with its standard error; one CSV row per scan file by frequency.");
+                "of Stokes I over the scan (sky subtracted) / the integral along the scan of a Gaussian beam as "
+                "wide as the recording's table gives it between its rows (else THETA-DG), with its standard "
+                "error; one CSV row per scan file by frequency.");
     commands.flux->add_option("INDEX", c.flux.indexPath, "the scan index")->required();
     commands.flux->add_flag("--json", c.flux.json, "one JSON object instead of the CSV");
     AddRecordingOptions(commands.flux, c.recording, kRefusedScanFiles, true);

@@ -341,6 +341,11 @@ double SkyFreeIntensity(const Scan& scan, const Channel& ch, double x) {
     return t;
 }
 
+double ObservationHours(const ObservationHeader& header) {
+    const TimeOfDay& t = header.pointing.observationTime;
+    return t.hour + t.minute / 60.0 + t.second / 3600.0;
+}
+
 SimulatedRecording SimulateRecording(const SimulatorOptions& o, const RunDayPlan* plan) {
     SimulatedRecording r;
     r.day = SunOnDate(o.year, o.month, o.day);

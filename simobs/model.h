@@ -89,6 +89,9 @@ struct RunDayPlan {
 // recording. With a plan, the day of a run it describes.
 SimulatedRecording SimulateRecording(const SimulatorOptions& options, const RunDayPlan* plan = nullptr);
 
+// The recording's time of observation, in hours of its day (UT).
+double ObservationHours(const ObservationHeader& header);
+
 // Where the Sun stands on a date.
 Day SunOnDate(int year, int month, int dayOfMonth);
 

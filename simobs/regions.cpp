@@ -38,9 +38,9 @@ Region DrawRegion(Random& random, int runDays) {
 
 }  // namespace
 
-RegionOnDay RegionOn(const Region& region, int dayIndex, const Day& day) {
+RegionOnDay RegionOn(const Region& region, int dayIndex, double runTime, const Day& day) {
     RegionOnDay on;
-    double md = std::fmod(region.meridianDistance + SynodicRotationRate(region.latitude) * dayIndex, 360.0);
+    double md = std::fmod(region.meridianDistance + SynodicRotationRate(region.latitude) * runTime, 360.0);
     if (md > 180.0) md -= 360.0;
     if (md <= -180.0) md += 360.0;
     on.meridianDistance = md;
@@ -50,7 +50,8 @@ RegionOnDay RegionOn(const Region& region, int dayIndex, const Day& day) {
     return on;
 }
 
-std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Day>& days) {
+std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Day>& days,
+                                  const std::vector<double>& times) {
     std::vector<Region> placed;
     const int runDays = static_cast<int>(days.size());
     for (int k = 0; k < count; ++k) {
@@ -59,10 +60,10 @@ std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Da
             Region candidate = DrawRegion(random, runDays);
             bool apart = true;
             for (int d = 0; d < runDays && apart; ++d) {
-                const RegionOnDay a = RegionOn(candidate, d, days[d]);
+                const RegionOnDay a = RegionOn(candidate, d, times[d], days[d]);
                 if (!a.visible) continue;
                 for (const Region& other : placed) {
-                    const RegionOnDay b = RegionOn(other, d, days[d]);
+                    const RegionOnDay b = RegionOn(other, d, times[d], days[d]);
                     if (b.visible && std::fabs(a.offset - b.offset) < kRegionSeparation) apart = false;
                 }
             }
@@ -76,12 +77,12 @@ std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Da
     return placed;
 }
 
-void RegionSources(const std::vector<Region>& regions, int dayIndex, const Day& day,
+void RegionSources(const std::vector<Region>& regions, int dayIndex, double runTime, const Day& day,
                    std::vector<Source>& sources, std::vector<int>& ids) {
     sources.clear();
     ids.clear();
     for (const Region& r : regions) {
-        const RegionOnDay on = RegionOn(r, dayIndex, day);
+        const RegionOnDay on = RegionOn(r, dayIndex, runTime, day);
         if (!on.visible) continue;
         Source s;
         s.position = ScanFileOffset(on.offset);  // back to the recording's order: its own inverse

@@ -29,21 +29,25 @@ struct Region {
     double polarisation = 0;       // as Source::polarisation: positive in the north
 };
 
-// Where a region stands on day `dayIndex` of the run, when the Sun stands as `day`.
+// Where a region stands at `runTime` [days since 00:00 UT of the run's first
+// day], on day `dayIndex` of the run (which decides whether it lives and how
+// bright it is), when the Sun stands as `day`.
 struct RegionOnDay {
     double meridianDistance = 0;  // degrees, within -180..180
     double offset = 0;            // along the scan, as the scan files give it [arcsec]
     double amplitude = 0;         // 0 when it does not live that day
     bool visible = false;         // alive and |meridian distance| <= kVisibleMeridianDistance
 };
-RegionOnDay RegionOn(const Region& region, int dayIndex, const Day& day);
+RegionOnDay RegionOn(const Region& region, int dayIndex, double runTime, const Day& day);
 
-// Up to `count` regions for the days of a run (days[d] the Sun on day d),
+// Up to `count` regions for the days of a run (days[d] the Sun on day d,
+// times[d] the time of its recording as a runTime),
 // each drawn from a stream of its own until, on every day, it lies at least
 // kRegionSeparation from every other visible region (at most kRegionAttempts
 // draws; a region that finds no place is left out).
-std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Day>& days);
+std::vector<Region> LayOutRegions(uint64_t seed, int count, const std::vector<Day>& days,
+                                  const std::vector<double>& times);
 
-// The day's compact sources: the visible regions, and the id of each.
-void RegionSources(const std::vector<Region>& regions, int dayIndex, const Day& day,
+// The day's compact sources at `runTime`: the visible regions, and the id of each.
+void RegionSources(const std::vector<Region>& regions, int dayIndex, double runTime, const Day& day,
                    std::vector<Source>& sources, std::vector<int>& ids);

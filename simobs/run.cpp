@@ -67,8 +67,24 @@ bool WriteRun(const SimulatorOptions& o, RunResult& result, std::string& error) 
         dates[d] = date;
         suns[d] = SunOnDate(date.year, date.month, date.day);
     }
+    // Each day's recording time, as a time of the run: the day's layout
+    // stream draws it whatever the day's sources are, so the regions can be
+    // placed where they stand at that time.
+    std::vector<SimulatorOptions> options(o.days, o);
+    std::vector<double> times(o.days);
+    for (int d = 0; d < o.days; ++d) {
+        options[d].year = dates[d].year;
+        options[d].month = dates[d].month;
+        options[d].day = dates[d].day;
+        options[d].out = o.out + "/" + dates[d].Text();
+        options[d].seed = DaySeed(o.seed, d);
+        RunDayPlan bare;
+        bare.dayIndex = d;
+        bare.runSeed = o.seed;
+        times[d] = d + ObservationHours(SimulateRecording(options[d], &bare).header) / 24.0;
+    }
     result = RunResult();
-    result.regions = LayOutRegions(o.seed, o.regions, suns);
+    result.regions = LayOutRegions(o.seed, o.regions, suns, times);
 
     std::string wholeSun = "date,channel,frequency_ghz,flux_sfu\n";
     std::string regionRows = "date,region,latitude,meridian_distance,offset_arcsec,visible,amplitude\n";
@@ -77,16 +93,11 @@ bool WriteRun(const SimulatorOptions& o, RunResult& result, std::string& error) 
     Json daily = Json::array();
     for (int d = 0; d < o.days; ++d) {
         const RunDate& date = dates[d];
-        SimulatorOptions day = o;
-        day.year = date.year;
-        day.month = date.month;
-        day.day = date.day;
-        day.out = o.out + "/" + date.Text();
-        day.seed = DaySeed(o.seed, d);
+        const SimulatorOptions& day = options[d];
         RunDayPlan plan;
         plan.dayIndex = d;
         plan.runSeed = o.seed;
-        RegionSources(result.regions, d, suns[d], plan.sources, plan.regions);
+        RegionSources(result.regions, d, times[d], suns[d], plan.sources, plan.regions);
         const SimulatedRecording recording = SimulateRecording(day, &plan);
         RunDayResult written;
         written.date = date.Text();
@@ -101,7 +112,7 @@ bool WriteRun(const SimulatorOptions& o, RunResult& result, std::string& error) 
                 wholeSun += Format("%s,%zu,%.3f,%.4f\n", written.date.c_str(), c, ch.frequency, flux);
         }
         for (const Region& region : result.regions) {
-            const RegionOnDay on = RegionOn(region, d, suns[d]);
+            const RegionOnDay on = RegionOn(region, d, times[d], suns[d]);
             regionRows += Format("%s,%d,%.4f,%.4f,%.2f,%d,%.5f\n", written.date.c_str(), region.id,
                                  region.latitude, on.meridianDistance, on.offset, on.visible ? 1 : 0,
                                  on.amplitude);
@@ -118,8 +129,7 @@ bool WriteRun(const SimulatorOptions& o, RunResult& result, std::string& error) 
         written.referenceFlux = written.trueFlux * (1.0 + o.referenceScale);
         const TimeOfDay& t = recording.header.pointing.observationTime;
         const int seconds = static_cast<int>(t.second);
-        const double hours = t.hour + t.minute / 60.0 + t.second / 3600.0;
-        const double julian = JulianDate(date.year, date.month, date.day, hours);
+        const double julian = JulianDate(date.year, date.month, date.day, ObservationHours(recording.header));
         // The flux falls with the square of the distance; at 1 AU it is the adjusted flux.
         const double distance = kRadiusAtOneAu / recording.day.solarRadius;
         const double adjusted = written.referenceFlux * distance * distance;

@@ -471,7 +471,8 @@ TEST(Simobs, RunOfDaysKeepsItsChannelsAndCarriesItsRegions) {
     EXPECT_EQ(gains.size(), static_cast<std::size_t>(days));
 
     // Each region's meridian distance advances by the synodic rate of its
-    // latitude; its offset is where the day's P angle and radius put it.
+    // latitude from one recording's time to the next; its offset is where
+    // the day's P angle and radius put it.
     std::map<int, double> firstDistance;
     std::map<std::string, std::vector<double>> visibleOffsets;
     int visibleRows = 0;
@@ -483,7 +484,9 @@ TEST(Simobs, RunOfDaysKeepsItsChannelsAndCarriesItsRegions) {
         const int region = std::stoi(row[1]);
         const double latitude = std::stod(row[2]), distance = std::stod(row[3]), offset = std::stod(row[4]);
         if (d == 0) firstDistance[region] = distance;
-        const double turned = std::remainder(distance - firstDistance.at(region) - SynodicRotationRate(latitude) * d, 360.0);
+        const double elapsed = d + (ObservationHours(headers[d]) - ObservationHours(headers[0])) / 24.0;
+        const double turned =
+            std::remainder(distance - firstDistance.at(region) - SynodicRotationRate(latitude) * elapsed, 360.0);
         EXPECT_NEAR(turned, 0.0, 2e-4) << row[0] << " region " << region;
         const ObservationHeader& h = headers[d];
         EXPECT_NEAR(offset, ScanOffsetOf(distance, latitude, h.receiver.angleP, h.pointing.solarRadius), 0.01);
