@@ -72,6 +72,18 @@ int RunFluxCommand(const FluxCommand& command, std::ostream& out, std::ostream& 
     return Draw(picture, command.picture, err) ? 0 : 1;
 }
 
+int RunDumpCommand(const std::string& catalogPath, std::ostream& out, std::ostream& err) {
+    Catalog catalog;
+    if (!OpenExisting(catalogPath, catalog, err)) return 1;
+    std::string dump, error;
+    if (!CatalogDump(catalog, dump, error)) {
+        err << "vm-archive: " << error << "\n";
+        return 1;
+    }
+    out << dump;
+    return 0;
+}
+
 int RunRegionsCommand(const RegionsCommand& command, std::ostream& out, std::ostream& err) {
     Catalog catalog;
     if (!OpenExisting(command.catalog, catalog, err)) return 1;

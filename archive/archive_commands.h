@@ -28,5 +28,8 @@ struct CompareCommand {
 };
 
 int RunFluxCommand(const FluxCommand& command, std::ostream& out, std::ostream& err);
+// What the catalog holds, as text in the order of its natural keys
+// (CatalogDump): two catalogs that hold the same print the same.
+int RunDumpCommand(const std::string& catalogPath, std::ostream& out, std::ostream& err);
 int RunRegionsCommand(const RegionsCommand& command, std::ostream& out, std::ostream& err);
 int RunCompareCommand(const CompareCommand& command, std::ostream& out, std::ostream& err);

@@ -19,6 +19,7 @@ const char* const kDescription =
     "  flux     the daily whole-Sun flux at chosen frequencies\n"
     "  regions  the compact sources linked across days into active regions\n"
     "  compare  the daily flux against a published series\n"
+    "  dump     what the catalog holds, as text to compare catalogs by\n"
     "Exit codes: 0 done, 1 an input could not be read or an output written,\n"
     "2 bad usage. docs/archive.md describes the outputs.";
 
@@ -82,6 +83,14 @@ int main(int argc, char** argv) {
                            "reference_sfu,ratio,outlier")
         ->type_name("FILE");
 
+    std::string dumped;
+    CLI::App* dumpApp = app.add_subcommand(
+        "dump",
+        "Prints what the catalog holds as text, every table's rows in the order of their natural\n"
+        "keys (header, scan file name, position), never of row ids or times added: two catalogs\n"
+        "that hold the same print the same (a run in shards and a single run, say).");
+    dumpApp->add_option("CATALOG", dumped, "the catalog")->required()->type_name("FILE");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -103,5 +112,6 @@ int main(int argc, char** argv) {
     }
     if (fluxApp->parsed()) return RunFluxCommand(flux, std::cout, std::cerr);
     if (regionsApp->parsed()) return RunRegionsCommand(regions, std::cout, std::cerr);
+    if (dumpApp->parsed()) return RunDumpCommand(dumped, std::cout, std::cerr);
     return RunCompareCommand(compare, std::cout, std::cerr);
 }
