@@ -103,6 +103,9 @@ bool OpenCatalog(const std::string& path, Catalog& catalog, std::string& error) 
     }
     mode = SqlStatement();
     if (!ExecSql(catalog, "PRAGMA foreign_keys=ON", error)) return false;
+    // The pages read straight from the file's mapping, and a page cache of
+    // 64 MiB: a daily series over 10^5 recordings reads some 10^4 pages.
+    if (!ExecSql(catalog, "PRAGMA mmap_size=1073741824; PRAGMA cache_size=-65536", error)) return false;
     int version = 0;
     if (!ReadSchemaVersion(catalog, version, error)) return false;
     if (version == 0) {

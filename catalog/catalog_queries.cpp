@@ -23,22 +23,20 @@ struct FluxEntry {
 
 // For each recording, its scan file with a whole-Sun flux nearest to
 // `frequency` on one side (at or below it when `below`, else at or above).
-bool NearestOnOneSide(Catalog& catalog, double frequency, bool below,
+// `wanted` recordings have one there.
+bool NearestOnOneSide(Catalog& catalog, double frequency, bool below, long long wanted,
                       std::unordered_map<long long, FluxEntry>& nearest, std::string& error) {
-    SqlStatement count, first, next, rows;
-    bool ok = below ? PrepareSql(catalog, "SELECT COUNT(*) FROM recordings WHERE flux_low <= ?1", count, error) &&
-                          PrepareSql(catalog, "SELECT MAX(frequency) FROM whole_sun WHERE frequency <= ?1", first, error) &&
+    SqlStatement first, next, rows;
+    bool ok = below ? PrepareSql(catalog, "SELECT MAX(frequency) FROM whole_sun WHERE frequency <= ?1", first, error) &&
                           PrepareSql(catalog, "SELECT MAX(frequency) FROM whole_sun WHERE frequency < ?1", next, error)
-                    : PrepareSql(catalog, "SELECT COUNT(*) FROM recordings WHERE flux_high >= ?1", count, error) &&
-                          PrepareSql(catalog, "SELECT MIN(frequency) FROM whole_sun WHERE frequency >= ?1", first, error) &&
+                    : PrepareSql(catalog, "SELECT MIN(frequency) FROM whole_sun WHERE frequency >= ?1", first, error) &&
                           PrepareSql(catalog, "SELECT MIN(frequency) FROM whole_sun WHERE frequency > ?1", next, error);
     ok = ok && PrepareSql(catalog,
                           "SELECT recording_id, scan_file_id, flux, flux_error FROM whole_sun WHERE frequency = ?1 "
                           "ORDER BY recording_id, scan_file_id",
                           rows, error);
     if (!ok) return false;
-    if (!BindReal(count, 1, frequency) || sqlite3_step(count.stmt) != SQLITE_ROW) return SqlFailed(catalog, error);
-    const long long wanted = sqlite3_column_int64(count.stmt, 0);
+    nearest.reserve(static_cast<std::size_t>(std::max(0LL, wanted)));
 
     SqlStatement* level = &first;
     double at = frequency;
@@ -69,39 +67,59 @@ bool DailyFluxRows(Catalog& catalog, double frequency, std::vector<DailyFluxRow>
         error = catalog.path + ": the catalog is not open";
         return false;
     }
-    // One read transaction: the two sides and the recordings see one state.
+    // One read transaction: the recordings and the two sides see one state.
+    // The recordings come first, in the series' order, with the frequency
+    // range of their whole-Sun fluxes: how many each side must find.
     if (!ExecSql(catalog, "BEGIN", error)) return false;
-    std::unordered_map<long long, FluxEntry> below, above;
-    bool ok = NearestOnOneSide(catalog, frequency, true, below, error) &&
-              NearestOnOneSide(catalog, frequency, false, above, error);
-    SqlStatement recordings;
-    ok = ok && PrepareSql(catalog,
-                          "SELECT id, header, observed, day FROM recordings WHERE flux_low IS NOT NULL "
-                          "ORDER BY day, observed, header",
-                          recordings, error);
+    struct Recording {
+        long long id;
+        std::string header, observed, day;
+    };
+    std::vector<Recording> recordings;
+    long long belowWanted = 0, aboveWanted = 0;
+    SqlStatement list;
+    bool ok = PrepareSql(catalog,
+                         "SELECT id, header, observed, day, flux_low, flux_high FROM recordings "
+                         "WHERE flux_low IS NOT NULL ORDER BY day, observed, header",
+                         list, error);
     if (ok) {
         int rc;
-        while ((rc = sqlite3_step(recordings.stmt)) == SQLITE_ROW) {
-            long long id = sqlite3_column_int64(recordings.stmt, 0);
-            auto low = below.find(id);
-            auto high = above.find(id);
-            if (low == below.end() && high == above.end()) continue;
-            DailyFluxRow row;
-            row.recordingId = id;
-            row.header = ColumnText(recordings.stmt, 1);
-            row.observed = ColumnText(recordings.stmt, 2);
-            row.day = ColumnText(recordings.stmt, 3);
-            auto add = [&](const FluxEntry& e) {
-                row.frequency = e.frequency;
-                row.flux = e.flux;
-                row.fluxError = e.fluxError;
-                rows.push_back(row);
-            };
-            if (low != below.end()) add(low->second);
-            if (high != above.end() && (low == below.end() || high->second.scanFileId != low->second.scanFileId))
-                add(high->second);
+        while ((rc = sqlite3_step(list.stmt)) == SQLITE_ROW) {
+            recordings.push_back({sqlite3_column_int64(list.stmt, 0), ColumnText(list.stmt, 1),
+                                  ColumnText(list.stmt, 2), ColumnText(list.stmt, 3)});
+            belowWanted += sqlite3_column_double(list.stmt, 4) <= frequency ? 1 : 0;
+            aboveWanted += sqlite3_column_double(list.stmt, 5) >= frequency ? 1 : 0;
         }
         if (rc != SQLITE_DONE) ok = SqlFailed(catalog, error);
+    }
+    std::unordered_map<long long, FluxEntry> below, above;
+    ok = ok && NearestOnOneSide(catalog, frequency, true, belowWanted, below, error) &&
+         NearestOnOneSide(catalog, frequency, false, aboveWanted, above, error);
+    if (ok) {
+        rows.reserve(below.size() + above.size());
+        for (Recording& recording : recordings) {
+            const auto low = below.find(recording.id);
+            const auto high = above.find(recording.id);
+            if (low == below.end() && high == above.end()) continue;
+            const bool both = low != below.end() && high != above.end() &&
+                              high->second.scanFileId != low->second.scanFileId;
+            DailyFluxRow row;
+            row.recordingId = recording.id;
+            row.header = std::move(recording.header);
+            row.observed = std::move(recording.observed);
+            row.day = std::move(recording.day);
+            const FluxEntry& first = low != below.end() ? low->second : high->second;
+            row.frequency = first.frequency;
+            row.flux = first.flux;
+            row.fluxError = first.fluxError;
+            if (both) {
+                rows.push_back(row);
+                row.frequency = high->second.frequency;
+                row.flux = high->second.flux;
+                row.fluxError = high->second.fluxError;
+            }
+            rows.push_back(std::move(row));
+        }
     }
     std::string ignored;
     ExecSql(catalog, ok ? "COMMIT" : "ROLLBACK", ok ? error : ignored);

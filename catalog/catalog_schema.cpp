@@ -21,9 +21,7 @@ CREATE TABLE recordings (
     flux_low REAL,
     flux_high REAL
 );
-CREATE INDEX recordings_day ON recordings(day, observed, header);
-CREATE INDEX recordings_flux_low ON recordings(flux_low);
-CREATE INDEX recordings_flux_high ON recordings(flux_high);
+CREATE INDEX recordings_day ON recordings(day, observed, header, flux_low, flux_high);
 CREATE TABLE warnings (
     recording_id INTEGER NOT NULL REFERENCES recordings(id) ON DELETE CASCADE,
     position INTEGER NOT NULL,

@@ -34,10 +34,12 @@ check() {
 # runs (minutes under memcheck, and no code of their own): the calibration's
 # figures on 20 recordings and on the whole sample (its refusals and FITS
 # files in kelvin run here); vm-batch's runs that convert an archive again
-# and again to resume, rerun or find the default table (its first run and
-# its shards run here); the pictures drawn twice for their bytes.
+# and again to resume, rerun, fill and rebuild a catalog or find the default
+# table (its first run and its shards run here, and the catalog's own tests);
+# the pictures drawn twice for their bytes.
 posix_filter='-BatchRun.InterruptedRunSummarisesAndResumes:BatchRun.RerunSkipsAndAChangedInputReconvertsOnlyItsRecordings'
 posix_filter+=':BatchRun.KilledRunResumesToTheSameOutput:BatchRun.DefaultTableBesideVmFitsAndBackExtrapolation'
+posix_filter+=':BatchRun.CatalogOfARunStaysOnRerunAndIsRebuiltTheSame'
 scan_filter='-Calibration.*:SampleCalibration.VIs*:Pictures.SameInputSameBytes'
 pids=()
 for shard in 0 1; do
