@@ -46,6 +46,15 @@ std::string Number(const char* format, double value) { return FormattedNumber(fo
 }  // namespace
 
 void PlaceFeature(const std::vector<FeatureSource>& sources, RegionFeature& feature) {
+    double vWeights = 0.0, vSum = 0.0;
+    for (const FeatureSource& s : sources) {
+        if (!(s.vOverIError > 0.0) || !std::isfinite(s.vOverI)) continue;
+        const double w = 1.0 / (s.vOverIError * s.vOverIError);
+        vWeights += w;
+        vSum += w * s.vOverI;
+    }
+    feature.vOverI = vWeights > 0.0 ? vSum / vWeights : 0.0;
+    feature.vOverIError = vWeights > 0.0 ? 1.0 / std::sqrt(vWeights) : 0.0;
     double weights = 0.0, sum = 0.0;
     bool weighted = !sources.empty();
     for (const FeatureSource& s : sources) weighted = weighted && s.offsetError > 0.0;

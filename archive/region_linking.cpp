@@ -47,14 +47,20 @@ bool WithinAt(const RegionFeature& last, const std::vector<bool>& allowed, doubl
     return false;
 }
 
-// The days between the region's last feature and `time` on which it stood
-// well on the disk but was not seen; the days it spent near or behind the
-// limb are not missed.
-int MissedDays(const RegionFeature& last, const std::vector<bool>& allowed, double time, const LinkingRules& rules) {
+// Whether the region is lost by `time`: carried behind the limb by every
+// allowed latitude on some day since its last feature, or missed on more
+// than rules.maxMissingDays days on which some allowed latitude put it well
+// on the disk (within rules.seenWithin of the central meridian; the days
+// near the limb, where it is foreshortened, are not missed).
+bool Lost(const RegionFeature& last, const std::vector<bool>& allowed, double time, const LinkingRules& rules) {
     int missed = 0;
-    for (double t = last.time + 1.0; t < time - 0.5; t += 1.0)
-        missed += WithinAt(last, allowed, t, rules.seenWithin, rules) ? 1 : 0;
-    return missed;
+    for (double t = last.time + 1.0; t < time + 0.5; t += 1.0) {
+        const double at = std::min(t, time);
+        if (!WithinAt(last, allowed, at, 90.0, rules)) return true;
+        if (at < time - 0.5 && WithinAt(last, allowed, at, rules.seenWithin, rules) && ++missed > rules.maxMissingDays)
+            return true;
+    }
+    return false;
 }
 
 // The latitudes that explain the link from `from` to `to`, and its cost;
@@ -64,6 +70,10 @@ bool Explains(const RegionFeature& from, const RegionFeature& to, const std::vec
     const double tolerance = rules.errorScale * std::hypot(from.offsetError, to.offsetError) +
                              rules.beamShare * 0.5 * (from.beamWidth + to.beamWidth);
     link.allowed.assign(allowed.size(), false);
+    const auto polarised = [&](const RegionFeature& f, double sign) {
+        return f.vOverIError > 0.0 && sign * f.vOverI > rules.polaritySigmas * f.vOverIError;
+    };
+    if ((polarised(from, 1.0) && polarised(to, -1.0)) || (polarised(from, -1.0) && polarised(to, 1.0))) return false;
     bool any = false;
     for (std::size_t k = 0; k < allowed.size(); ++k) {
         if (!allowed[k]) continue;
@@ -107,7 +117,7 @@ std::vector<LinkedRegion> LinkRegions(const std::vector<RegionFeature>& features
             if (region.ended) continue;
             const RegionFeature& last = features[region.features.back()];
             const long long gap = today - DayNumber(last.day);
-            if (gap > rules.longestGap || MissedDays(last, region.allowed, now.time, rules) > rules.maxMissingDays) {
+            if (Lost(last, region.allowed, now.time, rules)) {
                 region.ended = true;
                 continue;
             }

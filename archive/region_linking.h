@@ -30,6 +30,9 @@ struct RegionFeature {
     double offset = 0.0, offsetError = 0.0;  // arcsec along the scan
     double angleP = 0.0, radius = 0.0;       // the recording's, degrees and arcsec
     double beamWidth = 0.0;                  // arcsec, the mean over the feature's frequencies
+    // V/I over the feature's frequencies, weighted by 1 / error^2, and its
+    // error (0: not known).
+    double vOverI = 0.0, vOverIError = 0.0;
 };
 
 struct LinkingRules {
@@ -39,12 +42,15 @@ struct LinkingRules {
     double beamShare = 0.1;
     // Days on which a region stood within seenWithin degrees of the central
     // meridian but was not seen, at most, before it ends; the days it spends
-    // near or behind the limb do not count, so a region that rotates off the
-    // west limb is found again when it comes back at the east limb, at most
-    // longestGap days later.
+    // near the limb, foreshortened, do not count. A region that every allowed
+    // latitude carries behind the limb ends too.
     int maxMissingDays = 2;
     double seenWithin = 70.0;
-    int longestGap = 20;
+    // Two features whose V/I lie this many errors from 0 on opposite sides
+    // are not one region: a region's circular polarisation keeps its sign
+    // from day to day (its magnetic polarity), and regions of the two
+    // hemispheres differ in it.
+    double polaritySigmas = 5.0;
 };
 
 struct LinkedRegion {

@@ -147,6 +147,12 @@ RegionFeature Seen(long long recording, int day, double latitude, double meridia
     return f;
 }
 
+RegionFeature Polarised(RegionFeature f, double vOverI) {
+    f.vOverI = vOverI;
+    f.vOverIError = 0.02;
+    return f;
+}
+
 TEST(RegionLinking, FollowsTwoRegionsAcrossAMissingDayWithoutMerging) {
     // Region north at +18 degrees crosses the meridian on day 5, region south
     // at -24 degrees on day 3 and passes the west limb after day 9. Day 6 is missing.
@@ -193,12 +199,25 @@ TEST(RegionLinking, LeavesUnexplainedFeaturesAndLongGapsUnlinked) {
         // the scan would see it at 78 degrees, had it not set.
         {"past the limb", {Seen(1, 1, 10, -3.49), Seen(2, 2, 10, -3.49), Seen(3, 3, 10, -3.49),
                            Seen(5, 5, 10, -3.49)}, 2},
+        // Day 3's feature lies where the rotation carries the region, but its
+        // circular polarisation has the other sign (a region born there).
+        {"polarity flips", {Polarised(Seen(1, 1, 10, 3), 0.2), Polarised(Seen(2, 2, 10, 3), 0.2),
+                            Polarised(Seen(3, 3, 10, 3), -0.2)}, 2},
+        {"polarity within its errors", {Polarised(Seen(1, 1, 10, 3), 0.2), Polarised(Seen(2, 2, 10, 3), 0.01),
+                                        Polarised(Seen(3, 3, 10, 3), -0.01)}, 1},
+        // Beyond the optical limb at every latitude: no region.
+        {"beyond the limb", {Seen(1, 1, 10, 3), Seen(2, 2, 10, 3), [] {
+             RegionFeature f = Seen(3, 3, 10, 3);
+             f.offset = 1.01 * f.radius;
+             return f;
+         }()}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<LinkedRegion> regions = LinkRegions(c.features);
         EXPECT_EQ(regions.size(), c.regions);
-        EXPECT_EQ(regions.back().features.size(), c.regions == 1 ? c.features.size() : 1u);
+        const std::size_t linked = std::string(c.name) == "beyond the limb" ? 2u : c.features.size();
+        EXPECT_EQ(regions.back().features.size(), c.regions == 1 ? linked : 1u);
     }
 }
 
