@@ -29,17 +29,17 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
     if (o.skyCurve > 0)
         truth["about"] = truth["about"].get<std::string>() +
                          " T also holds the curved sky sky_curve x quiet_sun_k x 4 (i / (n - 1) - 0.5)^2.";
-    // A day of a run of days says so, and gives what the run adds; the
-    // usual recording's bytes stay.
+    // A day of a run of days says so, and gives what the run adds.
     const bool runDay = r.runDay >= 0;
+    truth["about"] = truth["about"].get<std::string>() +
+                     " whole_sun_flux_sfu is FLUX_L x (the integral over the scan of the noiseless Stokes I "
+                     "antenna temperature without the sky, K arcsec) / (beam_sigma_arcsec x sqrt(2 pi)), with "
+                     "FLUX_L the converter's lookup of the channel's frequency in the simulator's calibration "
+                     "table (null where the table has no value).";
     if (runDay)
         truth["about"] = truth["about"].get<std::string>() +
                          " This is day run_day (from 0) of a run of days made with run_seed; its sources are the "
-                         "active regions visible that day (region: the id of regions-truth.csv). "
-                         "whole_sun_flux_sfu is FLUX_L x (the integral over the scan of the noiseless Stokes I "
-                         "antenna temperature without the sky, K arcsec) / (beam_sigma_arcsec x sqrt(2 pi)), with "
-                         "FLUX_L the converter's lookup of the channel's frequency in the simulator's calibration "
-                         "table (null where the table has no value).";
+                         "active regions visible that day (region: the id of regions-truth.csv).";
     truth["seed"] = o.seed;
     if (runDay) {
         truth["run_seed"] = r.runSeed;
@@ -78,10 +78,8 @@ std::string TruthJson(const SimulatorOptions& o, const SimulatedRecording& r) {
         channel["quiet_sun_k"] = ch.temperature;
         channel["radio_radius_arcsec"] = ch.radius;
         channel["beam_sigma_arcsec"] = ch.beamSigma;
-        if (runDay) {
-            double flux = 0;
-            channel["whole_sun_flux_sfu"] = WholeSunFlux(r.scan, ch, flux) ? Json(flux) : Json(nullptr);
-        }
+        double flux = 0;
+        channel["whole_sun_flux_sfu"] = WholeSunFlux(r.scan, ch, flux) ? Json(flux) : Json(nullptr);
         Json polarisations = Json::array();
         for (int pol = 0; pol < 2; ++pol) {
             const double sign = pol == 0 ? -1.0 : 1.0;

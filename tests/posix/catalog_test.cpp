@@ -70,6 +70,82 @@ TEST(Catalog, AwkwardTextIsStoredAndReadBackAsItIs) {
     EXPECT_EQ(back.scanFiles.size(), 1u);
 }
 
+// A converted recording observed on `day` at `time` whose scan files at
+// `frequencies` have a whole-Sun flux of 10 x frequency (and one more at 99
+// GHz that the calibration refused).
+CatalogRecording Observed(const std::string& header, const std::string& day, const std::string& time,
+                          const std::vector<double>& frequencies) {
+    CatalogRecording r;
+    r.header = header;
+    r.output = "/out/" + header;
+    r.observed = day + "T" + time;
+    r.object = "SUN";
+    r.status = "converted";
+    for (double f : frequencies) {
+        CatalogScanFile file;
+        file.name = header + std::to_string(f);
+        file.frequency = f;
+        file.calibrated = file.hasFlux = true;
+        file.flux = 10.0 * f;
+        file.fluxError = f;
+        r.scanFiles.push_back(file);
+    }
+    CatalogScanFile refused;
+    refused.name = header + "-refused";
+    refused.frequency = 99.0;
+    refused.refusal = "no disk";
+    r.scanFiles.push_back(refused);
+    return r;
+}
+
+// The daily series takes each recording's nearest channel on either side of
+// the frequency (one at it alone), in the order of day, time and header,
+// whatever channels each recording has; a recording without a whole-Sun
+// flux, or none on either side, is not in it.
+TEST(Catalog, DailySeriesBracketsTheFrequencyInEveryRecording) {
+    TempFolder folder;
+    Catalog catalog;
+    std::string error;
+    ASSERT_TRUE(OpenCatalog(folder / "catalog.sqlite", catalog, error)) << error;
+    const CatalogRecording recordings[] = {
+        Observed("d/b", "2003-11-06", "09:00:00.00", {1.0, 2.0, 4.0, 8.0}),
+        Observed("d/a", "2003-11-06", "09:00:00.00", {2.5, 3.5}),
+        Observed("c", "2003-11-05", "10:00:00.00", {1.0, 2.8, 9.0}),
+        Observed("only-below", "2003-11-07", "08:00:00.00", {1.0, 2.0}),
+        Observed("only-above", "2003-11-04", "08:00:00.00", {5.0, 6.0}),
+        Observed("nothing", "2003-11-03", "08:00:00.00", {}),
+    };
+    for (const CatalogRecording& r : recordings) ASSERT_TRUE(AddRecording(catalog, r, error)) << error;
+    CatalogRecording failed = Observed("failed", "2003-11-08", "08:00:00.00", {});
+    failed.status = "failed";
+    failed.reason = "marker file missing";
+    ASSERT_TRUE(AddRecording(catalog, failed, error)) << error;
+
+    const struct {
+        double frequency;
+        std::vector<std::pair<std::string, double>> rows;  // header, frequency
+    } cases[] = {
+        {2.8, {{"only-above", 5.0}, {"c", 2.8}, {"d/a", 2.5}, {"d/a", 3.5}, {"d/b", 2.0}, {"d/b", 4.0},
+               {"only-below", 2.0}}},
+        {0.5, {{"only-above", 5.0}, {"c", 1.0}, {"d/a", 2.5}, {"d/b", 1.0}, {"only-below", 1.0}}},
+        {50.0, {{"only-above", 6.0}, {"c", 9.0}, {"d/a", 3.5}, {"d/b", 8.0}, {"only-below", 2.0}}},
+        {4.0, {{"only-above", 5.0}, {"c", 2.8}, {"c", 9.0}, {"d/a", 3.5}, {"d/b", 4.0}, {"only-below", 2.0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frequency);
+        std::vector<DailyFluxRow> rows;
+        ASSERT_TRUE(DailyFluxRows(catalog, c.frequency, rows, error)) << error;
+        std::vector<std::pair<std::string, double>> got;
+        for (const DailyFluxRow& row : rows) {
+            got.emplace_back(row.header, row.frequency);
+            EXPECT_EQ(row.flux, 10.0 * row.frequency);
+            EXPECT_EQ(row.fluxError, row.frequency);
+            EXPECT_EQ(row.observed.substr(0, 10), row.day);
+        }
+        EXPECT_EQ(got, c.rows);
+    }
+}
+
 TEST(Catalog, AnotherSchemaVersionIsRefusedNamingTheFile) {
     TempFolder folder;
     const std::string path = folder / "catalog.sqlite";

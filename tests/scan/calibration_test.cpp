@@ -17,6 +17,7 @@
 #include "calibrate/least_squares.h"
 #include "calibrate/profile_model.h"
 #include "calibrate/sources.h"
+#include "calibrate/whole_sun.h"
 #include "inputs/observation_header.h"
 #include "scan/calibrate_commands.h"
 #include "calibrate/source_table.h"
@@ -175,6 +176,7 @@ struct Figures {
         vBeyond = 0, pulls = 0, vBeyondOne = 0, falseSources = 0;
     double quiet = 0, steps = 0, flux = 0, vOverI = 0, fluxSigmas = 0, vOverISigmas = 0, blendedFlux = 0,
            pullSquares = 0, vPullSquares = 0;
+    double wholeSun = 0, wholeSunSigmas = 0;  // the whole Sun's flux: the worst share off the truth, in errors
 };
 
 // The source found nearest to `at`, within half a beam; `sources.size()` when none.
@@ -298,6 +300,11 @@ Figures MeasureRecordings(const TempFolder& home, const std::string& tag, const 
             EXPECT_EQ(channels.size(), found.size() + 1);
             for (const int p : {kRR, kLL})
                 f.quiet = std::max(f.quiet, std::fabs(c.fits[p].quiet / channels.back()["polarisations"][p]["quiet_sun_level"].get<double>() - 1));
+            WholeSunFlux whole;
+            EXPECT_TRUE(MeasureWholeSunFlux(run.scans[s], run.names[s], c, facts, whole, error)) << error;
+            const double trueWhole = channels.back()["whole_sun_flux_sfu"].get<double>();
+            f.wholeSun = std::max(f.wholeSun, std::fabs(whole.flux / trueWhole - 1));
+            f.wholeSunSigmas = std::max(f.wholeSunSigmas, std::fabs(whole.flux - trueWhole) / whole.fluxError);
             found.push_back(sources);
             of.push_back(s);
         }
@@ -394,7 +401,10 @@ TEST(Calibration, RecoversQuietSunAndSourcesOfRecordingsLikeRealOnes) {
                     100 * f.blendedFlux, f.steps, 100 * f.flux, f.beyond5, f.fluxSigmas, f.vOverI, f.vBeyond,
                     f.vOverISigmas, f.pulls, std::sqrt(f.pullSquares / f.pulls), std::sqrt(f.vPullSquares / f.pulls),
                     f.vBeyondOne, f.falseSources, f.extra, f.split);
+        std::printf("%s: the whole Sun's flux within %.2f %% of the truth (%.1f errors)\n", condition.name,
+                    100 * f.wholeSun, f.wholeSunSigmas);
         EXPECT_LE(f.quiet, condition.quiet);
+        EXPECT_LE(f.wholeSun, 0.03);
         EXPECT_LE(10 * f.refused, f.scans);  // at least 90 % calibrated
         EXPECT_EQ(f.found, f.judged);
         EXPECT_LE(f.steps, 1.5);  // positions within about a step
