@@ -85,21 +85,28 @@ std::vector<double> Temperatures(const std::vector<double>& x, const std::vector
     return t;
 }
 
-// A fit with the shapes of `shapes` and the amplitudes of `a`. A peak's
-// error taken with its shape held is too small: a narrower or wider shape
-// fits nearly as well with another peak. So it is at least the relative
-// error of the peak in the fit that found the shape, where width and
-// position moved with it.
+// An amplitude's error taken with the shapes held is too small: a narrower
+// or wider shape (a larger disk with another rim) fits nearly as well with
+// another amplitude. So it is at least the relative error of the amplitude
+// in the fit that found the shapes, where they moved with it (and where the
+// choice of the rim is in the quiet level's).
+double HeldShapeError(double amplitude, double error, double shapeAmplitude, double shapeError) {
+    const double relative = shapeAmplitude > 0.0 ? shapeError / shapeAmplitude : 0.0;
+    return std::max(error, std::fabs(amplitude) * relative);
+}
+
+// A fit with the shapes of `shapes` and the amplitudes of `a`.
 ProfileFit WithAmplitudes(const ProfileFit& shapes, const AmplitudeFit& a, const ProfileSettings& settings) {
     ProfileFit fit = shapes;
     fit.quiet = a.quiet;
-    fit.quietError = std::hypot(a.quietError, settings.quietFloor * a.quiet);
+    fit.quietError = std::hypot(HeldShapeError(a.quiet, a.quietError, shapes.quiet, shapes.quietError),
+                                settings.quietFloor * a.quiet);
     for (std::size_t k = 0; k < fit.sources.size(); ++k) {
         const ProfileSource& shape = shapes.sources[k];
-        const double relative = shape.peak > 0.0 ? shape.peakError / shape.peak : 0.0;
         fit.sources[k].peak = a.peaks[k];
         fit.sources[k].peakError =
-            std::hypot(std::hypot(std::max(a.peakErrors[k], std::fabs(a.peaks[k]) * relative), settings.peakFloor * a.peaks[k]),
+            std::hypot(std::hypot(HeldShapeError(a.peaks[k], a.peakErrors[k], shape.peak, shape.peakError),
+                                  settings.peakFloor * a.peaks[k]),
                        settings.peakQuietFloor * a.quiet);
         fit.sources[k].positionError = std::hypot(shape.positionError, settings.positionFloor * shapes.beamSigma);
     }

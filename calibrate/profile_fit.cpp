@@ -72,6 +72,8 @@ struct Work {
     ShapeCache cache{};
     DiskModel model{};
     double quietError = 0;
+    // The share of the level that the choice of the rim leaves open (RimLevelShare).
+    double rimLevelShare = 0.0;
     std::vector<ProfileSource> sources{};
     double noise = 0;           // of one point
     bool rimFree = false;       // the rim's brightness is fitted (else held at 0)
@@ -501,6 +503,23 @@ bool RimResolved(const Work& w) {
     return w.model.sigma < w.settings.rimResolved * w.model.rimWidth * w.model.radius;
 }
 
+// A rim the beam does not resolve trades against the disk's radius and
+// level, and its width, held at one of the settings', is not determined:
+// no rim and the rims of other widths can fit nearly as well with another
+// level. The share of the chosen level that they leave open: the largest
+// difference from it of the level of an alternative (`measures` and
+// `levels`, one each) whose measure lies within rimGain times the noise
+// variance of the chosen one's.
+double RimLevelShare(const Work& w, const std::vector<double>& measures, const std::vector<double>& levels,
+                     double chosenMeasure) {
+    if (!(std::fabs(w.model.quiet) > 0.0)) return 0.0;
+    double spread = 0.0;
+    for (std::size_t k = 0; k < measures.size(); ++k)
+        if (std::fabs(measures[k] - chosenMeasure) <= w.settings.rimGain * w.noise * w.noise)
+            spread = std::max(spread, std::fabs(levels[k] - w.model.quiet));
+    return spread / std::fabs(w.model.quiet);
+}
+
 // The limb's rim: each width of the settings tried with the disk refitted,
 // the best kept when it fits better than no rim by rimGain times the noise
 // variance.
@@ -512,7 +531,8 @@ void ChooseRim(Work& w, Moving moving = Moving::Disk) {
     w.rimFree = w.rimWidthFree = false;
     w.model = start;
     Fit(w, moving, w.settings.fitIterations);
-    double best = SumOfSquaresOnDisk(w) - w.settings.rimGain * w.noise * w.noise;
+    std::vector<double> measures = {SumOfSquaresOnDisk(w)}, levels = {w.model.quiet};
+    double best = measures[0] - w.settings.rimGain * w.noise * w.noise, chosenMeasure = measures[0];
     DiskModel chosen = w.model;
     double chosenError = w.quietError;
     std::vector<ProfileSource> noRimSources = w.sources;
@@ -527,8 +547,10 @@ void ChooseRim(Work& w, Moving moving = Moving::Disk) {
         w.sources = startSources;
         Fit(w, moving, w.settings.fitIterations);
         const double squares = SumOfSquaresOnDisk(w);
+        measures.push_back(squares);
+        levels.push_back(w.model.quiet);
         if (squares < best) {
-            best = squares;
+            best = chosenMeasure = squares;
             chosen = w.model;
             chosenError = w.quietError;
             chosenSources = w.sources;
@@ -539,6 +561,7 @@ void ChooseRim(Work& w, Moving moving = Moving::Disk) {
     w.sources = chosenSources;
     w.quietError = chosenError;
     w.rimFree = free;
+    w.rimLevelShare = RimLevelShare(w, measures, levels, chosenMeasure);
     if (!free) {
         w.model.rim = 0.0;
         return;
@@ -577,7 +600,8 @@ void ChooseRimAlone(Work& w, double binWidth) {
         excess += w.b.count[i] * r * r / (w.noise * w.noise) - 1.0;
     }
     if (!w.settings.seekRim || !(excess > w.settings.rimGain)) return;
-    double best = score() - w.settings.rimGain * w.noise * w.noise;
+    std::vector<double> measures = {score()}, levels = {w.model.quiet};
+    double best = measures[0] - w.settings.rimGain * w.noise * w.noise, chosenMeasure = measures[0];
     DiskModel chosen = w.model;
     double chosenError = w.quietError;
     bool free = false;
@@ -587,8 +611,10 @@ void ChooseRimAlone(Work& w, double binWidth) {
         w.rimFree = true;
         FitQuietDisk(w, binWidth);
         const double measure = score();
+        measures.push_back(measure);
+        levels.push_back(w.model.quiet);
         if (measure < best) {
-            best = measure;
+            best = chosenMeasure = measure;
             chosen = w.model;
             chosenError = w.quietError;
             free = true;
@@ -599,6 +625,7 @@ void ChooseRimAlone(Work& w, double binWidth) {
     w.rimFree = free;
     w.rimWidthFree = free && RimResolved(w);
     if (!free) w.model.rim = 0.0;
+    w.rimLevelShare = RimLevelShare(w, measures, levels, chosenMeasure);
 }
 
 // The largest level step of the residual: at each change from one bin to
@@ -696,6 +723,7 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
     if (start) {
         w.model = DiskOf(*start);
         w.rimFree = start->rim != 0.0;
+        w.rimLevelShare = start->rimLevelShare;
         w.sources = start->sources;
     }
     for (int pass = 0; pass < 2; ++pass) {
@@ -788,7 +816,8 @@ bool FitProfile(const std::vector<double>& x, const std::vector<double>& y, cons
     }
 
     fit.quiet = w.model.quiet;
-    fit.quietError = w.quietError;
+    fit.rimLevelShare = w.rimLevelShare;
+    fit.quietError = std::hypot(w.quietError, w.rimLevelShare * w.model.quiet);
     fit.radius = w.model.radius;
     fit.centre = w.model.centre;
     fit.beamSigma = w.model.sigma;

@@ -121,6 +121,10 @@ struct ProfileFit {
     double skyFrom = 0.0;  // the sky lies farther than this from the centre, arcsec
     double noise = 0.0;    // of the sky points
     double quiet = 0.0, quietError = 0.0;  // the disk's level at its centre, over the sky
+    // The share of the level that the choice of the limb's rim leaves open
+    // (the levels of no rim and of the rims of each width that fit within
+    // rimGain times the noise variance of the chosen one): in quietError.
+    double rimLevelShare = 0.0;
     double radius = 0.0;   // the fitted disk, arcsec
     double centre = 0.0;   // offset of its centre, arcsec
     double beamSigma = 0.0;  // the fitted beam's standard deviation, arcsec
