@@ -14,9 +14,9 @@ constexpr double kGaussianAreaPerWidth = 1.0644670194312262;
 // calibration table is known (a share): THETA-DG interpolates the rows
 // linearly, which overestimates a width falling as 1 / frequency by up to
 // 1.5 % midway between rows 25 % apart; the rows interpolated in logarithms
-// meet such a width, and are left half of that for a beam that falls
+// meet such a width, and are left a third of that for a beam that falls
 // otherwise.
-constexpr double kCardBeamWidthShare = 0.01;
+constexpr double kCardBeamWidthShare = 0.015;
 constexpr double kRowsBeamWidthShare = 0.005;
 
 // The disk and its beam reach this many beam sigmas past the fitted radius.
@@ -36,7 +36,12 @@ bool MeasureWholeSunFlux(const ScanFileContents& scan, const std::string& name, 
     flux.name = name;
     flux.frequency = scan.obsFreq;
     flux.fluxFactor = scan.fluxL;
-    if (facts.fluxFactor > 0.0 && std::isfinite(facts.fluxFactor)) flux.fluxFactor = facts.fluxFactor;
+    // The FLUX_L card has three decimals: half the last of them is its error.
+    double factorShare = 0.0005 / std::fabs(scan.fluxL);
+    if (facts.fluxFactor > 0.0 && std::isfinite(facts.fluxFactor)) {
+        flux.fluxFactor = facts.fluxFactor;
+        factorShare = 0.0;
+    }
     if (!(flux.fluxFactor > 0.0) || !std::isfinite(flux.fluxFactor)) {
         error = name + ": FLUX_L is " + Number(flux.fluxFactor) + ": there is no factor from antenna temperature to flux";
         return false;
@@ -91,7 +96,7 @@ bool MeasureWholeSunFlux(const ScanFileContents& scan, const std::string& name, 
     const double sky = skyPoints > 0 ? fit.noise * width / std::sqrt(0.5 * skyPoints) : 0.0;
     const double kelvinArcsec = std::sqrt(noise * noise + sky * sky);
     const double statistical = flux.fluxFactor * kelvinArcsec / flux.beamIntegral;
-    const double shares = quietShare + beamShare * beamShare;
+    const double shares = quietShare + beamShare * beamShare + factorShare * factorShare;
     flux.fluxError = std::sqrt(statistical * statistical + shares * flux.flux * flux.flux);
     return true;
 }

@@ -14,7 +14,9 @@
 // table, its two rows around the frequency interpolated in logarithms
 // (ScanRecordingFacts::beamWidth), else THETA-DG, the same rows interpolated
 // linearly, which may be 1.5 % too wide between rows; the error holds a
-// share of 0.5 % or 1 % for it.
+// share of 0.5 % or 1.5 % for it. FLUX_L is the table's when the recording
+// is known, else the card's, whose three decimals add half the last of them
+// to the error.
 #pragma once
 
 #include <string>
@@ -25,7 +27,7 @@ struct WholeSunFlux {
     std::string name;        // the scan file
     double frequency = 0.0;  // OBS-FREQ, GHz
     double flux = 0.0;       // s.f.u.
-    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's, the quiet level's and the beam width's
+    double fluxError = 0.0;  // s.f.u.: the noise over the integral, the sky's, the quiet level's, the beam width's and FLUX_L's
     double integral = 0.0;   // of I over the disk and its beam, K arcsec
     double beamIntegral = 0.0;  // of the beam's profile along the scan, arcsec
     double beamWidth = 0.0;     // its full width at half maximum, arcsec

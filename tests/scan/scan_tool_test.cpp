@@ -37,7 +37,7 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
     } cases[] = {
         {{}, "A subcommand is required"},
         {{"frobnicate", "x"}, "'frobnicate' is not a subcommand of vm-scan; the subcommands are explain, cards, "
-                              "data, fits, calibrate, sources, spectrum, plot, overview, repair-plot"},
+                              "data, fits, calibrate, sources, flux, spectrum, plot, overview, repair-plot"},
         {{"explain"}, "HEADER is required"},
         {{"explain", "h", "third", "fourth"}, "The following argument was not expected: fourth"},
         {{"explain", "h", "--cfg"}, "--cfg: 1 required TEXT missing"},
@@ -50,6 +50,7 @@ TEST(ScanTool, BadUsageExitsWithTwo) {
         {{"calibrate", "-o", "x"}, "SCANFILE or --index is required"},
         {{"calibrate", "a", "-o", "x", "--stokes", "QU"}, "--stokes: QU not in {RL,IV}"},
         {{"sources"}, "INDEX is required"},
+        {{"flux", "i", "--bogus"}, "The following argument was not expected: --bogus"},
         {{"spectrum", "i"}, "--output is required"},
         {{"overview", "--index", "i", "--pol", "RR", "--calibrated", "-o", "x.png"}, "--calibrated: draws --pol I or V"},
         {{"data", "a", "--cfg", "t"}, "--cfg requires --recording"},
