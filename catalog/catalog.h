@@ -134,7 +134,3 @@ bool ReadRecording(Catalog& catalog, const std::string& header, CatalogRecording
 // The headers the catalog holds, sorted.
 bool CatalogHeaders(Catalog& catalog, std::vector<std::string>& headers, std::string& error);
 
-// Copies every recording of each of `shards` into `destination`, each in its
-// own transaction (replacing an entry of the same header). False with
-// "PATH: ..." naming the catalog that could not be read or written.
-bool MergeCatalogs(const std::string& destination, const std::vector<std::string>& shards, std::string& error);

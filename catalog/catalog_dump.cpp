@@ -1,5 +1,5 @@
 // Reading recordings back: one recording, the canonical dump the tests
-// compare, and the merge of the shards' catalogs.
+// compare.
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -221,22 +221,4 @@ bool CatalogDump(Catalog& catalog, std::string& dump, std::string& error) {
     std::string ignored;
     ExecSql(catalog, ok ? "COMMIT" : "ROLLBACK", ignored);
     return ok;
-}
-
-bool MergeCatalogs(const std::string& destination, const std::vector<std::string>& shards, std::string& error) {
-    Catalog into;
-    if (!OpenCatalog(destination, into, error)) return false;
-    for (const std::string& path : shards) {
-        Catalog shard;
-        if (!OpenCatalog(path, shard, error)) return false;
-        std::vector<std::string> headers;
-        if (!CatalogHeaders(shard, headers, error)) return false;
-        for (const std::string& header : headers) {
-            CatalogRecording r;
-            bool found = false;
-            if (!ReadRecording(shard, header, r, found, error)) return false;
-            if (found && !AddRecording(into, r, error)) return false;
-        }
-    }
-    return true;
 }

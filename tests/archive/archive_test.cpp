@@ -356,6 +356,21 @@ TEST(ArchiveCommands, FluxAndRegionsFromASmallCatalog) {
     std::ostringstream none;
     EXPECT_EQ(RunFluxCommand(missing, out, none), 1);
     EXPECT_EQ(none.str(), "vm-archive: " + missing.catalog + ": no such catalog file\n");
+
+    // The dump: the recordings by header whatever order they went in, the regions just linked.
+    std::ostringstream dump;
+    ASSERT_EQ(RunDumpCommand(file.path, dump, err), 0) << err.str();
+    const std::string text = dump.str();
+    EXPECT_EQ(text.rfind("recording a/sun.05h\n", 0), 0u) << text;
+    EXPECT_LT(text.find("recording a/sun.05h\n"), text.find("recording b/sun.06h\n"));
+    EXPECT_NE(text.find("region_track a/sun.05h 0 "), std::string::npos) << text;
+    std::ostringstream noDump;
+    EXPECT_EQ(RunDumpCommand(missing.catalog, dump, noDump), 1);
+    EXPECT_EQ(noDump.str(), none.str());
+    CompareCommand compare{file.path, file.path + ".reference", "", ""};
+    std::ostringstream noReference;
+    EXPECT_EQ(RunCompareCommand(compare, out, noReference), 1);
+    EXPECT_NE(noReference.str().find(compare.reference), std::string::npos) << noReference.str();
 }
 
 }  // namespace

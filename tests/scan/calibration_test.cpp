@@ -762,6 +762,46 @@ TEST_F(SampleCalibration, FitsInKelvinPassFitsverifyAndAstropy) {
     }
 }
 
+// The whole Sun's flux takes the beam's width from the table's rows
+// interpolated in logarithms, exact for a width falling as 1 / frequency
+// where THETA-DG's linear interpolation is too wide; and says why not where
+// the scan does not reach past the disk.
+TEST_F(SampleCalibration, WholeSunFluxTakesTheTablesBeamAndSaysWhyNot) {
+    CalibrationLookup rows;  // 450 arcsec GHz / frequency at 3.2 and 2.5 GHz
+    rows.result = CalibrationResult::Found;
+    rows.upperFrequency = 3.2f, rows.upperBeamWidth = 140.625f;
+    rows.lowerFrequency = 2.5f, rows.lowerBeamWidth = 180.0f;
+    for (const double f : {3.2, 3.0, 2.8, 2.5}) EXPECT_NEAR(TableBeamWidth(rows, f), 450.0 / f, 1e-4) << f;
+    EXPECT_GT(140.625 + (180.0 - 140.625) * (3.2 - 2.8) / 0.7, 450.0 / 2.8 * 1.01);  // linear: 1.5 % too wide
+    CalibrationLookup none = rows;
+    none.lowerBeamWidth = 0.0f;
+    EXPECT_EQ(TableBeamWidth(none, 2.8), 0.0);
+    none = rows;
+    none.result = CalibrationResult::NoRowBelow;
+    EXPECT_EQ(TableBeamWidth(none, 2.8), 0.0);
+
+    const ScanFileContents& scan = sample_.scans[4];
+    ScanCalibration c;
+    std::string error;
+    ASSERT_TRUE(CalibrateScan(scan, sample_.names[4], ProfileSettings(), c, error)) << error;
+    WholeSunFlux card, table;
+    ASSERT_TRUE(MeasureWholeSunFlux(scan, "x.005", c, {}, card, error)) << error;
+    EXPECT_EQ(card.beamWidth, scan.thetaDg);
+    EXPECT_EQ(card.fluxFactor, scan.fluxL);
+    ScanRecordingFacts facts;
+    facts.beamWidth = 0.98 * scan.thetaDg;
+    facts.fluxFactor = 1.01 * scan.fluxL;
+    ASSERT_TRUE(MeasureWholeSunFlux(scan, "x.005", c, facts, table, error)) << error;
+    EXPECT_NEAR(table.flux, card.flux * 1.01 / 0.98, 1e-9 * card.flux);
+    EXPECT_LT(table.fluxError / table.flux, card.fluxError / card.flux);  // no rounded FLUX_L, a better beam
+    EXPECT_GT(card.flux, 0.0);
+
+    ScanCalibration wide = c;  // a beam so wide that four of it pass the scan's end
+    wide.stokesIFit.beamSigma = 1000.0;
+    EXPECT_FALSE(MeasureWholeSunFlux(scan, "x.005", wide, {}, card, error));
+    EXPECT_EQ(error, "x.005: the scan does not reach 4 beams past the disk's limbs, where the whole Sun's flux is summed");
+}
+
 TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
     // A flare over most of the disk: the stored values a quarter as large, and a broad bump.
     std::string flare = ReadFileBytes(sample_.names[4]);
@@ -803,6 +843,10 @@ TEST_F(SampleCalibration, BadInputsAreRefusedWithTheReason) {
         EXPECT_EQ(calibrated, c.sources) << c.error;
         if (calibrated) {
             EXPECT_FALSE(FindScanSources(edited, "x.005", calibration, sources, error));
+            WholeSunFlux whole;
+            std::string wholeError;
+            EXPECT_FALSE(MeasureWholeSunFlux(edited, "x.005", calibration, {}, whole, wholeError));
+            EXPECT_EQ(wholeError, error);
         }
         EXPECT_EQ(c.error.back() == ' ' ? error.substr(0, 7 + c.error.size()) : error, "x.005: " + c.error);
     }
