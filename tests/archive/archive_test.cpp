@@ -131,7 +131,7 @@ RegionFeature Seen(long long recording, int day, double latitude, double meridia
     RegionFeature f;
     f.recordingId = recording;
     f.track = track;
-    char date[16];
+    char date[32];
     std::snprintf(date, sizeof date, "2024-03-%02d", day);
     f.day = date;
     f.observed = f.day + "T10:00:00.00";
@@ -226,7 +226,7 @@ TEST(FluxComparison, FindsAnInjectedScaleAndNamesTheOutliers) {
     std::vector<DailyFlux> ours;
     std::vector<ReferenceFlux> reference;
     for (int day = 1; day <= 28; ++day) {
-        char date[16];
+        char date[32];
         std::snprintf(date, sizeof date, "2024-02-%02d", day);
         const double truth = 100.0 + 30.0 * std::sin(day * 0.4);
         DailyFlux f;
