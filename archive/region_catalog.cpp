@@ -7,6 +7,7 @@
 
 #include "archive/archive_time.h"
 #include "output/scan_output.h"
+#include "scan/calibrated_pictures.h"
 #include "scan/plot_data.h"
 
 namespace {
@@ -222,17 +223,7 @@ bool RegionPicture(const CatalogFeatures& features, const std::vector<LinkedRegi
     }
     const auto [fLow, fHigh] = std::minmax_element(frequencies.begin(), frequencies.end());
     const auto [sLow, sHigh] = std::minmax_element(fluxes.begin(), fluxes.end());
-    flux.x = polarisation.x = {*fLow / 1.25, *fHigh * 1.25};
-    flux.y = {*sLow / 2.0, *sHigh * 3.0};
-    flux.xLog = flux.yLog = polarisation.xLog = true;
-    FiniteRange(ratios, 0.08, polarisation.y);
-    polarisation.yTicks = 4;
-    polarisation.traces.push_back({"", PlotColour::Grey, PlotLineStyle::Dotted, {flux.x.low, flux.x.high}, {0.0, 0.0}});
-    flux.heading = "Flux density day by day";
-    flux.yLabel = "Flux density [s.f.u.]";
-    polarisation.heading = "Degree of circular polarisation";
-    polarisation.yLabel = "V / I";
-    polarisation.xLabel = "Frequency [GHz]";
+    SpectrumAxes(*fLow, *fHigh, *sLow, *sHigh, ratios, "Flux density day by day", flux, polarisation);
     const RegionFeature& first = features.features[region.features.front()];
     const RegionFeature& last = features.features[region.features.back()];
     picture.title = "Active region " + std::to_string(index + 1) + ": " + first.day + " to " + last.day + " (" +

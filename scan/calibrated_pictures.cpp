@@ -138,17 +138,7 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
         error = "no source has a flux density above 0 at a frequency above 0";
         return false;
     }
-    flux.x = polarisation.x = {*fLow / 1.25, *fHigh * 1.25};
-    flux.y = {*sLow / 2.0, *sHigh * 3.0};
-    flux.xLog = flux.yLog = polarisation.xLog = true;
-    FiniteRange(ratios, 0.08, polarisation.y);
-    polarisation.yTicks = 4;
-    polarisation.traces.push_back({"", PlotColour::Grey, PlotLineStyle::Dotted, {flux.x.low, flux.x.high}, {0.0, 0.0}});
-    flux.heading = "Flux density of each compact source";
-    flux.yLabel = "Flux density [s.f.u.]";
-    polarisation.heading = "Degree of circular polarisation";
-    polarisation.yLabel = "V / I";
-    polarisation.xLabel = "Frequency [GHz]";
+    SpectrumAxes(*fLow, *fHigh, *sLow, *sHigh, ratios, "Flux density of each compact source", flux, polarisation);
     picture.title = ObservationOf(first) + ": the compact sources across frequency (" + std::to_string(scans.size()) +
                     (scans.size() == 1 ? " scan file)" : " scan files)");
     picture.caption.push_back("Flux density: the peak excess antenna temperature over the quiet Sun x FLUX_L. V / I: "
@@ -160,4 +150,20 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
     picture.panels.push_back(flux);
     picture.panels.push_back(polarisation);
     return true;
+}
+
+void SpectrumAxes(double lowFrequency, double highFrequency, double lowFlux, double highFlux,
+                  const std::vector<double>& ratios, const std::string& fluxHeading, PlotPanel& flux,
+                  PlotPanel& polarisation) {
+    flux.x = polarisation.x = {lowFrequency / 1.25, highFrequency * 1.25};
+    flux.y = {lowFlux / 2.0, highFlux * 3.0};
+    flux.xLog = flux.yLog = polarisation.xLog = true;
+    FiniteRange(ratios, 0.08, polarisation.y);
+    polarisation.yTicks = 4;
+    polarisation.traces.push_back({"", PlotColour::Grey, PlotLineStyle::Dotted, {flux.x.low, flux.x.high}, {0.0, 0.0}});
+    flux.heading = fluxHeading;
+    flux.yLabel = "Flux density [s.f.u.]";
+    polarisation.heading = "Degree of circular polarisation";
+    polarisation.yLabel = "V / I";
+    polarisation.xLabel = "Frequency [GHz]";
 }

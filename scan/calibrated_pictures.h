@@ -31,3 +31,10 @@ bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const s
 bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks,
                      const std::vector<RefusedScan>& refused, const ScanFileContents& first, PlotPicture& picture,
                      std::string& error);
+
+// The two panels of a spectrum: flux density against frequency in log-log
+// over the frequencies and fluxes from low to high, and V/I below on the same
+// frequencies (its range from `ratios`) with its zero line; headings and labels.
+void SpectrumAxes(double lowFrequency, double highFrequency, double lowFlux, double highFlux,
+                  const std::vector<double>& ratios, const std::string& fluxHeading, PlotPanel& flux,
+                  PlotPanel& polarisation);
