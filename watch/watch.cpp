@@ -1,0 +1,1 @@
+#include "watch/watch.h"
