@@ -246,7 +246,10 @@ void ConvertReady(const BatchOptions& options, const std::set<std::string>& read
     };
     std::vector<SummaryRow> rows;
     pass.rows = &rows;
-    RunBatchWithSite(pass, site, io);
+    if (RunBatchWithSite(pass, site, io) == kBatchCannotRun) {
+        for (const std::string& path : ready) state.handed.erase(path);  // tried again at the next look
+        return;
+    }
     for (const SummaryRow& row : rows) {
         if (row.status == RowStatus::Skipped && state.rows.count(row.recording) != 0) continue;
         if (row.status == RowStatus::Interrupted) continue;  // converted again at the next start
