@@ -81,24 +81,28 @@ std::vector<std::string> Lines(const std::string& text) {
 
 // What the recording's products folder holds.
 void FindProducts(const std::string& folder, SitePage& page) {
-    page.productsFound = IsFolder(folder);
+    // The page's folder is made with the page: products are there when
+    // any of their files is.
+    if (!IsFolder(folder)) return;
     for (const auto& picture : kPagePictures) {
         PagePicture p;
         p.file = picture[0];
         p.title = picture[1];
-        if (page.productsFound) {
-            const std::string path = folder + "/" + p.file;
-            p.present = IsFile(path);
-            if (p.present) PngSize(path, p.width, p.height);
-        }
+        const std::string path = folder + "/" + p.file;
+        p.present = IsFile(path);
+        if (p.present) PngSize(path, p.width, p.height);
+        page.productsFound = page.productsFound || p.present;
         page.pictures.push_back(p);
     }
-    if (!page.productsFound) return;
     std::string notes;
-    if (ReadBytes(folder + "/" + kProductNotes, notes)) page.notes = Lines(notes);
+    if (ReadBytes(folder + "/" + kProductNotes, notes)) {
+        page.notes = Lines(notes);
+        page.productsFound = true;
+    }
     page.explain = IsFile(folder + "/" + kProductExplain);
     page.sources = IsFile(folder + "/" + kProductSources);
     page.wholeSun = IsFile(folder + "/" + kProductWholeSunCsv);
+    page.productsFound = page.productsFound || page.explain || page.sources || page.wholeSun;
     const std::string fits = folder + "/" + kProductFitsFolder;
     if (IsFolder(fits))
         for (const std::string& name : FolderNames(fits))
