@@ -41,6 +41,7 @@ CatalogInput CatalogInputOfConversion(const std::string& archive, const std::str
         return input;
     }
     input.status = entry.warnings.empty() ? "converted" : "warnings";
+    input.scanIndex = JoinPath(output, entry.outputs[0].path);
     for (std::size_t i = 1; i < entry.outputs.size(); ++i)  // the scan index comes first
         input.scanFiles.push_back(JoinPath(output, entry.outputs[i].path));
     return input;

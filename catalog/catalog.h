@@ -18,6 +18,8 @@
 #include <vector>
 
 struct sqlite3;
+struct ScanRecording;  // scan/calibrated_run.h
+struct CalibratedRun;
 
 // The version of the schema this build writes and reads (catalog_info's
 // schema_version).
@@ -106,6 +108,7 @@ struct CatalogInput {
     std::string headerPath;  // the header file
     std::string header;      // its path relative to the archive
     std::string output;      // the recording's output folder
+    std::string scanIndex;   // the scan index (full path); empty when it wrote none
     std::vector<std::string> scanFiles;  // the scan files the scan index names (full paths), in its order
     std::string tablePath;   // the calibration table it was converted with
     bool back = false;       // back extrapolation (vm-fits's third argument)
@@ -120,6 +123,19 @@ struct CatalogInput {
 // flux of each calibrated scan file. A failed recording, or one whose header
 // cannot be read, has no scan files.
 CatalogRecording MakeCatalogRecording(const CatalogInput& input);
+
+// The options that read the recording the scan files of `input` were
+// converted from (LoadScanRecording), as vm-scan's --recording, --cfg and
+// --third give them.
+struct RecordingOptions;
+RecordingOptions RecordingOptionsOf(const CatalogInput& input);
+
+// The same entry from what was read and calibrated already: the recording
+// (null when its header could not be read, `loadError` saying why) and its
+// scan files `input.scanFiles` calibrated once by CalibrateRun (null for a
+// failed recording, which gets no scan files).
+CatalogRecording CatalogRecordingOfRun(const CatalogInput& input, const ScanRecording* recording,
+                                       const std::string& loadError, const CalibratedRun* run);
 
 // The text every table's rows make, ordered by natural keys (header, scan
 // file name, position), never by row ids or the time added: two catalogs that

@@ -30,7 +30,28 @@ std::string WithoutPath(const std::string& path, const std::string& reason) {
 
 }  // namespace
 
+RecordingOptions RecordingOptionsOf(const CatalogInput& input) {
+    RecordingOptions options;
+    options.headerPath = input.headerPath;
+    options.thirdArgument = input.back;
+    options.tablePath = input.tablePath;
+    return options;
+}
+
 CatalogRecording MakeCatalogRecording(const CatalogInput& input) {
+    ScanRecording recording;
+    std::string error;
+    if (!LoadScanRecording(RecordingOptionsOf(input), recording, error))
+        return CatalogRecordingOfRun(input, nullptr, error, nullptr);
+    if (input.status == "failed") return CatalogRecordingOfRun(input, &recording, "", nullptr);
+    std::ostringstream notes;  // the refusals are kept in the entry
+    CalibratedRun run;
+    CalibrateRun(input.scanFiles, recording, 0, run, notes);
+    return CatalogRecordingOfRun(input, &recording, "", &run);
+}
+
+CatalogRecording CatalogRecordingOfRun(const CatalogInput& input, const ScanRecording* loaded,
+                                       const std::string& loadError, const CalibratedRun* run) {
     CatalogRecording r;
     r.header = input.header;
     r.output = input.output;
@@ -38,36 +59,24 @@ CatalogRecording MakeCatalogRecording(const CatalogInput& input) {
     r.reason = input.reason;
     r.warnings = input.warnings;
     r.observed = "0000-00-00T00:00:00.00";
-
-    RecordingOptions options;
-    options.headerPath = input.headerPath;
-    options.thirdArgument = input.back;
-    options.tablePath = input.tablePath;
-    ScanRecording recording;
-    std::string error;
-    if (!LoadScanRecording(options, recording, error)) {
+    if (loaded == nullptr) {
         if (r.status != "failed") {
             r.status = "failed";
-            r.reason = error;
+            r.reason = loadError;
         }
         return r;
     }
+    const ScanRecording& recording = *loaded;
     const ObservationHeader& header = recording.explanation.header;
     r.observed = ObservedTime(header);
     r.object = header.setup.objectName;
     r.angleP = static_cast<double>(header.receiver.angleP);
     r.solarRadius = header.pointing.solarRadius;
-    if (r.status == "failed") return r;
-
-    std::ostringstream notes;  // the refusals are kept in the entry
-    std::vector<CalibratedScan> scans;
-    std::vector<RefusedScan> refused;
-    CalibrateScanFiles(input.scanFiles, recording, 0, scans, refused, notes);
-    std::vector<ScanSources> found;
-    std::vector<SourceTrack> tracks;
-    std::vector<RefusedScan> noSources;
-    FindRunSources(scans, found, tracks, noSources, notes);
-
+    if (r.status == "failed" || run == nullptr) return r;
+    const std::vector<CalibratedScan>& scans = run->scans;
+    const std::vector<RefusedScan>& refused = run->refused;
+    const std::vector<ScanSources>& found = run->found;
+    const std::vector<SourceTrack>& tracks = run->tracks;
     // The scan files in the scan index's order; refused ones by their name.
     for (const std::string& path : input.scanFiles) {
         CatalogScanFile file;
@@ -95,9 +104,8 @@ CatalogRecording MakeCatalogRecording(const CatalogInput& input) {
                 file.quiet[p] = c.fits[p].quiet;
                 file.quietError[p] = c.fits[p].quietError;
             }
-            WholeSunFlux flux;
-            std::string fluxError;
-            if (MeasureWholeSunFlux(scan.scan, scan.name, c, scan.facts, flux, fluxError)) {
+            for (const WholeSunFlux& flux : run->fluxes) {
+                if (flux.name != scan.name) continue;
                 file.hasFlux = true;
                 file.flux = flux.flux;
                 file.fluxError = flux.fluxError;

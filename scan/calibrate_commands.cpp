@@ -177,6 +177,16 @@ int FluxCommand(const SourcesOptions& options, std::ostream& out, std::ostream& 
     return refused.empty() ? 0 : kExitFailed;
 }
 
+bool SpectrumOfScans(const std::vector<CalibratedScan>& scans, const std::vector<ScanSources>& found,
+                     const std::vector<SourceTrack>& tracks, const std::vector<RefusedScan>& refused,
+                     PlotPicture& picture, std::string& error) {
+    if (scans.empty()) {
+        error = "no scan file could be calibrated";
+        return false;
+    }
+    return SpectrumPicture(found, tracks, refused, scans[0].scan, picture, error);
+}
+
 int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check, unsigned jobs,
                     const PictureOptions& options, std::ostream& out, std::ostream& err) {
     std::vector<CalibratedScan> scans;
@@ -187,11 +197,7 @@ int SpectrumCommand(const std::string& indexPath, const RecordingOptions& check,
     const bool allReported = FindRunSources(scans, found, tracks, refused, err);
     PlotPicture picture;
     std::string error;
-    if (scans.empty()) {
-        err << indexPath << ": no scan file could be calibrated\n";
-        return kExitFailed;
-    }
-    if (!SpectrumPicture(found, tracks, refused, scans[0].scan, picture, error)) {
+    if (!SpectrumOfScans(scans, found, tracks, refused, picture, error)) {
         err << indexPath << ": " << error << "\n";
         return kExitFailed;
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scan/calibrated_pictures.h"
 #include "scan/plot_commands.h"
 
 // --recording HEADER [--cfg TABLE] [--third THIRD] (RecordingOptions): the
@@ -35,6 +36,13 @@ struct SourcesOptions {
     RecordingOptions recording;
     unsigned jobs = 0;
 };
+
+// What vm-scan spectrum draws of calibrated scan files and the sources found
+// in them (FindRunSources), `refused` naming every scan file left out: false
+// with the reason when none was calibrated or no source has a spectrum.
+bool SpectrumOfScans(const std::vector<CalibratedScan>& scans, const std::vector<ScanSources>& found,
+                     const std::vector<SourceTrack>& tracks, const std::vector<RefusedScan>& refused,
+                     PlotPicture& picture, std::string& error);
 
 // Each subcommand: 0 when every scan file was calibrated and everything
 // written; 1 when a scan file or index cannot be read, a scan file is

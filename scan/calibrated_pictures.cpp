@@ -152,6 +152,50 @@ bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<So
     return true;
 }
 
+bool WholeSunPicture(const std::vector<WholeSunFlux>& fluxes, const std::vector<RefusedScan>& refused,
+                     const ScanFileContents& first, PlotPicture& picture, std::string& error) {
+    picture = PlotPicture();
+    std::vector<const WholeSunFlux*> drawn;
+    for (const WholeSunFlux& f : fluxes)
+        if (f.frequency > 0.0 && f.flux > 0.0 && std::isfinite(f.frequency) && std::isfinite(f.flux))
+            drawn.push_back(&f);
+    if (drawn.empty()) {
+        error = "no scan file has a whole-Sun flux density above 0 at a frequency above 0";
+        return false;
+    }
+    std::stable_sort(drawn.begin(), drawn.end(),
+                     [](const WholeSunFlux* a, const WholeSunFlux* b) { return a->frequency < b->frequency; });
+    PlotTrace trace{"", PlotColour::Red, PlotLineStyle::Solid, {}, {}, true, {}, {}};
+    double lowFlux = drawn.front()->flux, highFlux = lowFlux;
+    for (const WholeSunFlux* f : drawn) {
+        trace.x.push_back(f->frequency);
+        trace.y.push_back(f->flux);
+        const double bar = std::isfinite(f->fluxError) ? std::fabs(f->fluxError) : 0.0;
+        trace.yLow.push_back(f->flux - bar);
+        trace.yHigh.push_back(f->flux + bar);
+        if (trace.yLow.back() > 0.0) lowFlux = std::min(lowFlux, trace.yLow.back());
+        highFlux = std::max(highFlux, trace.yHigh.back());
+    }
+    PlotPanel panel;
+    panel.x = {drawn.front()->frequency / 1.25, drawn.back()->frequency * 1.25};
+    panel.y = {lowFlux / 1.5, highFlux * 1.5};
+    // A bar that reaches 0 or below ends at the panel's bottom.
+    for (double& low : trace.yLow) low = std::max(low, panel.y.low);
+    panel.xLog = panel.yLog = true;
+    panel.heading = "Flux density of the whole Sun";
+    panel.xLabel = "Frequency [GHz]";
+    panel.yLabel = "Flux density [s.f.u.]";
+    panel.traces.push_back(std::move(trace));
+    picture.title = ObservationOf(first) + ": the whole Sun across frequency (" + std::to_string(drawn.size()) +
+                    (drawn.size() == 1 ? " scan file)" : " scan files)");
+    picture.caption.push_back("Flux density: FLUX_L x the integral of I over the scan (sky subtracted) / the integral "
+                              "of the beam along the scan. Error bars: one standard error (noise, sky, quiet level, "
+                              "beam width and FLUX_L).");
+    AddRefusals(refused, picture.caption);
+    picture.panels.push_back(panel);
+    return true;
+}
+
 void SpectrumAxes(double lowFrequency, double highFrequency, double lowFlux, double highFlux,
                   const std::vector<double>& ratios, const std::string& fluxHeading, PlotPanel& flux,
                   PlotPanel& polarisation) {

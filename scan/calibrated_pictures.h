@@ -8,6 +8,7 @@
 #include "calibrate/calibration.h"
 #include "calibrate/source_table.h"
 #include "calibrate/sources.h"
+#include "calibrate/whole_sun.h"
 #include "scan/plot_data.h"
 
 // A calibrated scan file with the name that messages use, and what its
@@ -31,6 +32,13 @@ bool CalibratedOverviewPicture(const std::vector<CalibratedScan>& scans, const s
 bool SpectrumPicture(const std::vector<ScanSources>& scans, const std::vector<SourceTrack>& tracks,
                      const std::vector<RefusedScan>& refused, const ScanFileContents& first, PlotPicture& picture,
                      std::string& error);
+
+// The whole Sun's flux density against frequency (log-log), one point per
+// scan file whose flux was measured (MeasureRunFluxes), joined by frequency,
+// with error bars of one standard error; the scan files left out are named
+// in the caption. False when no flux is above 0 at a frequency above 0.
+bool WholeSunPicture(const std::vector<WholeSunFlux>& fluxes, const std::vector<RefusedScan>& refused,
+                     const ScanFileContents& first, PlotPicture& picture, std::string& error);
 
 // The two panels of a spectrum: flux density against frequency in log-log
 // over the frequencies and fluxes from low to high, and V/I below on the same

@@ -132,8 +132,13 @@ void MeasureRunFluxes(const std::vector<CalibratedScan>& scans, std::vector<Whol
             RefuseScanFile(s.name, error, refused, err);
     }
 }
-
-
+void CalibrateRun(const std::vector<std::string>& paths, const ScanRecording& recording, unsigned jobs,
+                  CalibratedRun& run, std::ostream& err) {
+    run = CalibratedRun();
+    CalibrateScanFiles(paths, recording, jobs, run.scans, run.refused, err);
+    run.allSourcesReported = FindRunSources(run.scans, run.found, run.tracks, run.noSources, err);
+    MeasureRunFluxes(run.scans, run.fluxes, run.noFlux, err);
+}
 
 unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles) {
     std::size_t workers = jobs > 0 ? jobs : std::max(1u, std::thread::hardware_concurrency());

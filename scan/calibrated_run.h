@@ -62,6 +62,24 @@ bool FindRunSources(const std::vector<CalibratedScan>& scans, std::vector<ScanSo
 void MeasureRunFluxes(const std::vector<CalibratedScan>& scans, std::vector<WholeSunFlux>& fluxes,
                       std::vector<RefusedScan>& refused, std::ostream& err);
 
+// A recording's scan files calibrated once, with all that the pictures,
+// the tables and the catalog read off them.
+struct CalibratedRun {
+    std::vector<CalibratedScan> scans;     // CalibrateScanFiles's
+    std::vector<RefusedScan> refused;      // by the calibration
+    std::vector<ScanSources> found;        // FindRunSources's
+    std::vector<SourceTrack> tracks;
+    std::vector<RefusedScan> noSources;    // refused by FindRunSources
+    bool allSourcesReported = true;        // no source left out for its V/I
+    std::vector<WholeSunFlux> fluxes;      // MeasureRunFluxes's
+    std::vector<RefusedScan> noFlux;       // refused by MeasureRunFluxes
+};
+
+// CalibrateScanFiles, then FindRunSources and MeasureRunFluxes on what it
+// calibrated; every refusal named on `err`.
+void CalibrateRun(const std::vector<std::string>& paths, const ScanRecording& recording, unsigned jobs,
+                  CalibratedRun& run, std::ostream& err);
+
 // How many scan files are calibrated at once: `jobs`, or one per processor
 // when it is 0; at least 1 and at most `scanFiles` (when that is above 0).
 unsigned CalibrationWorkers(unsigned jobs, std::size_t scanFiles);

@@ -34,6 +34,24 @@ int WrittenPicture(const PlotPicture& picture, const PictureOptions& options, st
     return 0;
 }
 
+bool ReadNamedScans(const std::vector<std::string>& paths, std::vector<NamedScan>& scans, std::string& error) {
+    for (const std::string& path : paths) {
+        NamedScan named;
+        named.name = path;
+        if (!ReadScanFile(path, named.scan, error)) return false;
+        scans.push_back(std::move(named));
+    }
+    return true;
+}
+
+bool AddPictureQualities(const RecordingExplanation& recording, std::vector<NamedScan>& scans, std::string& error) {
+    for (NamedScan& named : scans) {
+        named.quality.emplace();
+        if (!PictureQualityOf(recording, FileNameOfPath(named.name), named.scan, *named.quality, error)) return false;
+    }
+    return true;
+}
+
 int PlotCommand(const std::string& scanPath, const RecordingOptions& recording, const PictureOptions& options,
                 std::ostream& out, std::ostream& err) {
     ScanFileContents scan;
@@ -59,20 +77,11 @@ int OverviewCommand(const std::string& indexPath, OverviewPolarisation polarisat
     if (!ReadScanIndex(indexPath, entries, error)) return Failed(error, err);
     if (entries.empty()) return Failed(indexPath + ": the index lists no scan files", err);
     std::vector<NamedScan> scans;
-    for (const std::string& path : ScanFilePathsOfIndex(indexPath, entries)) {
-        NamedScan named;
-        named.name = path;
-        if (!ReadScanFile(path, named.scan, error)) return Failed(error, err);
-        scans.push_back(std::move(named));
-    }
+    if (!ReadNamedScans(ScanFilePathsOfIndex(indexPath, entries), scans, error)) return Failed(error, err);
     if (!recording.headerPath.empty()) {
         RecordingExplanation planned;
         if (const int code = PlannedRecording(recording, planned, err)) return code;
-        for (NamedScan& named : scans) {
-            named.quality.emplace();
-            if (!PictureQualityOf(planned, FileNameOfPath(named.name), named.scan, *named.quality, error))
-                return Failed(error, err);
-        }
+        if (!AddPictureQualities(planned, scans, error)) return Failed(error, err);
     }
     PlotPicture picture;
     if (!OverviewPicture(scans, polarisation, picture, error)) return Failed(error, err);

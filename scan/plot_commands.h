@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "scan/plot_data.h"
 #include "scan/plots.h"
@@ -17,6 +18,13 @@ struct PictureOptions {
 // Writes the picture where the options say: 0 after "wrote OUT" on `out`, 1
 // with the reason on `err` when it cannot be written.
 int WrittenPicture(const PlotPicture& picture, const PictureOptions& options, std::ostream& out, std::ostream& err);
+
+// The scan files at `paths` read for the overview, named by their paths;
+// false with the reason when one cannot be read.
+bool ReadNamedScans(const std::vector<std::string>& paths, std::vector<NamedScan>& scans, std::string& error);
+// Each scan file's quality from its planned recording (PlanRecordingOfScanFiles);
+// false with the reason when the recording does not give one of them.
+bool AddPictureQualities(const RecordingExplanation& recording, std::vector<NamedScan>& scans, std::string& error);
 
 // Each subcommand: 0 after "wrote OUT" on `out`; 1 with a message on `err`
 // when an input cannot be read or drawn, a scan file is not one the

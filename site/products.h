@@ -24,6 +24,7 @@ struct ProductsRequest {
     CatalogInput input;  // the recording as the catalog takes it
     std::string folder;  // the products folder; made anew, whole, in place of an earlier one
     unsigned jobs = 0;   // scan files calibrated at once; 0: one per processor
+    std::string fitsDate;  // the FITS files' DATE card ("YYYY-MM-DDThh:mm:ss", EpochInstant); empty: now
 };
 
 // Calibrates the recording's scan files once and from that calibration both

@@ -1,13 +1,23 @@
 // The catalog's safety: any bytes in and out as they were, and nothing
-// committed lost when a writer is killed.
+// committed lost when a writer is killed. A recording's entry made with its
+// quick-look products is the one MakeCatalogRecording makes, and the
+// products are what vm-scan writes.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
 
 #include "catalog/catalog.h"
+#include "output/scan_reader.h"
+#include "scan/fits_export.h"
+#include "scan/scan_file_commands.h"
+#include "site/products.h"
+#include "support/posix_process.h"
 #include "support/test_support.h"
 
 namespace {
@@ -209,6 +219,141 @@ TEST(Catalog, KillDuringWritesLosesNothingCommitted) {
         EXPECT_EQ(back.scanFiles.size(), 40u) << n;
         EXPECT_EQ(back.scanFiles.back().sources.size(), 1u) << n;
     }
+}
+
+// A simulated recording of 12 channels (10 scan files), 3 sources, converted
+// by vm-batch, as the catalog takes it.
+CatalogInput SimulatedRecording(const TempFolder& root) {
+    const std::string tools = VMFITS_TOOLS_DIR;
+    const std::string archive = root / "arch", out = root / "out";
+    EXPECT_EQ(RunProcess({tools + "/vm-simobs", "--out", archive, "--cfg", "--sources", "3"}).exitCode, 0);
+    const ProcessResult batch = RunProcess({tools + "/vm-batch", "--cfg", archive + "/vm-fits.cfg", archive, out});
+    EXPECT_EQ(batch.exitCode, 0) << batch.err;
+    CatalogInput input;
+    input.headerPath = archive + "/sun.05h";
+    input.header = "sun.05h";
+    input.tablePath = archive + "/vm-fits.cfg";
+    input.status = "converted";
+    for (const auto& file : std::filesystem::recursive_directory_iterator(out)) {
+        std::vector<ScanIndexEntry> entries;
+        std::string error;
+        if (file.path().extension() != ".0hd" || !ReadScanIndex(file.path(), entries, error)) continue;
+        input.scanIndex = file.path();
+        input.output = file.path().parent_path();
+        input.scanFiles = ScanFilePathsOfIndex(input.scanIndex, entries);
+    }
+    EXPECT_EQ(input.scanFiles.size(), 10u);
+    return input;
+}
+
+// The catalog's text of one entry.
+std::string DumpOfEntry(const TempFolder& folder, const std::string& name, const CatalogRecording& entry) {
+    Catalog catalog;
+    std::string error, dump;
+    EXPECT_TRUE(OpenCatalog(folder / name, catalog, error)) << error;
+    EXPECT_TRUE(AddRecording(catalog, entry, error)) << error;
+    EXPECT_TRUE(CatalogDump(catalog, dump, error)) << error;
+    return dump;
+}
+
+std::vector<std::string> Listing(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(std::filesystem::relative(file.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(RecordingProducts, AreVmScansOutputsAndTheEntryIsTheCatalogs) {
+    TempFolder root;
+    const CatalogInput input = SimulatedRecording(root);
+    ASSERT_FALSE(input.scanFiles.empty());
+    ProductsRequest request{input, root / "products", 0, ""};
+    ASSERT_TRUE(EpochInstant("1700000000", request.fitsDate));
+    std::filesystem::create_directories(request.folder + "/stale");                  // an earlier folder
+    std::filesystem::create_directories(request.folder + ".tmp-999999/fits");        // a killed run's
+    CatalogRecording entry;
+    std::string error;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(MakeRecordingProducts(request, entry, error)) << error;
+    const auto made = std::chrono::steady_clock::now();
+    const CatalogRecording alone = MakeCatalogRecording(input);
+    const auto cataloged = std::chrono::steady_clock::now();
+    RecordProperty("products_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(made - start).count()));
+    RecordProperty("entry_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(cataloged - made).count()));
+    EXPECT_EQ(DumpOfEntry(root, "a.sqlite", entry), DumpOfEntry(root, "b.sqlite", alone));
+
+    std::vector<std::string> expected = {"calibrated-i.png", "calibrated-v.png", "explain.json", "fits",
+                                         "overview.png",     "sources.csv",      "spectrum.png", "whole-sun.csv",
+                                         "whole-sun.png"};
+    for (const std::string& path : input.scanFiles)
+        expected.push_back("fits/" + std::filesystem::path(path).filename().string() + ".fits");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Listing(request.folder), expected);  // no notes: everything made
+    for (const auto& file : std::filesystem::directory_iterator(root.path()))
+        EXPECT_EQ(file.path().filename().string().find(".tmp-"), std::string::npos) << file.path() << " left behind";
+
+    // Each file as vm-scan writes it.
+    const std::string vmScan = VMFITS_TOOLS_DIR "/vm-scan", theirs = root / "vm-scan";
+    const std::vector<std::string> recording = {"--recording", input.headerPath, "--cfg", input.tablePath};
+    struct Case {
+        std::string product;
+        std::vector<std::string> args;  // then the recording's options; "-o" products write to `theirs`
+    };
+    const std::vector<Case> cases = {
+        {"explain.json", {"explain", "--json", input.headerPath, "--cfg", input.tablePath}},
+        {"sources.csv", {"sources", input.scanIndex}},
+        {"whole-sun.csv", {"flux", input.scanIndex}},
+        {"overview.png", {"overview", "--index", input.scanIndex}},
+        {"calibrated-i.png", {"overview", "--pol", "I", "--calibrated", "--index", input.scanIndex}},
+        {"calibrated-v.png", {"overview", "--pol", "V", "--calibrated", "--index", input.scanIndex}},
+        {"spectrum.png", {"spectrum", input.scanIndex}},
+        {"fits", {"fits", "--index", input.scanIndex}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {vmScan};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        if (c.args[0] != "explain") argv.insert(argv.end(), recording.begin(), recording.end());
+        const bool picture = c.product.size() > 4 && c.product.substr(c.product.size() - 4) == ".png";
+        if (picture) argv.insert(argv.end(), {"--size", "1000x650", "-o", theirs + "." + c.product});
+        if (c.product == "fits") argv.insert(argv.end(), {"-o", theirs + ".fits"});
+        ProcessOptions options;
+        options.setEnv["SOURCE_DATE_EPOCH"] = "1700000000";
+        const ProcessResult r = RunProcess(argv, options);
+        EXPECT_EQ(r.exitCode, 0) << c.product << ": " << r.err;
+        const std::string ours = request.folder + "/" + c.product;
+        if (c.product == "fits") {
+            for (const std::string& path : input.scanFiles) {
+                const std::string name = std::filesystem::path(path).filename().string() + ".fits";
+                EXPECT_TRUE(ReadFileBytes(ours + "/" + name) == ReadFileBytes(theirs + ".fits/" + name)) << name;
+            }
+        } else {
+            EXPECT_TRUE(ReadFileBytes(ours) == (picture ? ReadFileBytes(theirs + "." + c.product) : r.out)) << c.product;
+        }
+    }
+}
+
+TEST(RecordingProducts, FailedRecordingGetsExplainAndNotesOnly) {
+    TempFolder root;
+    CatalogInput input = SimulatedRecording(root);
+    input.status = "failed";
+    input.reason = "the conversion did not finish";
+    input.scanFiles.clear();
+    CatalogRecording entry;
+    std::string error;
+    ASSERT_TRUE(MakeRecordingProducts({input, root / "products", 1, ""}, entry, error)) << error;
+    EXPECT_EQ(DumpOfEntry(root, "a.sqlite", entry), DumpOfEntry(root, "b.sqlite", MakeCatalogRecording(input)));
+    EXPECT_EQ(Listing(root / "products"), (std::vector<std::string>{"explain.json", "notes.txt"}));
+    const std::string notes = ReadFileBytes(root / "products/notes.txt");
+    EXPECT_EQ(notes.substr(0, notes.find('\n')),
+              "overview.png: not made: the conversion failed: the conversion did not finish");
+
+    // A header that cannot be read: notes alone.
+    input.headerPath = root / "arch/none.05h";
+    ASSERT_TRUE(MakeRecordingProducts({input, root / "products", 1, ""}, entry, error)) << error;
+    EXPECT_EQ(Listing(root / "products"), (std::vector<std::string>{"notes.txt"}));
+    const std::string unread = ReadFileBytes(root / "products/notes.txt");
+    EXPECT_EQ(unread.substr(0, unread.find('\n')), "explain.json: not written: Can't open " + input.headerPath);
 }
 
 }  // namespace
