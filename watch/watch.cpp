@@ -16,6 +16,7 @@
 #include "batch/manifest.h"
 #include "batch/summary.h"
 #include "inputs/observation_header.h"
+#include "scan/fits_export.h"
 #include "site/products.h"
 
 namespace fs = std::filesystem;
@@ -65,6 +66,9 @@ bool EnterWithProducts(const std::string& site, Catalog& catalog, const CatalogI
     ProductsRequest request;
     request.input = input;
     request.folder = JoinPath(site, RecordingSiteFolder(input.header));
+    // The FITS files' DATE, as vm-scan fits gives it.
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (epoch && !EpochInstant(epoch, request.fitsDate)) request.fitsDate.clear();
     CatalogRecording entry;
     std::string productsError;
     const bool made = MakeRecordingProducts(request, entry, productsError);
