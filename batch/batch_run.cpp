@@ -155,14 +155,15 @@ public:
 
     // The bar, redrawn at most ten times a second unless `now`.
     void Draw(bool now = false) {
-        if (!io_.errIsTerminal || total_ == 0) return;
+        if (!io_.errIsTerminal || io_.watching || total_ == 0) return;
         if (!now && Clock::now() - drawn_ < std::chrono::milliseconds(100)) return;
         drawn_ = Clock::now();
         io_.err << "\r\033[K" << ProgressLine(done_, total_, Elapsed(), io_.terminalWidth - 1) << std::flush;
     }
     void Finished(const SummaryRow& row) {
         ++done_;
-        std::string line = "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " +
+        std::string line = (io_.watching ? "vm-batch: "
+                                         : "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] ") +
                            StatusName(row.status) + " " + row.recording;
         std::string counts;
         if (row.status == RowStatus::Converted)
@@ -171,7 +172,7 @@ public:
         if (!counts.empty()) line += " (" + counts + ")";
         if (!row.message.empty()) line += ": " + row.message;
         const bool shown = row.status != RowStatus::Converted || !row.warnings.empty();
-        if (!io_.errIsTerminal) {
+        if (!io_.errIsTerminal || io_.watching) {
             io_.err << line << "\n" << std::flush;
         } else if (shown) {
             io_.err << "\r\033[K" << line << "\n" << std::flush;
@@ -179,7 +180,7 @@ public:
         Draw(shown || done_ == total_);
     }
     void End() const {
-        if (io_.errIsTerminal && total_ > 0) io_.err << "\n" << std::flush;
+        if (io_.errIsTerminal && !io_.watching && total_ > 0) io_.err << "\n" << std::flush;
     }
 
 private:
@@ -283,9 +284,12 @@ bool FindWork(const BatchOptions& options, const RunSetup& setup, Work& work, st
     for (std::size_t i = 0; i < work.found.recordings.size(); ++i) {
         if (!InShard(i, options.shard)) continue;
         const auto clash = clashes.find(i);
+        const Decision decision = Decide(work.found.recordings[i], clash == clashes.end() ? "" : clash->second,
+                                         work.latest, setup.table, options.back, setup.output);
+        if (options.select && decision.action != Action::Skip && !options.select(work.found.recordings[i]))
+            continue;
         work.mine.push_back(&work.found.recordings[i]);
-        work.decisions.push_back(Decide(work.found.recordings[i], clash == clashes.end() ? "" : clash->second,
-                                        work.latest, setup.table, options.back, setup.output));
+        work.decisions.push_back(decision);
     }
     for (const FolderProblem& p : work.found.problems)
         work.problems.push_back("folder " + JoinPath(options.archive, p.folder) + ": " + p.message);
@@ -324,9 +328,12 @@ struct BatchState {
 void AddToCatalog(BatchState& state, const CatalogInput& input, SummaryRow& row) {
     if (state.catalog.db == nullptr) return;
     std::string error;
-    if (AddCatalogEntry(state.catalog, input, error)) return;
+    const bool added = state.options.enter ? state.options.enter(state.catalog, input, error)
+                                           : AddCatalogEntry(state.catalog, input, error);
+    if (added) return;
     if (state.catalogError.empty()) state.catalogError = error;
-    row.message = WithNote(row.message, "not added to the catalog");
+    row.message = WithNote(row.message, state.options.enter ? "its products or catalog entry not made"
+                                                            : "not added to the catalog");
 }
 
 // Adds the entries of the recordings not converted by this run: those that
@@ -364,6 +371,8 @@ std::size_t StartRows(BatchState& state) {
         SummaryRow& row = state.rows[i];
         row.recording = state.work.mine[i]->Path();
         row.message = WithNote(d.note, d.reason);
+        if (d.action == Action::Fail && state.io.watching)
+            state.io.err << "vm-batch: failed " << row.recording << ": " << row.message << "\n" << std::flush;
         if (d.action == Action::Convert) {
             state.toConvert.push_back(i);
         } else if (d.action == Action::Skip) {
@@ -476,6 +485,7 @@ void ConvertAll(BatchState& state) {
         RecordConversion(state, job, result, progress);
     };
     callbacks.tick = [&] { progress.Draw(); };
+    callbacks.finishRunningOnStop = state.io.watching;
     const int jobs = state.options.jobs > 0 ? state.options.jobs : ProcessorCount();
     const std::size_t started =
         RunJobs(state.toConvert.size(), jobs, CurrentEnvironment(), callbacks, state.io.stop, state.io.wakeFd);
@@ -492,6 +502,12 @@ int Summarise(BatchState& state, std::vector<std::string> problems, double secon
     std::string error;
     if (!state.manifestError.empty()) problems.push_back("manifest: " + state.manifestError);
     if (!state.catalogError.empty()) problems.push_back("catalog: " + state.catalogError);
+    if (state.options.rows) {  // a pass of the watch: its caller keeps the summary
+        *state.options.rows = state.rows;
+        for (const std::string& problem : problems) state.io.err << "vm-batch: " << problem << "\n";
+        state.io.err << std::flush;
+        return CountRows(state.rows).failed > 0 || !problems.empty() ? kBatchSomeFailed : kBatchAllDone;
+    }
     const Shard& shard = state.options.shard;
     const std::string summaryPath = state.setup.output + "/" + SummaryFileName(shard.index, shard.count);
     if (!WriteSummary(summaryPath, state.rows, error)) problems.push_back("summary: " + error);
@@ -532,7 +548,8 @@ int RunBatch(const BatchOptions& options, BatchStreams& io) {
     const std::size_t skipped = StartRows(state);
     CatalogUnconverted(state);
     const std::size_t count = work.mine.size();
-    io.err << "vm-batch: " << count << " recordings, " << state.toConvert.size() << " to convert, " << skipped
+    if (!io.watching)
+        io.err << "vm-batch: " << count << " recordings, " << state.toConvert.size() << " to convert, " << skipped
            << " unchanged, " << count - state.toConvert.size() - skipped << " that cannot be converted\n"
            << std::flush;
     ConvertAll(state);

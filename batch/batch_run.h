@@ -4,13 +4,16 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "batch/plan.h"
 #include "batch/runner.h"
+#include "batch/summary.h"
 #include "batch/warnings.h"
+#include "catalog/catalog.h"
 
 struct BatchOptions {
     std::string archive;
@@ -27,6 +30,17 @@ struct BatchOptions {
     // --catalog: each recording's entry goes into this catalog ("" for none);
     // the shards of a split all add to the same one.
     std::string catalog;
+    // How a recording's entry goes into the open catalog: AddCatalogEntry
+    // when empty; the site's route makes the recording's products from the
+    // same calibration as its entry.
+    std::function<bool(Catalog&, const CatalogInput&, std::string& error)> enter;
+    // A run over part of the archive (a pass of the watch): recordings to
+    // convert, or that cannot be converted, for which `select` is false are
+    // left out as if absent; skipped ones always count. Empty: all.
+    std::function<bool(const Recording&)> select;
+    // When set, the run's summary rows go here instead of into the summary
+    // file and the final table.
+    std::vector<SummaryRow>* rows = nullptr;
 };
 
 // Where a run reports, and how it is stopped: a signal handler at the edge
@@ -38,6 +52,9 @@ struct BatchStreams {
     int terminalWidth = 80;
     const volatile std::sig_atomic_t* stop = nullptr;
     int wakeFd = -1;
+    // A pass of the watch: a log line per recording ("converted PATH (...)")
+    // and no counts; a stop lets running conversions finish.
+    bool watching = false;
 };
 
 // Exit codes of vm-batch.

@@ -213,7 +213,8 @@ std::size_t RunJobs(std::size_t count, int parallel, const std::vector<std::stri
     while (next < count || !running.empty()) {
         if (!stopping && stopRequested()) {
             stopping = true;
-            for (const Running& child : running) kill(child.pid, SIGTERM);
+            if (!callbacks.finishRunningOnStop)
+                for (const Running& child : running) kill(child.pid, SIGTERM);
         }
         while (!stopping && next < count && running.size() < static_cast<std::size_t>(parallel)) {
             const std::size_t job = next++;

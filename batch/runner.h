@@ -40,6 +40,9 @@ struct JobCallbacks {
     std::function<void(std::size_t, const ChildResult&)> finished;
     // Called about five times a second while jobs run (may be empty).
     std::function<void()> tick;
+    // On a stop, let the running jobs end by themselves instead of sending
+    // them SIGTERM (no further job starts either way).
+    bool finishRunningOnStop = false;
 };
 
 // Runs jobs 0 to count-1 in order, at most `parallel` at once, each with the
@@ -48,7 +51,7 @@ struct JobCallbacks {
 // when this process dies, so none outlives a killed batch. When `*stop`
 // becomes non-zero (a signal handler sets it and writes a byte to the pipe
 // whose read end is `wakeFd`, -1 for none), no further job starts and the
-// running ones get SIGTERM. Returns the number of jobs started; jobs from
+// running ones get SIGTERM (unless `finishRunningOnStop`). Returns the number of jobs started; jobs from
 // that number on never ran.
 std::size_t RunJobs(std::size_t count, int parallel, const std::vector<std::string>& environment,
                     const JobCallbacks& callbacks, const volatile std::sig_atomic_t* stop,

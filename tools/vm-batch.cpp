@@ -15,6 +15,7 @@
 #include "batch/catalog_entries.h"
 #include "batch/merge.h"
 #include "inputs/observation_header.h"
+#include "watch/watch.h"
 
 namespace {
 
@@ -65,7 +66,14 @@ const std::string kDescription =
     "whole Sun's flux, the compact sources) to the archive's catalog FILE (SQLite,\n"
     "docs/catalog.md) as it is converted or fails; the shards of a split add to\n"
     "the same FILE. vm-batch --rebuild-catalog FILE ARCHIVE OUTPUT makes FILE's\n"
-    "entries anew from OUTPUT's manifests and scan files, converting nothing.";
+    "entries anew from OUTPUT's manifests and scan files, converting nothing.\n"
+    "--site DIR (with --catalog) makes each recording's products (pictures, tables,\n"
+    "FITS files) into the quick-look site DIR and brings its pages up to date.\n"
+    "--watch (with --catalog and --site) keeps watching ARCHIVE: a recording is\n"
+    "converted once its header, marker file and the sample files of every channel\n"
+    "its header enables are there and have not changed for the settling time; one\n"
+    "line per recording on standard error; SIGTERM or SIGINT stops it after the\n"
+    "running conversion (docs/operations.md).";
 
 }  // namespace
 
@@ -96,6 +104,20 @@ int main(int argc, char** argv) {
                    "make the catalog's entries of ARCHIVE anew from OUTPUT's manifests and scan files; "
                    "nothing is converted")
         ->type_name("FILE");
+    std::string site;
+    WatchOptions watch;
+    bool watching = false;
+    app.add_option("--site", site, "make each recording's products into this quick-look site and update its pages")
+        ->type_name("DIR");
+    app.add_flag("--watch", watching, "keep watching ARCHIVE and convert recordings as they arrive and settle");
+    app.add_option("--settle", watch.settleSeconds,
+                   "with --watch: seconds a recording's files must stay unchanged (default 5)")
+        ->check(CLI::Range(0.0, 86400.0))
+        ->type_name("SECONDS");
+    app.add_flag("--poll", watch.poll, "with --watch: look at ARCHIVE every second instead of using inotify");
+    app.add_option("--frequency", watch.site.frequencies,
+                   "with --site: a frequency of the site's daily flux series, GHz (default 1.4, 2.8 and 5.7)")
+        ->type_name("GHZ");
     app.set_version_flag("--version", VersionLine("vm-batch"), "print the version and exit");
     const CLI::Option* mergeOption =
         app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")
@@ -109,6 +131,13 @@ int main(int argc, char** argv) {
             throw CLI::RequiredError(options.archive.empty() ? "ARCHIVE" : "OUTPUT");
         std::string error;
         if (!shard.empty() && !ParseShard(shard, options.shard, error)) throw CLI::ValidationError(error);
+        if (!site.empty() && options.catalog.empty()) throw CLI::ValidationError("--site DIR needs --catalog FILE");
+        if (watching && site.empty()) throw CLI::ValidationError("--watch needs --catalog FILE and --site DIR");
+        if (watching && (!shard.empty() || options.dryRun))
+            throw CLI::ValidationError("--watch does not go with --shard or --dry-run");
+        if (!watching && (app.count("--settle") > 0 || watch.poll))
+            throw CLI::ValidationError("--settle and --poll go with --watch");
+        if (site.empty() && !watch.site.frequencies.empty()) throw CLI::ValidationError("--frequency goes with --site");
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
@@ -121,7 +150,8 @@ int main(int argc, char** argv) {
     }
 
     if (!rebuild.empty()) {
-        if (!shard.empty() || !options.catalog.empty() || options.dryRun || !options.converter.empty()) {
+        if (!shard.empty() || !options.catalog.empty() || options.dryRun || !options.converter.empty() ||
+            !site.empty() || watching) {
             std::fprintf(stderr, "vm-batch: --rebuild-catalog FILE ARCHIVE OUTPUT takes nothing else\n");
             return kBatchCannotRun;
         }
@@ -136,7 +166,11 @@ int main(int argc, char** argv) {
     CatchStopSignals();
     BatchStreams io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, TerminalWidth(), &gStopSignal,
                     gWakeFds[0]};
-    const int code = RunBatch(options, io);
+    watch.site.catalog = options.catalog;
+    watch.site.site = site;
+    const int code = watching         ? RunWatch(options, watch, io)
+                     : !site.empty() ? RunBatchWithSite(options, watch.site, io)
+                                     : RunBatch(options, io);
     // A stopped run has written its summary: it ends by the signal that stopped it.
     if (gStopSignal != 0) {
         const int signal = gStopSignal;

@@ -19,6 +19,7 @@
 #include "inputs/observation_header.h"
 #include "json/json.h"
 #include "support/test_support.h"
+#include "watch/watch.h"
 
 namespace fs = std::filesystem;
 
@@ -260,6 +261,58 @@ TEST_F(BatchDecision, FailuresAndNotes) {
     d = Decide(recording_, "", {}, table_, false, out_.path());
     EXPECT_EQ(d.action, Action::Convert);
     EXPECT_EQ(d.reason, "new");
+}
+
+// The watch hands a recording over once it is complete and settled, and
+// never again while its files stay as they were when it was handled.
+TEST_F(BatchDecision, WatchWaitsForCompleteSettledRecordings) {
+    struct Case {
+        bool handled;
+        std::function<void(BatchDecision&)> change;
+    };
+    const Case cases[] = {
+        {true, [](BatchDecision&) {}},
+        {true, [](BatchDecision& t) { t.latest_["x/sun.05h"].exitCode = 2; }},  // failed with these files
+        {false, [](BatchDecision& t) { t.latest_["x/sun.05h"].exitCode = 2; t.recording_.inputs[2].size = 1; }},
+        {false, [](BatchDecision& t) { t.recording_.inputs[2].mtimeNs += 1; }},
+        {false, [](BatchDecision& t) { t.latest_["x/sun.05h"].started = true; }},
+        {false, [](BatchDecision& t) { fs::remove(t.out_ / "x/s05b03_05z.001"); }},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SetUp();
+        cases[i].change(*this);
+        EXPECT_EQ(AlreadyHandled(latest_["x/sun.05h"], recording_, out_.path()), cases[i].handled) << i;
+    }
+
+    SetUp();
+    Settling settling;
+    const Completeness complete{true, ""};
+    EXPECT_FALSE(HasSettled(recording_, complete, 10.0, 2.0, settling));  // first seen
+    EXPECT_FALSE(HasSettled(recording_, complete, 11.9, 2.0, settling));
+    EXPECT_TRUE(HasSettled(recording_, complete, 12.0, 2.0, settling));
+    recording_.inputs[2].size += 100;  // still growing: the time starts anew
+    EXPECT_FALSE(HasSettled(recording_, complete, 13.0, 2.0, settling));
+    EXPECT_FALSE(HasSettled(recording_, complete, 14.5, 2.0, settling));
+    EXPECT_TRUE(HasSettled(recording_, complete, 15.0, 2.0, settling));
+    EXPECT_FALSE(HasSettled(recording_, Completeness{false, "no ar0"}, 99.0, 2.0, settling));
+
+    // Complete: the marker file and both sample files of each enabled channel.
+    ObservationHeader header;
+    header.setup.channelEnabled[0] = header.setup.channelEnabled[3] = 1;
+    const std::vector<uint8_t> bytes = EncodeObservationHeader(header);
+    fs::create_directories(out_ / "a/x");
+    WriteFileBytes(out_ / "a/x/sun.05h", std::string(bytes.begin(), bytes.end()));
+    recording_.inputs = {{"sun.05h", 1478, 1}, {"sun.05p", 0, 1}, {"al0", 8, 1}, {"ar0", 8, 1}, {"al3", 8, 1}};
+    EXPECT_EQ(RecordingCompleteness(out_ / "a", recording_).missing, "no ar3");
+    recording_.inputs.push_back({"ar3", 8, 1});
+    EXPECT_TRUE(RecordingCompleteness(out_ / "a", recording_).complete);
+    recording_.hasMarker = false;
+    EXPECT_EQ(RecordingCompleteness(out_ / "a", recording_).missing, "no marker file");
+    recording_.hasMarker = true;
+    // A header that cannot be read (a folder in its place): the conversion says why.
+    fs::remove(out_ / "a/x/sun.05h");
+    fs::create_directories(out_ / "a/x/sun.05h");
+    EXPECT_TRUE(RecordingCompleteness(out_ / "a", recording_).complete);
 }
 
 TEST(BatchPlan, NameClashesWithinAFolder) {
@@ -537,6 +590,18 @@ TEST(BatchRunner, StopEndsRunningJobsAndStartsNoMore) {
         ++done;
     };
     callbacks.tick = [&] { stop = 1; };
+    EXPECT_EQ(RunJobs(5, 2, {}, callbacks, &stop, -1), 2u);
+    EXPECT_EQ(done, 2u);
+
+    // The watch's stop lets the running ones end by themselves.
+    stop = 0;
+    done = 0;
+    callbacks.finishRunningOnStop = true;
+    callbacks.prepare = [&](std::size_t) { return ChildJob{{"/bin/sleep", "0.2"}, ""}; };
+    callbacks.finished = [&](std::size_t, const ChildResult& r) {
+        EXPECT_EQ(r.exitCode, 0);
+        ++done;
+    };
     EXPECT_EQ(RunJobs(5, 2, {}, callbacks, &stop, -1), 2u);
     EXPECT_EQ(done, 2u);
 }
