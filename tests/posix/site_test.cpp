@@ -1,0 +1,248 @@
+// The quick-look site: texts from the archive made safe, the calendar's
+// weeks, and BuildSite on a small catalog (nothing hostile gets through,
+// nothing unchanged is written again).
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "catalog/catalog.h"
+#include "site/html.h"
+#include "site/pages.h"
+#include "site/site.h"
+#include "support/test_support.h"
+
+namespace {
+
+const std::string kScript = "<script>window.__vmInjected=1</script>";
+const std::string kAttribute = "\"><img src=x onerror=\"window.__vmInjected=2\">";
+
+TEST(Site, TextsAreEscapedAndMadeValid) {
+    const std::string fffd = "\xef\xbf\xbd";
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"SUN 2003", "SUN 2003"},
+        {kScript, "&lt;script&gt;window.__vmInjected=1&lt;/script&gt;"},
+        {kAttribute, "&quot;&gt;&lt;img src=x onerror=&quot;window.__vmInjected=2&quot;&gt;"},
+        {"it's a&b", "it&#39;s a&amp;b"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"\xff", fffd},
+        {"a\xe9z", "a" + fffd + "z"},                       // Latin-1, not UTF-8
+        {"\xc0\xaf", fffd + fffd},                          // overlong "/"
+        {"\xed\xa0\x80", fffd + fffd + fffd},               // a surrogate
+        {"\xf4\x90\x80\x80", fffd + fffd + fffd + fffd},    // beyond U+10FFFF
+        {"\xe2\x82", fffd + fffd},                          // cut short
+        {"\xe2\x82<", fffd + fffd + "&lt;"},
+        {std::string("a\0b", 3), "a\xe2\x90\x80" "b"},      // NUL as its picture
+        {"t\tn\n", "t\xe2\x90\x89n\xe2\x90\x8a"},
+        {"\x7f", "\xe2\x90\xa1"},
+        {"\xc2\x85", fffd},                                 // C1 control
+    };
+    for (const auto& c : cases) EXPECT_EQ(Html(c.in), c.out) << c.in;
+}
+
+TEST(Site, LinksArePercentEncodedByteByByte) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"2003-11-05/sun_1.05h~", "2003-11-05/sun_1.05h~"},
+        {"a b#c?d%e", "a%20b%23c%3Fd%25e"},
+        {"\"'<>&", "%22%27%3C%3E%26"},
+        {"caf\xc3\xa9", "caf%C3%A9"},
+        {std::string("x\0y", 3), "x%00y"},
+        {"javascript:alert(1)", "javascript%3Aalert%281%29"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PercentEncoded(c.in), c.out) << c.in;
+}
+
+TEST(Site, RelativePathsBetweenFolders) {
+    const struct {
+        std::string from, target, out;
+    } cases[] = {
+        {"/s/site/r/0123", "/s/out/2003-11-05", "../../../out/2003-11-05"},
+        {"/s/site", "/s/site/series", "series"},
+        {"/s/site/r/x", "/s/site/r/x", "."},
+        {"/a/b", "/c", "../../c"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(RelativePath(c.from, c.target), c.out) << c.from << " " << c.target;
+    EXPECT_EQ(AbsolutePath("/a/./b//c/../d"), "/a/b/d");
+}
+
+TEST(Site, MonthsInWeeksFromMonday) {
+    const struct {
+        int year, month;
+        std::array<int, 7> first, last;
+        std::size_t weeks;
+    } cases[] = {
+        {2003, 11, {0, 0, 0, 0, 0, 1, 2}, {24, 25, 26, 27, 28, 29, 30}, 5},  // starts on a Saturday
+        {2021, 2, {1, 2, 3, 4, 5, 6, 7}, {22, 23, 24, 25, 26, 27, 28}, 4},   // four whole weeks
+        {2004, 2, {0, 0, 0, 0, 0, 0, 1}, {23, 24, 25, 26, 27, 28, 29}, 5},   // leap year, a Sunday
+        {2000, 2, {0, 1, 2, 3, 4, 5, 6}, {28, 29, 0, 0, 0, 0, 0}, 5},        // leap (400)
+        {1900, 2, {0, 0, 0, 1, 2, 3, 4}, {26, 27, 28, 0, 0, 0, 0}, 5},       // no leap (100)
+        {2003, 8, {0, 0, 0, 0, 1, 2, 3}, {25, 26, 27, 28, 29, 30, 31}, 5},
+        {2010, 5, {0, 0, 0, 0, 0, 1, 2}, {31, 0, 0, 0, 0, 0, 0}, 6},
+    };
+    for (const auto& c : cases) {
+        const std::vector<std::array<int, 7>> weeks = MonthWeeks(c.year, c.month);
+        ASSERT_EQ(weeks.size(), c.weeks) << c.year << "-" << c.month;
+        EXPECT_EQ(weeks.front(), c.first) << c.year << "-" << c.month;
+        EXPECT_EQ(weeks.back(), c.last) << c.year << "-" << c.month;
+    }
+}
+
+TEST(Site, ObservedDaysAndWarningIds) {
+    int year = 0, month = 0, day = 0;
+    EXPECT_TRUE(ObservedDay("2003-11-05T08:13:07.52", year, month, day));
+    EXPECT_EQ(year * 10000 + month * 100 + day, 20031105);
+    for (const char* bad : {"0000-00-00T00:00:00.00", "", "2003-13-01", "2003-02-29T00", "2003-1x-05"})
+        EXPECT_FALSE(ObservedDay(bad, year, month, day)) << bad;
+    EXPECT_EQ(WarningIds({{"ar-short", 1, ""}, {"dc-jump", -1, ""}, {"ar-short", 7, ""}}), "ar-short \xc3\x97" "2, dc-jump");
+}
+
+TEST(Site, RecordingFoldersHideTheArchiveNames) {
+    EXPECT_EQ(RecordingSiteFolder(""), "r/cbf29ce484222325");  // FNV-1a's offset basis
+    const std::string a = RecordingSiteFolder("2003-11-05/sun.05h"), b = RecordingSiteFolder("2003-11-06/sun.05h");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.size(), 18u);
+    EXPECT_EQ(a.find_first_not_of("0123456789abcdef", 2), std::string::npos);
+}
+
+CatalogRecording Recording(const std::string& header, const std::string& observed, const std::string& status) {
+    CatalogRecording r;
+    r.header = header;
+    r.output = "/nowhere/out/" + header.substr(0, 10);
+    r.observed = observed;
+    r.object = kScript;
+    r.status = status;
+    for (int c = 0; c < 2; ++c) {
+        CatalogScanFile f;
+        f.name = "sun" + std::to_string(c) + kAttribute + ".fit";
+        f.channel = c;
+        f.frequency = 2.0 + 2.0 * c;
+        f.calibrated = true;
+        f.hasFlux = true;
+        f.flux = 80.0 + c, f.fluxError = 2.0;
+        CatalogSource s;
+        s.track = 0;
+        s.offset = 300.0, s.offsetError = 5.0, s.flux = 3.0, s.fluxError = 0.5;
+        f.sources.push_back(s);
+        r.scanFiles.push_back(f);
+    }
+    return r;
+}
+
+// Every file under `folder`, with its bytes.
+void Collect(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>& files) {
+    DIR* dir = opendir(folder.c_str());
+    ASSERT_NE(dir, nullptr) << folder;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        stat((folder + "/" + name).c_str(), &st);
+        if (S_ISDIR(st.st_mode)) Collect(folder + "/" + name, prefix + name + "/", files);
+        else files[prefix + name] = ReadFileBytes(folder + "/" + name);
+    }
+    closedir(dir);
+}
+
+TEST(Site, BuildSiteEscapesEverythingAndWritesOnlyWhatChanged) {
+    TempFolder folder;
+    SiteOptions options;
+    options.catalog = folder / "catalog.sqlite";
+    options.site = folder / "site";
+    std::string error;
+    {
+        Catalog catalog;
+        ASSERT_TRUE(OpenCatalog(options.catalog, catalog, error)) << error;
+        CatalogRecording warned = Recording("2003-11-06/sun.06h", "2003-11-06T08:00:00.00", "warnings");
+        warned.warnings = {{"ar-short", 3, kScript}, {"ar-short", 4, kAttribute}};
+        CatalogRecording failed = Recording("2003-12-01/sun.01h", "2003-12-01T08:00:00.00", "failed");
+        failed.reason = kAttribute;
+        failed.scanFiles.clear();
+        CatalogRecording unread = Recording(kAttribute + "/sun.99h", "0000-00-00T00:00:00.00", "failed");
+        unread.scanFiles.clear();
+        for (const CatalogRecording& r :
+             {Recording("2003-11-05/sun.05h", "2003-11-05T08:00:00.00", "converted"), warned, failed, unread})
+            ASSERT_TRUE(AddRecording(catalog, r, error)) << error;
+    }
+    // One recording's products: an overview (just a PNG's head) and a note for the rest.
+    const std::string products = options.site + "/" + RecordingSiteFolder("2003-11-05/sun.05h");
+    std::string mkdirError;
+    ASSERT_TRUE(MakeFolders(products, mkdirError)) << mkdirError;
+    WriteFileBytes(products + "/overview.png",
+                   std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x04\xb0\0\0\x03\x20", 24));
+    WriteFileBytes(products + "/notes.txt", "calibrated-v.png: " + kScript + "\n");
+
+    SiteReport report;
+    ASSERT_TRUE(BuildSite(options, report, error)) << error;
+    EXPECT_EQ(report.written, report.pages);
+    std::map<std::string, std::string> files;
+    Collect(options.site, "", files);
+    for (const auto& [name, bytes] : files) {
+        if (name.size() < 5 || name.substr(name.size() - 5) != ".html") continue;
+        EXPECT_EQ(bytes.find("<script"), std::string::npos) << name;
+        EXPECT_EQ(bytes.find("<img src=x"), std::string::npos) << name;
+        EXPECT_EQ(bytes.find("onerror=\""), std::string::npos) << name;
+        EXPECT_EQ(bytes.find(".XXXXXX"), std::string::npos) << name;
+    }
+    for (const auto& [name, bytes] : files) EXPECT_EQ(name.find("XXXXXX"), std::string::npos) << name;
+
+    const std::string index = files.at("index.html");
+    EXPECT_NE(index.find("<h2 id=\"2003-12\">December 2003</h2>"), std::string::npos);
+    EXPECT_LT(index.find("December 2003"), index.find("November 2003"));  // newest first
+    EXPECT_NE(index.find("ar-short \xc3\x97" "2"), std::string::npos);
+    EXPECT_NE(index.find("Recordings of unknown time"), std::string::npos);
+    EXPECT_NE(index.find("href=\"" + RecordingSiteFolder("2003-11-06/sun.06h") + "/index.html\""),
+              std::string::npos);
+
+    const std::string page = files.at(RecordingSiteFolder("2003-11-05/sun.05h") + "/index.html");
+    EXPECT_NE(page.find("<img src=\"overview.png\" width=\"1200\" height=\"800\""), std::string::npos);
+    EXPECT_EQ(page.find("<img src=\"calibrated-i.png\""), std::string::npos);
+    EXPECT_NE(page.find("Not drawn.<br>calibrated-v.png: &lt;script&gt;"), std::string::npos);
+    // Scan files from the page's folder to the output folder, every odd byte encoded.
+    std::string up;
+    for (const char c : AbsolutePath(products)) up += c == '/' ? "../" : "";
+    EXPECT_NE(page.find("href=\"" + up + "nowhere/out/2003-11-05/sun0%22%3E%3Cimg%20src%3Dx"), std::string::npos)
+        << page;
+    EXPECT_NE(files.at(RecordingSiteFolder("2003-12-01/sun.01h") + "/index.html").find("No pictures: the conversion failed"),
+              std::string::npos);
+
+    // Again: nothing to write.
+    ASSERT_TRUE(BuildSite(options, report, error)) << error;
+    EXPECT_GT(report.pages, 6);
+    EXPECT_EQ(report.written, 0);
+
+    // One recording changed: its page and the calendar only.
+    {
+        Catalog catalog;
+        ASSERT_TRUE(OpenCatalog(options.catalog, catalog, error)) << error;
+        CatalogRecording failed = Recording("2003-12-01/sun.01h", "2003-12-01T08:00:00.00", "failed");
+        failed.reason = "the marker file is empty";
+        failed.scanFiles.clear();
+        ASSERT_TRUE(AddRecording(catalog, failed, error)) << error;
+    }
+    ASSERT_TRUE(BuildSite(options, report, error)) << error;
+    EXPECT_EQ(report.written, 2);
+    std::map<std::string, std::string> after;
+    Collect(options.site, "", after);
+    std::vector<std::string> changed;
+    for (const auto& [name, bytes] : after)
+        if (files.count(name) == 0 || files.at(name) != bytes) changed.push_back(name);
+    EXPECT_EQ(changed, (std::vector<std::string>{"index.html", RecordingSiteFolder("2003-12-01/sun.01h") + "/index.html"}));
+}
+
+TEST(Site, BuildSiteNamesAMissingCatalog) {
+    TempFolder folder;
+    SiteOptions options;
+    options.catalog = folder / "none.sqlite";
+    options.site = folder / "site";
+    SiteReport report;
+    std::string error;
+    EXPECT_FALSE(BuildSite(options, report, error));
+    EXPECT_EQ(error, options.catalog + ": no such catalog file");
+}
+
+}  // namespace
