@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Checks the quick-look site in headless Chromium.
 
-    browser_check.py SITE [--expect-text PAGE_GLOB TEXT]... [--screenshot PAGE_GLOB OUT.png]...
+    browser_check.py SITE [--expect-text PAGE_GLOB TEXT]... [--expect-title PAGE_GLOB TEXT]...
+                          [--screenshot PAGE_GLOB OUT.png]...
 
 Starts at SITE/index.html and visits every page of SITE reachable by links,
 each from the file system. On every page, once it has loaded:
@@ -14,7 +15,8 @@ each from the file system. On every page, once it has loaded:
   - the page has no <script> element, no on... attribute, and
     window.__vmInjected is undefined.
 --expect-text: at least one page whose path within SITE matches PAGE_GLOB
-shows TEXT, as it is, in its text (document.body.innerText).
+shows TEXT, as it is, in its text (document.body.innerText); --expect-title:
+in the title attribute (the tooltip) of one of its elements.
 --screenshot: the first such page (in path order), whole, 1280 pixels wide.
 
 Prints a line per page and a summary; ends with 0 when nothing is wrong, 1
@@ -58,6 +60,7 @@ PAGE_FACTS = r"""(() => {
     scripts: document.scripts.length,
     handlers: handlers,
     text: document.body ? document.body.innerText : '',
+    titles: [...document.querySelectorAll('[title]')].map(e => e.title),
     injected: typeof window.__vmInjected === 'undefined' ? null : String(window.__vmInjected),
   };
 })()"""
@@ -220,6 +223,7 @@ class Checker:
         self.page_timeout = page_timeout
         self.faults = []  # "page: what"
         self.texts = {}   # page path within the site -> its text
+        self.titles = {}  # page path within the site -> its elements' title attributes
         self.ids = {}     # page (resolved path) -> its ids
         self.fragments = []  # (page, link, target page, fragment) to look up once every page is read
         self.links = self.images = 0
@@ -296,6 +300,7 @@ class Checker:
                 fault(f"image not shown: {image['raw']}")
 
         self.texts[name] = facts["text"]
+        self.titles[name] = facts["titles"]
         self.ids[path] = set(facts["ids"])
         reached = []
         for link in facts["links"]:
@@ -346,6 +351,7 @@ def main():
     parser = argparse.ArgumentParser(description="Checks the quick-look site in headless Chromium.")
     parser.add_argument("site", type=pathlib.Path)
     parser.add_argument("--expect-text", nargs=2, action="append", default=[], metavar=("PAGE_GLOB", "TEXT"))
+    parser.add_argument("--expect-title", nargs=2, action="append", default=[], metavar=("PAGE_GLOB", "TEXT"))
     parser.add_argument("--screenshot", nargs=2, action="append", default=[], metavar=("PAGE_GLOB", "OUT"))
     parser.add_argument("--page-timeout", type=float, default=30.0, help="seconds a page may take (30)")
     args = parser.parse_args()
@@ -376,6 +382,12 @@ def main():
                     checker.faults.append(f"{glob}: no such page reached")
                 elif not any(text in checker.texts[n] for n in pages):
                     checker.faults.append(f"{glob}: no page shows the text {text!r}")
+            for glob, text in args.expect_title:
+                pages = [n for n in sorted(checker.titles) if fnmatch.fnmatchcase(n, glob)]
+                if not pages:
+                    checker.faults.append(f"{glob}: no such page reached")
+                elif not any(text in title for n in pages for title in checker.titles[n]):
+                    checker.faults.append(f"{glob}: no element's title holds {text!r}")
             for glob, out in args.screenshot:
                 pages = [n for n in sorted(checker.texts) if fnmatch.fnmatchcase(n, glob)]
                 if not pages:

@@ -7,7 +7,8 @@
 # (--defects), one that fails (a header of garbage without its marker file),
 # and a copy of a day in a folder whose name, like its object name, is markup
 # that would run as script if the site did not escape it: the names must show
-# as text, on the recording's page and in the calendar. SCREENSHOT.png gets a recording's
+# as text on the recording's page, and as the tooltip of its link in the
+# calendar, which also shows why the failed recording failed. SCREENSHOT.png gets a recording's
 # page (with its sources), whole, 1280 pixels wide.
 # Ends with 77 (skipped), naming why, where Chromium is not installed.
 set -uo pipefail
@@ -73,5 +74,6 @@ page=$(grep -lF '2003-11-05' "$site"/r/*/index.html | head -1)
 "${check[@]}" "$site" \
   --expect-text 'r/*/index.html' "$object" \
   --expect-text 'r/*/index.html' "$folder" \
-  --expect-text index.html "$folder" \
+  --expect-title index.html "$object" \
+  --expect-text index.html 'failed: marker file sun.13p is missing' \
   --screenshot "${page#"$site"/}" "$screenshot"
