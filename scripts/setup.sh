@@ -14,12 +14,14 @@
 #   windows    both cross compilers, 64-bit Wine, the X tools (--windows)
 #   wine32     32-bit Wine (--windows)
 #   sunpy      SunPy and pandas, for the test that loads the daily flux series
-# Every group but wine32 and sunpy must install, or this script fails with
+#   chromium   headless Chromium, for the test that opens the quick-look site
+# Every group but wine32, sunpy and chromium must install, or this script fails with
 # apt's own message. When wine32 cannot be installed the 32-bit Wine tests are
 # skipped: apt's reason, shortened to one line, is written to the file
 # $VMFITS_SETUP_REPORT (build/setup/wine32-unavailable.txt by default), which
 # scripts/test.sh hands to the 32-bit build; likewise sunpy's reason goes to
-# sunpy-unavailable.txt beside it, which the SunPy test reads when it skips.
+# sunpy-unavailable.txt beside it, which the SunPy test reads when it skips,
+# and Chromium's to chromium-unavailable.txt, which the site's browser test reads.
 # Each file is removed once its group is installed.
 #
 # For the tests of this script: VMFITS_APT_GET, VMFITS_DPKG_QUERY and
@@ -41,8 +43,9 @@ dpkg_query=${VMFITS_DPKG_QUERY:-dpkg-query}
 dpkg_cmd=${VMFITS_DPKG:-dpkg}
 pause=${VMFITS_APT_PAUSE:-15}
 report=${VMFITS_SETUP_REPORT:-$root/build/setup/wine32-unavailable.txt}
-declare -A reports=([wine32]="$report" [sunpy]="$(dirname "$report")/sunpy-unavailable.txt")
-declare -A titles=([wine32]="32-bit Wine" [sunpy]="SunPy")
+declare -A reports=([wine32]="$report" [sunpy]="$(dirname "$report")/sunpy-unavailable.txt"
+  [chromium]="$(dirname "$report")/chromium-unavailable.txt")
+declare -A titles=([wine32]="32-bit Wine" [sunpy]="SunPy" [chromium]="Chromium")
 tries=3
 
 sudo_cmd=()
@@ -86,8 +89,11 @@ group_wine32=(wine32:i386)
 # The daily flux series as a SunPy TimeSeries (Debian's sunpy needs h5netcdf
 # for its time series, without depending on it).
 group_sunpy=(python3-sunpy python3-h5netcdf python3-pandas)
+# The quick-look site opened in a headless browser (/usr/bin/chromium), as a
+# reader would see it.
+group_chromium=(chromium)
 
-groups=(build cluster sunpy)
+groups=(build cluster sunpy chromium)
 [ "$want_windows" -eq 1 ] && groups+=(windows wine32)
 
 declare -A todo
@@ -99,7 +105,7 @@ for g in "${groups[@]}"; do
   unset -n list
 done
 if [ "$want_windows" -eq 1 ] && [ -z "${todo[wine32]// /}" ]; then rm -f "$report"; fi
-[ -z "${todo[sunpy]// /}" ] && rm -f "${reports[sunpy]}"
+for g in sunpy chromium; do [ -z "${todo[$g]// /}" ] && rm -f "${reports[$g]}"; done
 [ "$any" -eq 1 ] || exit 0
 
 # apt-get's error lines of a failed command and the first dependency it

@@ -28,10 +28,11 @@ for row in \
   "slurm-wlm|--windows|1|held broken packages (slurm-wlm)|no" \
   "xdotool wine32:i386|--windows|1|the windows packages cannot be installed|yes" \
   "libcfitsio-dev||1|the build packages cannot be installed|no" \
-  "python3-sunpy||0|SunPy cannot be installed; its tests will be skipped: Unable to correct problems|no"; do
+  "python3-sunpy||0|SunPy cannot be installed; its tests will be skipped: Unable to correct problems|no" \
+  "chromium||0|Chromium cannot be installed; its tests will be skipped: Unable to correct problems|no"; do
   IFS='|' read -r refuse option want_code want_text want_report <<<"$row"
   report="$work/report.txt" problem=""
-  rm -f "$report" "$work/calls" "$work/sunpy-unavailable.txt"
+  rm -f "$report" "$work/calls" "$work/sunpy-unavailable.txt" "$work/chromium-unavailable.txt"
   [ -n "$option" ] && echo stale >"$report"  # a reason left by an earlier run goes once 32-bit Wine installs
   FAKE_LOG="$work/calls" FAKE_REFUSE="$refuse" VMFITS_APT_GET="$work/apt-get" VMFITS_DPKG_QUERY="$work/dpkg-query" \
     VMFITS_DPKG="$work/dpkg" VMFITS_APT_PAUSE=0 VMFITS_SETUP_REPORT="$report" \
@@ -42,18 +43,22 @@ for row in \
   [ "$(grep -c '^update' "$work/calls")" = 3 ] || problem="$problem; apt-get update not tried 3 times"
   # Every group is tried (its last package names it), whichever failed before.
   groups=$(grep '^install' "$work/calls" | awk '{print $NF}' | sort -u | wc -l)
-  [ "$groups" = "$([ -n "$option" ] && echo 5 || echo 3)" ] || problem="$problem; $groups groups tried"
+  [ "$groups" = "$([ -n "$option" ] && echo 6 || echo 4)" ] || problem="$problem; $groups groups tried"
   if [ "$want_report" = yes ]; then
     grep -q '^apt-get install wine32:i386: .*held broken packages' "$report" || problem="$problem; no reason file"
   elif [ -e "$report" ]; then
     problem="$problem; a reason file was left"
   fi
-  # SunPy's reason lies beside the 32-bit one, only when SunPy was refused.
-  case "$refuse" in
-    *python3-sunpy*) grep -q '^apt-get install python3-sunpy .*held broken packages' "$work/sunpy-unavailable.txt" ||
-      problem="$problem; no SunPy reason file" ;;
-    *) [ ! -e "$work/sunpy-unavailable.txt" ] || problem="$problem; a SunPy reason file was left" ;;
-  esac
+  # SunPy's and Chromium's reasons lie beside the 32-bit one, each only when
+  # its group was refused.
+  for optional in sunpy:python3-sunpy chromium:chromium; do
+    name=${optional%%:*} first=${optional#*:}
+    case " $refuse " in
+      *" $first "*) grep -q "^apt-get install $first.*held broken packages" "$work/$name-unavailable.txt" ||
+        problem="$problem; no $name reason file" ;;
+      *) [ ! -e "$work/$name-unavailable.txt" ] || problem="$problem; a $name reason file was left" ;;
+    esac
+  done
   [ -z "$problem" ] || { echo "FAIL [${refuse:-nothing} refused $option]: ${problem#; }"; cat "$work/err"; failures=$((failures + 1)); }
 done
-[ "$failures" -eq 0 ] && echo "ok: 6 set-ups against a half-synced mirror"
+[ "$failures" -eq 0 ] && echo "ok: 7 set-ups against a half-synced mirror"
