@@ -72,6 +72,8 @@ code=$?
 # A recording's page: the first day's.
 page=$(grep -lF '2003-11-05' "$site"/r/*/index.html | head -1)
 [ -n "$page" ] || fail "no recording page names 2003-11-05"
+# Its five pictures are there (the browser then sees that each loads).
+[ "$(grep -o '<img ' "$page" | wc -l)" -ge 5 ] || fail "fewer than 5 pictures on $page"
 "${check[@]}" "$site" \
   --expect-text 'r/*/index.html' "$object" \
   --expect-text 'r/*/index.html' "$folder" \
