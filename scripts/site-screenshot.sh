@@ -4,8 +4,7 @@
 #   scripts/site-screenshot.sh
 # Builds vm-simobs and vm-batch in build/linux when needed, simulates a week
 # in a temporary folder, makes its products and site with vm-batch --site,
-# and photographs the first day's page with tests/site/browser_check.py
-# (which checks every page on the way; a fault stops the script).
+# and photographs the first day's page with scripts/browser.py.
 # Chromium must be installed (/usr/bin/chromium; scripts/setup.sh installs it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,4 +33,4 @@ if [ -z "$page" ]; then
   exit 1
 fi
 mkdir -p docs
-/usr/bin/python3 tests/site/browser_check.py "$work/site" --screenshot "${page#"$work/site"/}" docs/site-recording.png
+/usr/bin/python3 scripts/browser.py "$page" docs/site-recording.png

@@ -77,6 +77,6 @@ page=$(grep -lF '2003-11-05' "$site"/r/*/index.html | head -1)
 "${check[@]}" "$site" \
   --expect-text 'r/*/index.html' "$object" \
   --expect-text 'r/*/index.html' "$folder" \
-  --expect-title index.html "$object" \
+  --expect-text index.html "$object" \
   --expect-text index.html 'failed: marker file sun.13p is missing' \
   --screenshot "${page#"$site"/}" "$screenshot"
