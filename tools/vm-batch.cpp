@@ -114,6 +114,11 @@ int main(int argc, char** argv) {
                    "with --watch: seconds a recording's files must stay unchanged (default 5)")
         ->check(CLI::Range(0.0, 86400.0))
         ->type_name("SECONDS");
+    app.add_option("--incomplete-after", watch.incompleteSeconds,
+                   "with --watch: convert a recording that stays incomplete and unchanged this long as it is "
+                   "(default 600)")
+        ->check(CLI::Range(0.0, 31536000.0))
+        ->type_name("SECONDS");
     app.add_flag("--poll", watch.poll, "with --watch: look at ARCHIVE every second instead of using inotify");
     app.add_option("--frequency", watch.site.frequencies,
                    "with --site: a frequency of the site's daily flux series, GHz (default 1.4, 2.8 and 5.7)")
@@ -135,8 +140,8 @@ int main(int argc, char** argv) {
         if (watching && site.empty()) throw CLI::ValidationError("--watch needs --catalog FILE and --site DIR");
         if (watching && (!shard.empty() || options.dryRun))
             throw CLI::ValidationError("--watch does not go with --shard or --dry-run");
-        if (!watching && (app.count("--settle") > 0 || watch.poll))
-            throw CLI::ValidationError("--settle and --poll go with --watch");
+        if (!watching && (app.count("--settle") > 0 || app.count("--incomplete-after") > 0 || watch.poll))
+            throw CLI::ValidationError("--settle, --incomplete-after and --poll go with --watch");
         if (site.empty() && !watch.site.frequencies.empty()) throw CLI::ValidationError("--frequency goes with --site");
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();

@@ -292,7 +292,7 @@ int RunWatch(BatchOptions options, const WatchOptions& watch, BatchStreams& io) 
     io.err << "vm-batch: watching " << options.archive << " (settling time " << watch.settleSeconds << " s)\n"
            << std::flush;
 
-    const double incompleteAfter = std::max(watch.settleSeconds, 600.0);
+    const double incompleteAfter = std::max(watch.settleSeconds, watch.incompleteSeconds);
     const double safetyLook = changes.fd >= 0 ? 30.0 : watch.pollSeconds;
     WatchState state;
     bool first = true;

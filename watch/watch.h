@@ -45,6 +45,9 @@ bool AlreadyHandled(const ManifestEntry& entry, const Recording& recording, cons
 
 struct WatchOptions {
     double settleSeconds = 5.0;
+    // A recording that stays incomplete and unchanged this long is converted
+    // as it is (its conversion warns of what is missing).
+    double incompleteSeconds = 600.0;
     bool poll = false;          // look every `pollSeconds` instead of being told by inotify
     double pollSeconds = 1.0;
     SiteOptions site;           // site.catalog is the batch's catalog

@@ -151,10 +151,8 @@ TEST(Site, BuildSiteEscapesEverythingAndWritesOnlyWhatChanged) {
     }
 
     const std::string index = files.at("index.html");
-    EXPECT_NE(index.find("<h2 id=\"2003-12\">December 2003</h2>"), std::string::npos);
     EXPECT_LT(index.find("December 2003"), index.find("November 2003"));  // newest first
     EXPECT_NE(index.find("ar-short \xc3\x97" "2"), std::string::npos);
-    EXPECT_NE(index.find("Recordings of unknown time"), std::string::npos);
     EXPECT_NE(index.find("href=\"" + RecordingSiteFolder("2003-11-06/sun.06h") + "/index.html\""),
               std::string::npos);
 

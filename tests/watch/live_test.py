@@ -1,18 +1,13 @@
 #!/usr/bin/python3
-"""vm-batch --watch while a simulated telescope writes into the watched folder.
-
-The telescope writes each recording slowly: the header, then the sample files
-growing piece by piece, the marker file last. One recording is left
-half-written until the end; one fails (its output folder cannot be made). The
-watch is killed (SIGKILL) in the middle, while a recording is being written,
-and started again; at the end it is stopped with SIGTERM. Then:
-  - every complete recording was converted exactly once, and its scan files
-    are byte for byte those of vm-fits;
-  - the half-written one was not converted before it was complete;
-  - each recording was on the site within the settling time + 10 s of its
-    last file being written (the figures are printed);
-  - the failure is in the summary, the catalog and the site;
-  - nothing half-written is left in the output or the site.
+"""vm-batch --watch while a simulated telescope writes each recording slowly
+(the header, the sample files growing piece by piece, the marker file last).
+One recording stays half-written until the end, one fails (its output folder
+cannot be made); the watch is killed (SIGKILL) while a recording is being
+written and started again, and stopped with SIGTERM at the end. Every
+complete recording must be converted exactly once, byte for byte as vm-fits
+converts it, the half-written one not before it is complete, each on the site
+within the settling time + 10 s of its marker file; the failure in the
+summary, the catalog and the site; nothing half-written left.
 """
 import argparse
 import csv
@@ -54,7 +49,7 @@ def write_slowly(source, target, pieces=4, pause=0.15):
 
 def finish(source, target, marker):
     shutil.copyfile(os.path.join(source, marker), os.path.join(target, marker))
-    return time.time()
+    return time.time()  # the last file written
 
 
 def start_watch(args, paths, log):
