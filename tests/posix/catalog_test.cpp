@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <set>
 
 #include "catalog/catalog.h"
 #include "output/scan_reader.h"
@@ -255,11 +255,10 @@ std::string DumpOfEntry(const TempFolder& folder, const std::string& name, const
     return dump;
 }
 
-std::vector<std::string> Listing(const std::string& folder) {
-    std::vector<std::string> names;
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
     for (const auto& file : std::filesystem::recursive_directory_iterator(folder))
-        names.push_back(std::filesystem::relative(file.path(), folder).string());
-    std::sort(names.begin(), names.end());
+        names.insert(std::filesystem::relative(file.path(), folder).string());
     return names;
 }
 
@@ -276,12 +275,10 @@ TEST(RecordingProducts, AreVmScansOutputsAndTheEntryIsTheCatalogs) {
     ASSERT_TRUE(MakeRecordingProducts(request, entry, error)) << error;
     EXPECT_EQ(DumpOfEntry(root, "a.sqlite", entry), DumpOfEntry(root, "b.sqlite", MakeCatalogRecording(input)));
 
-    std::vector<std::string> expected = {"calibrated-i.png", "calibrated-v.png", "explain.json", "fits",
-                                         "overview.png",     "sources.csv",      "spectrum.png", "whole-sun.csv",
-                                         "whole-sun.png"};
+    std::set<std::string> expected = {"calibrated-i.png", "calibrated-v.png", "explain.json", "fits", "overview.png",
+                                      "sources.csv", "spectrum.png", "whole-sun.csv", "whole-sun.png"};
     for (const std::string& path : input.scanFiles)
-        expected.push_back("fits/" + std::filesystem::path(path).filename().string() + ".fits");
-    std::sort(expected.begin(), expected.end());
+        expected.insert("fits/" + std::filesystem::path(path).filename().string() + ".fits");
     EXPECT_EQ(Listing(request.folder), expected);  // no notes: everything made
     for (const auto& file : std::filesystem::directory_iterator(root.path()))
         EXPECT_EQ(file.path().filename().string().find(".tmp-"), std::string::npos) << file.path() << " left behind";
@@ -332,7 +329,7 @@ TEST(RecordingProducts, AreVmScansOutputsAndTheEntryIsTheCatalogs) {
     failed.scanFiles.clear();
     ASSERT_TRUE(MakeRecordingProducts({failed, root / "products", 1, ""}, entry, error)) << error;
     EXPECT_EQ(DumpOfEntry(root, "c.sqlite", entry), DumpOfEntry(root, "d.sqlite", MakeCatalogRecording(failed)));
-    EXPECT_EQ(Listing(root / "products"), (std::vector<std::string>{"explain.json", "notes.txt"}));
+    EXPECT_EQ(Listing(root / "products"), (std::set<std::string>{"explain.json", "notes.txt"}));
     const std::string notes = ReadFileBytes(root / "products/notes.txt");
     EXPECT_EQ(notes.substr(0, notes.find('\n')),
               "overview.png: not made: the conversion failed: the conversion did not finish");
@@ -340,7 +337,7 @@ TEST(RecordingProducts, AreVmScansOutputsAndTheEntryIsTheCatalogs) {
     // A header that cannot be read: notes alone.
     failed.headerPath = root / "arch/none.05h";
     ASSERT_TRUE(MakeRecordingProducts({failed, root / "products", 1, ""}, entry, error)) << error;
-    EXPECT_EQ(Listing(root / "products"), (std::vector<std::string>{"notes.txt"}));
+    EXPECT_EQ(Listing(root / "products"), (std::set<std::string>{"notes.txt"}));
     const std::string unread = ReadFileBytes(root / "products/notes.txt");
     EXPECT_EQ(unread.substr(0, unread.find('\n')), "explain.json: not written: Can't open " + failed.headerPath);
 }
