@@ -113,13 +113,18 @@ double SteadySeconds() {
 struct ChangeWatch {
     int fd = -1;
     std::string skipped;  // the output folder's real path
+    std::string failure;  // a folder that could not be watched, and why: then it is polled
 };
 
 void WatchFolders(ChangeWatch& watch, const std::string& archive) {
     if (watch.fd < 0) return;
     const uint32_t mask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
                           IN_ATTRIB | IN_ONLYDIR;
-    inotify_add_watch(watch.fd, archive.c_str(), mask);
+    const auto add = [&watch, mask](const std::string& folder) {
+        if (inotify_add_watch(watch.fd, folder.c_str(), mask) < 0 && watch.failure.empty())
+            watch.failure = folder + ": " + std::strerror(errno);
+    };
+    add(archive);
     std::error_code ec;
     fs::recursive_directory_iterator it(archive, fs::directory_options::skip_permission_denied, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
@@ -129,7 +134,7 @@ void WatchFolders(ChangeWatch& watch, const std::string& archive) {
             it.disable_recursion_pending();
             continue;
         }
-        inotify_add_watch(watch.fd, it->path().c_str(), mask);
+        add(it->path().string());
     }
 }
 
@@ -293,11 +298,19 @@ int RunWatch(BatchOptions options, const WatchOptions& watch, BatchStreams& io) 
            << std::flush;
 
     const double incompleteAfter = std::max(watch.settleSeconds, watch.incompleteSeconds);
-    const double safetyLook = changes.fd >= 0 ? 30.0 : watch.pollSeconds;
     WatchState state;
     bool first = true;
+    bool told = false;
     while (!Stopped(io)) {
-        double nextLook = safetyLook;
+        // inotify tells of changes; a look every 30 s is a safety net. Where a
+        // folder could not be watched (too many folders for the system's
+        // limit, say), the archive is polled instead.
+        if (!changes.failure.empty() && !told) {
+            io.err << "vm-batch: cannot watch " << changes.failure << "; looking every " << watch.pollSeconds
+                   << " s\n";
+            told = true;
+        }
+        double nextLook = changes.fd >= 0 && changes.failure.empty() ? 30.0 : watch.pollSeconds;
         const std::set<std::string> ready =
             ReadyRecordings(archive, output, watch, incompleteAfter, state, io, nextLook);
         if (Stopped(io)) break;

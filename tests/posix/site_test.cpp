@@ -68,25 +68,16 @@ TEST(Site, ObservedDays) {
         EXPECT_FALSE(ObservedDay(bad, year, month, day)) << bad;
 }
 
+// A recording of two scan files (names and object name hostile), a source in each.
 CatalogRecording Recording(const std::string& header, const std::string& observed, const std::string& status) {
     CatalogRecording r;
-    r.header = header;
-    r.output = "/nowhere/out/" + header.substr(0, 10);
-    r.observed = observed;
-    r.object = kScript;
-    r.status = status;
+    r.header = header, r.output = "/nowhere/out/" + header.substr(0, 10), r.observed = observed;
+    r.object = kScript, r.status = status;
     for (int c = 0; c < 2; ++c) {
         CatalogScanFile f;
         f.name = "sun" + std::to_string(c) + kAttribute + ".fit";
-        f.channel = c;
-        f.frequency = 2.0 + 2.0 * c;
-        f.calibrated = true;
-        f.hasFlux = true;
-        f.flux = 80.0 + c, f.fluxError = 2.0;
-        CatalogSource s;
-        s.track = 0;
-        s.offset = 300.0, s.offsetError = 5.0, s.flux = 3.0, s.fluxError = 0.5;
-        f.sources.push_back(s);
+        f.channel = c, f.frequency = 2.0 + 2.0 * c, f.calibrated = f.hasFlux = true, f.flux = 80.0 + c;
+        f.sources.push_back(CatalogSource{0, 300.0, 5.0, 10.0, 1.0, 2.0, 0.2, 3.0, 0.5, 0.1, 0.01, 9.0});
         r.scanFiles.push_back(f);
     }
     return r;
@@ -122,8 +113,7 @@ TEST(Site, BuildSiteEscapesEverythingAndWritesOnlyWhatChanged) {
     }
     // One recording's products: an overview (just a PNG's head) and a note for the rest.
     const std::string products = options.site + "/" + RecordingSiteFolder("2003-11-05/sun.05h");
-    std::string mkdirError;
-    ASSERT_TRUE(MakeFolders(products, mkdirError)) << mkdirError;
+    std::filesystem::create_directories(products);
     WriteFileBytes(products + "/overview.png",
                    std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x04\xb0\0\0\x03\x20", 24));
     WriteFileBytes(products + "/notes.txt", "calibrated-v.png: " + kScript + "\n");

@@ -3,17 +3,11 @@
 
     browser_check.py SITE [--expect-text PAGE_GLOB TEXT]... [--screenshot PAGE_GLOB OUT.png]...
 
-Visits every page of SITE reachable by links from SITE/index.html, from the
-file system. On each, once loaded:
-  - every <a href> is relative and names an existing file or folder (inside
-    SITE or beside it); a #fragment names an element of its page;
-  - every <img> has loaded (complete, naturalWidth > 0);
-  - no console error, exception, failed load, or request but for files;
-  - no <script> element, no on... attribute, window.__vmInjected undefined.
---expect-text: a page matching PAGE_GLOB shows TEXT as it is, in its text or
-in an element's title (tooltip). --screenshot: the first such page, whole.
-Ends with 0 when nothing is wrong, 1 listing every fault, 2 when the browser
-cannot be started or driven.
+Visits every page reachable from SITE/index.html. Every link must be relative
+and lead to a file (a #fragment to an element), every <img> load, nothing be
+logged as an error or asked of the network, no script run or be on the page.
+--expect-text: a page matching PAGE_GLOB shows TEXT, in its text or a
+tooltip. Ends with 0, 1 listing every fault, or 2 when the browser fails.
 """
 import argparse
 import fnmatch
