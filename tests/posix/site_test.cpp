@@ -60,14 +60,6 @@ TEST(Site, MonthsInWeeksFromMonday) {
     }
 }
 
-TEST(Site, ObservedDays) {
-    int year = 0, month = 0, day = 0;
-    EXPECT_TRUE(ObservedDay("2003-11-05T08:13:07.52", year, month, day));
-    EXPECT_EQ(year * 10000 + month * 100 + day, 20031105);
-    for (const char* bad : {"0000-00-00T00:00:00.00", "", "2003-13-01", "2003-02-29T00", "2003-1x-05"})
-        EXPECT_FALSE(ObservedDay(bad, year, month, day)) << bad;
-}
-
 // A recording of two scan files (names and object name hostile), a source in each.
 CatalogRecording Recording(const std::string& header, const std::string& observed, const std::string& status) {
     CatalogRecording r;
