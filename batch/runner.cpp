@@ -42,6 +42,7 @@ struct ChildSetup {
     const std::string* cannotEnter;  // "Can't enter FOLDER: "
     const std::string* cannotRun;    // "Can't run PROGRAM: "
     const std::function<int(int)>* work;  // instead of exec, when not null
+    bool shielded;  // the stop signals ignored: the parent lets the child finish
 };
 
 [[noreturn]] void ChildFails(const std::string& prefix) {
@@ -57,7 +58,10 @@ struct ChildSetup {
     // No conversion outlives the batch that started it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != setup.parent) _exit(127);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+    // A stop signal sent to the whole process group (Ctrl-C on a terminal,
+    // a service manager stopping the group) does not cut a shielded child short.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, setup.shielded ? SIG_IGN : SIG_DFL);
+    std::signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -88,7 +92,7 @@ pid_t SpawnChild(const ChildSetup& setup) {
 }
 
 // Starts one child; false with `error` when it could not be started.
-bool StartChild(const ChildJob& job, char* const* envp, int devNull, Running& child,
+bool StartChild(const ChildJob& job, char* const* envp, int devNull, bool shielded, Running& child,
                 std::string& error) {
     std::vector<std::string> argText = job.argv;
     std::vector<char*> argv;
@@ -112,7 +116,7 @@ bool StartChild(const ChildJob& job, char* const* envp, int devNull, Running& ch
     }
     const ChildSetup setup{argv.data(), envp, job.workingFolder.empty() ? nullptr : job.workingFolder.c_str(),
                            devNull, pipeFds[1], dataFds[1], getpid(), &cannotEnter, &cannotRun,
-                           job.work ? &job.work : nullptr};
+                           job.work ? &job.work : nullptr, shielded};
     const pid_t pid = SpawnChild(setup);
     const int cause = errno;
     close(pipeFds[1]);
@@ -222,7 +226,7 @@ std::size_t RunJobs(std::size_t count, int parallel, const std::vector<std::stri
             Running child;
             child.job = job;
             std::string error;
-            if (!StartChild(what, envp.data(), devNull, child, error)) {
+            if (!StartChild(what, envp.data(), devNull, callbacks.finishRunningOnStop, child, error)) {
                 ChildResult result;
                 result.startError = error;
                 callbacks.finished(job, result);

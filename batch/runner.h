@@ -41,7 +41,9 @@ struct JobCallbacks {
     // Called about five times a second while jobs run (may be empty).
     std::function<void()> tick;
     // On a stop, let the running jobs end by themselves instead of sending
-    // them SIGTERM (no further job starts either way).
+    // them SIGTERM (no further job starts either way); they ignore SIGINT,
+    // SIGTERM and SIGHUP, so that a stop sent to the whole process group
+    // does not end them either.
     bool finishRunningOnStop = false;
 };
 

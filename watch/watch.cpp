@@ -184,7 +184,7 @@ std::string RealPathOr(const std::string& path) {
 // What the watch keeps between its looks at the archive.
 struct WatchState {
     std::map<std::string, Settling> settling;      // recordings not yet handled
-    std::map<std::string, std::string> told;       // what was last said of each waiting recording
+    std::set<std::string> told;                    // the waiting recordings the log has named
     std::map<std::string, SummaryRow> rows;        // the summary, by recording
     // The files each recording had when it was last handed to a pass: not
     // handed again as long as they stay so (a manifest that cannot be
@@ -232,10 +232,9 @@ std::set<std::string> ReadyRecordings(const std::string& archive, const std::str
         } else {
             const double due = completeness.complete ? options.settleSeconds : incompleteAfter;
             nextLook = std::min(nextLook, std::max(0.0, due - waited));
-            const std::string said = completeness.complete ? "" : completeness.missing;
-            if (!said.empty() && state.told[path] != said)
-                io.err << "vm-batch: waiting for " << path << " (" << said << ")\n";
-            state.told[path] = said;
+            // Said once, when first seen incomplete (its files may come one by one).
+            if (!completeness.complete && state.told.insert(path).second)
+                io.err << "vm-batch: waiting for " << path << " (" << completeness.missing << ")\n";
         }
     }
     for (auto it = state.settling.begin(); it != state.settling.end();)

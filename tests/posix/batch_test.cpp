@@ -588,9 +588,9 @@ TEST(BatchRunner, StopEndsRunningJobsAndStartsNoMore) {
     EXPECT_EQ(RunJobs(5, 2, {}, callbacks, &stop, -1), 2u);
     EXPECT_EQ(done, 2u);
 
-    stop = done = 0;  // the watch's stop lets the running ones end by themselves
+    stop = done = 0;  // the watch's stop lets the running ones end, even when the stop reaches them too
     callbacks.finishRunningOnStop = true;
-    callbacks.prepare = [&](std::size_t) { return ChildJob{{"/bin/sleep", "0.2"}, ""}; };
+    callbacks.prepare = [&](std::size_t) { return ChildJob{{"/bin/sh", "-c", "kill -TERM $$; sleep 0.2"}, ""}; };
     callbacks.finished = [&](std::size_t, const ChildResult& r) {
         EXPECT_EQ(r.exitCode, 0);
         ++done;
