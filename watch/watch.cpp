@@ -243,8 +243,9 @@ std::set<std::string> ReadyRecordings(const std::string& archive, const std::str
     return ready;
 }
 
-// One pass over the ready recordings (and the skipped ones the catalog lacks).
-void ConvertReady(const BatchOptions& options, const std::set<std::string>& ready, const SiteOptions& site,
+// One pass over the ready recordings (and the skipped ones the catalog lacks);
+// false when it could not run at all (the table gone, the manifest in use).
+bool ConvertReady(const BatchOptions& options, const std::set<std::string>& ready, const SiteOptions& site,
                   WatchState& state, BatchStreams& io) {
     BatchOptions pass = options;
     pass.select = [&ready, &state](const Recording& r) {
@@ -256,22 +257,24 @@ void ConvertReady(const BatchOptions& options, const std::set<std::string>& read
     pass.rows = &rows;
     if (RunBatchWithSite(pass, site, io) == kBatchCannotRun) {
         for (const std::string& path : ready) state.handed.erase(path);  // tried again at the next look
-        return;
+        return false;
     }
     for (const SummaryRow& row : rows) {
         if (row.status == RowStatus::Skipped && state.rows.count(row.recording) != 0) continue;
         if (row.status == RowStatus::Interrupted) continue;  // converted again at the next start
         state.rows[row.recording] = row;
     }
+    return true;
 }
 
 }  // namespace
 
 int RunWatch(BatchOptions options, const WatchOptions& watch, BatchStreams& io) {
-    struct stat info;
-    if (stat(options.archive.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        io.err << "vm-batch: Can't read " << options.archive << ": "
-               << (S_ISDIR(info.st_mode) ? std::strerror(errno) : "not a folder") << "\n";
+    struct stat info {};
+    const bool found = stat(options.archive.c_str(), &info) == 0;
+    if (!found || !S_ISDIR(info.st_mode)) {
+        const std::string why = found ? "not a folder" : std::strerror(errno);
+        io.err << "vm-batch: Can't read " << options.archive << ": " << why << "\n";
         return kBatchCannotRun;
     }
     const std::string archive = RealPathOr(options.archive);
@@ -314,14 +317,20 @@ int RunWatch(BatchOptions options, const WatchOptions& watch, BatchStreams& io) 
             ReadyRecordings(archive, output, watch, incompleteAfter, state, io, nextLook);
         if (Stopped(io)) break;
         if (!ready.empty() || first) {
-            ConvertReady(options, ready, watch.site, state, io);
-            std::vector<SummaryRow> rows;
-            for (const auto& entry : state.rows) rows.push_back(entry.second);
-            std::string error;
-            if (!WriteSummary(JoinPath(output, SummaryFileName(0, 1)), rows, error))
-                io.err << "vm-batch: summary: " << error << "\n" << std::flush;
-            first = false;
-            continue;  // look again at once: more may have arrived meanwhile
+            if (ConvertReady(options, ready, watch.site, state, io)) {
+                std::vector<SummaryRow> rows;
+                for (const auto& entry : state.rows) rows.push_back(entry.second);
+                std::string error;
+                if (!WriteSummary(JoinPath(output, SummaryFileName(0, 1)), rows, error))
+                    io.err << "vm-batch: summary: " << error << "\n" << std::flush;
+                first = false;
+                continue;  // look again at once: more may have arrived meanwhile
+            }
+            if (first) {  // it cannot start (no calibration table, say); the pass said why
+                if (changes.fd >= 0) close(changes.fd);
+                return kBatchCannotRun;
+            }
+            nextLook = std::max(nextLook, 10.0);  // a pass that could not run is tried again later
         }
         // Changes come in bursts while files are written: look again at most
         // four times a second.
