@@ -132,6 +132,7 @@ void MeasureRunFluxes(const std::vector<CalibratedScan>& scans, std::vector<Whol
             RefuseScanFile(s.name, error, refused, err);
     }
 }
+
 void CalibrateRun(const std::vector<std::string>& paths, const ScanRecording& recording, unsigned jobs,
                   CalibratedRun& run, std::ostream& err) {
     run = CalibratedRun();

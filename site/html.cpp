@@ -180,25 +180,3 @@ bool WriteIfChanged(const std::string& path, const std::string& bytes, bool& wri
     written = true;
     return true;
 }
-
-bool MakeFolders(const std::string& path, std::string& error) {
-    std::string done;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        done = path.substr(0, end);
-        start = end + 1;
-        if (done.empty()) continue;
-        if (mkdir(done.c_str(), 0777) != 0 && errno != EEXIST) {
-            error = "Can't create " + done + ": " + std::strerror(errno);
-            return false;
-        }
-    }
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        error = "Can't create " + path + ": not a folder";
-        return false;
-    }
-    return true;
-}

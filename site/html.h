@@ -29,6 +29,3 @@ bool ReadBytes(const std::string& path, std::string& bytes);
 // file holds exactly them already; `written` says whether it did. False with
 // "Can't write PATH: ..." when it cannot.
 bool WriteIfChanged(const std::string& path, const std::string& bytes, bool& written, std::string& error);
-
-// Makes the folder and the folders above it; false with "Can't create PATH: ...".
-bool MakeFolders(const std::string& path, std::string& error);

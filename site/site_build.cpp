@@ -12,6 +12,7 @@
 #include <set>
 
 #include "archive/flux_series.h"
+#include "platform/paths.h"
 #include "archive/region_catalog.h"
 #include "scan/plots.h"
 #include "site/html.h"
@@ -107,6 +108,14 @@ void FindProducts(const std::string& folder, SitePage& page) {
     if (IsFolder(fits))
         for (const std::string& name : FolderNames(fits))
             if (IsFile(fits + "/" + name)) page.fits.push_back(name);
+}
+
+// Makes the folder and those above it; false with "Can't create PATH: ...".
+bool MakeSiteFolder(const std::string& path, std::string& error) {
+    std::string failure;
+    if (MakeFolders(path, &failure)) return true;
+    error = "Can't create " + path + ": " + failure;
+    return false;
 }
 
 struct Writer {
@@ -267,7 +276,7 @@ bool BuildSite(const SiteOptions& options, SiteReport& report, std::string& erro
     }
     Catalog catalog;
     if (!OpenCatalog(options.catalog, catalog, error)) return false;
-    if (!MakeFolders(options.site, error) || !MakeFolders(options.site + "/series", error)) return false;
+    if (!MakeSiteFolder(options.site, error) || !MakeSiteFolder(options.site + "/series", error)) return false;
     const std::string site = AbsolutePath(options.site);
 
     std::vector<std::string> headers;
@@ -291,7 +300,7 @@ bool BuildSite(const SiteOptions& options, SiteReport& report, std::string& erro
 
     Writer writer{site, report, error};
     for (std::size_t i = 0; i < pages.size(); ++i) {
-        if (!MakeFolders(site + "/" + pages[i].folder, error)) return false;
+        if (!MakeSiteFolder(site + "/" + pages[i].folder, error)) return false;
         if (!writer.Write(pages[i].folder + "/index.html", RecordingPage(pages, i))) return false;
     }
     if (!writer.Write("style.css", StyleSheet()) || !writer.Write("index.html", CalendarPage(pages))) return false;
