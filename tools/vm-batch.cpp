@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
     app.add_flag("--poll", watch.poll, "with --watch: look at ARCHIVE every second instead of using inotify");
     app.add_option("--frequency", watch.site.frequencies,
                    "with --site: a frequency of the site's daily flux series, GHz (default 1.4, 2.8 and 5.7)")
+        ->check(CLI::Range(0.001, 1000.0))
         ->type_name("GHZ");
     app.set_version_flag("--version", VersionLine("vm-batch"), "print the version and exit");
     const CLI::Option* mergeOption =

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     app.add_option("--site", options.site, "the site's folder (made when missing)")->required()->type_name("DIR");
     app.add_option("--frequency", options.frequencies, "frequencies of the daily flux [GHz]; default 1.4 2.8 5.7")
         ->expected(1, -1)
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(0.001, 1000.0))
         ->type_name("GHZ");
     try {
         app.parse(argc, argv);

@@ -98,7 +98,7 @@ int RunBatchWithSite(BatchOptions options, const SiteOptions& site, BatchStreams
         return EnterWithProducts(folder, catalog, input, error);
     };
     const int code = RunBatch(options, io);
-    if (code == kBatchCannotRun) return code;
+    if (code == kBatchCannotRun || options.dryRun) return code;  // a listing changes nothing
     return UpdateSite(site, io) ? code : kBatchSomeFailed;
 }
 
