@@ -9,6 +9,7 @@
 #include "app/version.h"
 #include "archive/archive_commands.h"
 #include "scan/plots.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -91,18 +92,7 @@ int main(int argc, char** argv) {
         "that hold the same print the same (a run in shards and a single run, say).");
     dumpApp->add_option("CATALOG", dumped, "the catalog")->required()->type_name("FILE");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::cout << e.what() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "vm-archive: %s\n(see vm-archive --help)\n", e.what());
-        return kBadUsage;
-    }
+    if (const int code = ParseCommandLine(app, argc, argv, kBadUsage); code >= 0) return code;
     for (const std::string* picture : {&flux.picture, &compare.picture}) {
         PictureFormat format = PictureFormat::Png;
         if (!picture->empty() && !PictureFormatOfPath(*picture, format)) {

@@ -15,6 +15,7 @@
 #include "batch/catalog_entries.h"
 #include "batch/merge.h"
 #include "inputs/observation_header.h"
+#include "tools/command_line.h"
 #include "watch/watch.h"
 
 namespace {
@@ -128,8 +129,7 @@ int main(int argc, char** argv) {
     const CLI::Option* mergeOption =
         app.add_option("--merge-summaries", merge, "merge the shards' summaries and manifests in OUTPUT; nothing else")
             ->type_name("OUTPUT");
-    try {
-        app.parse(argc, argv);
+    const int parsed = ParseCommandLine(app, argc, argv, kBatchCannotRun, [&] {
         for (const CLI::Option* option : app.get_options())
             if (!merge.empty() && option != mergeOption && option->count() > 0)
                 throw CLI::ValidationError("--merge-summaries OUTPUT takes nothing else");
@@ -144,16 +144,8 @@ int main(int argc, char** argv) {
         if (!watching && (app.count("--settle") > 0 || app.count("--incomplete-after") > 0 || watch.poll))
             throw CLI::ValidationError("--settle, --incomplete-after and --poll go with --watch");
         if (site.empty() && !watch.site.frequencies.empty()) throw CLI::ValidationError("--frequency goes with --site");
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::cout << e.what() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "vm-batch: %s\n(see vm-batch --help)\n", e.what());
-        return kBatchCannotRun;
-    }
+    });
+    if (parsed >= 0) return parsed;
 
     if (!rebuild.empty()) {
         if (!shard.empty() || !options.catalog.empty() || options.dryRun || !options.converter.empty() ||

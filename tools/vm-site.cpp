@@ -7,6 +7,7 @@
 
 #include "app/version.h"
 #include "site/site.h"
+#include "tools/command_line.h"
 
 namespace {
 
@@ -33,18 +34,7 @@ int main(int argc, char** argv) {
         ->expected(1, -1)
         ->check(CLI::Range(0.001, 1000.0))
         ->type_name("GHZ");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::cout << e.what() << "\n";
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        std::cerr << "vm-site: " << e.what() << "\n(see vm-site --help)\n";
-        return kBadUsage;
-    }
+    if (const int code = ParseCommandLine(app, argc, argv, kBadUsage); code >= 0) return code;
     SiteReport report;
     std::string error;
     if (!BuildSite(options, report, error)) {
